@@ -1,0 +1,77 @@
+// The message catalogue: every user-visible text with its id, in Simplified Chinese and English.
+//
+// The language is chosen once from the locale (LC_ALL, then LC_MESSAGES, then LANG; a value starting with
+// "zh" picks Chinese) and can be forced for tests. Texts keep the printf-style placeholders of the
+// original table ("%s", "%d") and are formatted with format_message().
+#pragma once
+
+#include <fmt/printf.h>
+
+#include <string>
+#include <string_view>
+
+namespace veld {
+
+enum class Language { kEnglish, kChinese };
+
+// Texts without a number in the original string table carry ids from 9000 up.
+enum MsgId : int {
+  // Shell commands.
+  kMsgNoBdmvFolder = 1020,       // "没有设置BDMV路径 ! "
+  kMsgNoImageFolder = 1021,      // "没有设置图片路径 ! "
+  kMsgNoIgStream = 1022,         // the given BDMV has no menu stream
+  kMsgNoEditedImage = 1023,      // "%s" holds no edited button images
+  kMsgAskCopyBack = 1024,        // replace the existing Blu-ray files automatically?
+  kMsgCopyBackFailed = 1025,     // automatic replacement failed
+  kMsgExtractDone = 1031,        // images extracted, located at "%s"
+  kMsgReplaceDone = 1032,        // images replaced; new files in "%s"
+  kMsgCopyBackDone = 1033,       // congratulations, the menu replacement is done
+  // Progress labels.
+  kStrParsing = 1108,
+  kStrDemuxing = 1110,
+  kStrBuilding = 1136,
+  // Display words of the model objects.
+  kStrIndex = 5061,
+  kStrMovieObject = 5062,
+  kStrPlaylists = 5063,
+  kStrClips = 5064,
+  kStrPlaylist = 5065,
+  kStrClip = 5066,
+  // Disc model.
+  kMsgParseError = 5071,         // "%s": error while analysing the file
+  kMsgNoPlaylist = 5072,
+  kMsgNoClipInfo = 5073,
+  kMsgNoClipStream = 5074,       // "%s": matching clip stream file not found
+  // Demultiplexer.
+  kMsgWrongM2ts = 5086,
+  kMsgNoIgs = 5087,
+  // Built-in texts.
+  kMsgCannotCreate = 9001,       // "Can't create %s ! "
+  kMsgFolderExists = 9002,       // "%s\n exists, overwrite ? "
+  kMsgImageNotSupported = 9011,  // import check 0
+  kMsgImageNot256 = 9012,        // import check 1
+  kMsgImageSizeMismatch = 9013,  // import check 2
+  kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
+  kStrCancel = 9031,             // progress window button
+  kStrAboutMenu = 9032,          // system menu item
+};
+
+// The language picked from the environment (read once), unless overridden.
+Language ui_language();
+// Forces a language (tests, command-line option); std::nullopt-like reset with reset_language().
+void set_language(Language lang);
+void reset_language();
+// Language for a given locale value ("zh_CN.UTF-8" -> Chinese); exposed for tests.
+Language language_from_locale(std::string_view lc_all, std::string_view lc_messages, std::string_view lang);
+
+// The raw text of an id in the current (or given) language; an unknown id gives "#<id>".
+std::string_view message_text(int id);
+std::string_view message_text(int id, Language lang);
+
+// The text of id with printf-style arguments ("%s", "%d").
+template <typename... Args>
+std::string format_message(int id, const Args&... args) {
+  return fmt::sprintf(std::string(message_text(id)), args...);
+}
+
+}  // namespace veld
