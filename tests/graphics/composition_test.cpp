@@ -129,9 +129,12 @@ TEST(Composition, ListsCompletedObjectsAndDecodesThemWithTheirPalette) {
   const auto decoded = DecodeObjectBitmap(ds, 5, 4);
   ASSERT_TRUE(decoded.has_value());
   EXPECT_EQ(decoded->bitmap, big);
-  EXPECT_EQ(decoded->palette[1], 0xFF000000u);  // the first PDS with the id
-  EXPECT_EQ(decoded->palette[2], 0xFF8275C2u);
-  EXPECT_EQ(decoded->palette[3], 0u);
+  // The later PDS with the id is the palette: only its entry is defined.
+  EXPECT_EQ(decoded->palette[1], 0xFFFEFEFEu);
+  EXPECT_EQ(decoded->palette[2], 0u);
+  ds.PdsFolder.pop_back();
+  EXPECT_EQ(DecodeObjectBitmap(ds, 5, 4)->palette[1], 0xFF000000u);
+  EXPECT_EQ(DecodeObjectBitmap(ds, 5, 4)->palette[2], 0xFF8275C2u);
   EXPECT_FALSE(DecodeObjectBitmap(ds, 5, kNoPalette).has_value());  // no PDS with id 255
   EXPECT_FALSE(DecodeObjectBitmap(ds, 6, 4).has_value());          // no such object
   ds.OdsArray[1].Fragment.pop_back();                                // data shorter than declared

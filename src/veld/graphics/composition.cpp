@@ -37,9 +37,10 @@ std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t
   if (data.empty()) return std::nullopt;
   auto bitmap = DecodeObjectData(data);
   if (!bitmap) return std::nullopt;
-  const auto pds = std::find_if(ds.PdsFolder.begin(), ds.PdsFolder.end(),
+  // A later PDS with the same id updates the palette within the display set: the last one holds.
+  const auto pds = std::find_if(ds.PdsFolder.rbegin(), ds.PdsFolder.rend(),
                                 [&](const CPds& p) { return p.PaletteId == palette_id; });
-  if (pds == ds.PdsFolder.end()) return std::nullopt;
+  if (pds == ds.PdsFolder.rend()) return std::nullopt;
   SObjectBitmap out;
   out.bitmap = std::move(*bitmap);
   out.palette = PaletteToArgb(pds->Entries);

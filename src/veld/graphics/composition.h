@@ -32,8 +32,9 @@ struct SObjectBitmap {
   IndexedBitmap bitmap;
   ArgbPalette palette{};
 };
-// Decodes the object with the first PDS of the display set that has palette_id; nothing when the object
-// has no data, its data is malformed, or no PDS has that id.
+// Decodes the object with the palette palette_id as the display set defines it (its last PDS with that
+// id, a later PDS being an update of an earlier one); nothing when the object has no data, its data is
+// malformed, or no PDS has that id.
 std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id);
 
 // Width and height of an object as its first fragment declares them; 0 x 0 when no ODS has the id.
