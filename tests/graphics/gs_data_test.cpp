@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
@@ -183,6 +184,52 @@ TEST(GeneratedDiscs, ReplacingEveryObjectByItsOwnPixelsKeepsTheStream) {
       for (std::size_t k = 0; k < ids.size(); ++k) {
         EXPECT_EQ(DecodeObjectData(JoinObjectFragments(*sets[i], ids[k]))->pixels, before[i][k]);
       }
+    }
+  }
+}
+
+
+// Reads a damaged stream and, when it is accepted, runs the whole chain on it; nothing may crash.
+void Exercise(ByteSpan data) {
+  CGsData gs;
+  if (!ReadGraphicsStream(data, gs)) return;
+  for (CDsData* ds : DisplaySets(gs)) {
+    const auto ic = ParseComposition(*ds);
+    if (ic) ic->Write(nullptr);
+    for (const auto id : ListObjects(*ds)) {
+      DecodeObjectBitmap(*ds, id, ic ? FindObjectPalette(*ic, id) : kNoPalette);
+    }
+  }
+  Bytes out;
+  WriteGraphicsStream(out, gs);
+}
+
+TEST(GeneratedDiscs, DamagedStreamsAreRejectedWithoutCrash) {
+  const auto streams = GeneratedIgStreams();
+  // The smallest stream, cut at every length.
+  const auto smallest = std::min_element(streams.begin(), streams.end(), [](const IgStream& a, const IgStream& b) {
+    return fs::file_size(a.file) < fs::file_size(b.file);
+  });
+  ASSERT_NE(smallest, streams.end());
+  const Bytes file = test::read_file(smallest->file);
+  std::size_t accepted = 0;
+  for (std::size_t n = 0; n < file.size(); ++n) {
+    CGsData gs;
+    if (ReadGraphicsStream(ByteSpan(file).first(n), gs)) {
+      ++accepted;
+      EXPECT_LT(gs.DisplaySetCount(), smallest->truth.at("display_sets").size());
+    }
+  }
+  EXPECT_LT(accepted, file.size() / 4);
+  // Every stream with random bit flips, through the whole chain.
+  std::mt19937 rng(2026);
+  for (const auto& s : streams) {
+    const Bytes good = test::read_file(s.file);
+    for (int round = 0; round < 60; ++round) {
+      Bytes bad = good;
+      const int flips = 1 + static_cast<int>(rng() % 8);
+      for (int i = 0; i < flips; ++i) bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+      Exercise(bad);
     }
   }
 }
