@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
+#include "veld/graphics/button_images.h"
 #include "veld/graphics/composition.h"
+#include "veld/graphics/image_file.h"
 #include "veld/graphics/gs_parser.h"
 #include "veld/graphics/rle.h"
 #include "veld/graphics/segment_file.h"
@@ -188,6 +191,44 @@ TEST(GeneratedDiscs, ReplacingEveryObjectByItsOwnPixelsKeepsTheStream) {
   }
 }
 
+
+TEST(GeneratedDiscs, APictureMirroredByAnotherToolIsImported) {
+  if (std::system("convert -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick's convert is missing";
+  const auto streams = GeneratedIgStreams();
+  ASSERT_FALSE(streams.empty());
+  CGsData gs;
+  ASSERT_TRUE(ReadGraphicsStream(streams.front().file, gs));
+  CDsData& ds = *DisplaySets(gs).front();
+  const auto ic = ParseComposition(ds);
+  ASSERT_TRUE(ic.has_value());
+  test::TempDir dir;
+  int imported = 0;
+  int asymmetric = 0;
+  for (const auto id : ListObjects(ds)) {
+    SCOPED_TRACE(id);
+    const auto object = DecodeObjectBitmap(ds, id, FindObjectPalette(*ic, id));
+    ASSERT_TRUE(object.has_value());
+    const fs::path original = dir / "original.gif";
+    const fs::path edited = ImageFileName(dir.path(), id);
+    ASSERT_EQ(SaveObjectImage(object->bitmap, object->palette, original), "");
+    // Mirror the picture left to right; the tool keeps the colour table as it is.
+    const std::string command = "convert '" + original.string() + "' -flop '" + edited.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    test::RecordingMessenger messenger;
+    ASSERT_TRUE(ImportButtonImage(ds, id, edited, messenger)) << messenger.all_text();
+    IndexedBitmap mirrored = object->bitmap;
+    for (int y = 0; y < mirrored.height; ++y) {
+      auto row = mirrored.pixels.begin() + static_cast<std::ptrdiff_t>(y) * mirrored.width;
+      std::reverse(row, row + mirrored.width);
+    }
+    const auto back = DecodeObjectData(JoinObjectFragments(ds, id));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(back->pixels == mirrored.pixels);
+    if (mirrored.pixels != object->bitmap.pixels) ++asymmetric;
+    if (++imported == 4) break;
+  }
+  EXPECT_GT(asymmetric, 0);  // the mirror changed something
+}
 
 // Reads a damaged stream and, when it is accepted, runs the whole chain on it; nothing may crash.
 void Exercise(ByteSpan data) {
