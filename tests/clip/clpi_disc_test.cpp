@@ -240,6 +240,20 @@ TEST(ClpiLibbluray, ReadsWhatTheWriterWrites) {
   expect_libbluray_reads(file, d);
 }
 
+TEST(ClpiDisc, EveryTruncationFailsCleanly) {
+  for (const char* variant : kVariants) {
+    for (const auto& entry : fs::directory_iterator(test::test_discs_dir() / variant / "BDMV" / "CLIPINF")) {
+      const Bytes file = test::read_file(entry.path());
+      for (std::size_t n = 0; n < file.size(); ++n) {
+        // A copy of exactly n bytes, so that the sanitizer sees any read past it.
+        const Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
+        SClpiData d;
+        EXPECT_EQ(parse_clpi(cut, d), 0) << entry.path() << " cut at " << n;
+      }
+    }
+  }
+}
+
 // The clip information the multiplexer writes after a rebuild: a fresh record filled from the clip.
 SClpiData rebuilt(const SClpiData& old) {
   SClpiData d = new_clpi_data();
