@@ -163,6 +163,8 @@ LoadedImage LoadGif(ByteSpan data) {
 
   const GifImageDesc& frame = gif->Image;
   if (frame.Width < 0 || frame.Height < 0 || frame.Left < 0 || frame.Top < 0) return result;
+  // A frame is decoded whole even where it leaves the screen; a huge one only comes from a damaged file.
+  if (std::int64_t{frame.Width} * frame.Height > kMaxBitmapPixels) return result;
   IndexedBitmap bitmap;
   bitmap.width = width;
   bitmap.height = height;
