@@ -318,7 +318,16 @@ std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& pale
   std::string error;
   const std::optional<Bytes> gif = EncodeGif(bitmap, palette, &error);
   if (!gif) return fmt::format("{}: {}", path.string(), error);
-  if (!write_whole_file(path, *gif, &error)) return error;
+  File file;
+  if (!file.open(path, File::Mode::kCreate)) return file.error();
+  if (!file.write(*gif)) {
+    // A full disk leaves no half-written picture behind for the user to edit.
+    error = file.error();
+    file.close();
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+    return error;
+  }
   return {};
 }
 
