@@ -1,0 +1,220 @@
+// Plain data of a Blu-ray playlist file (PLAYLIST/nnnnn.mpls, type indicator "MPLS").
+//
+// Field names are the printable names of the format. Reserved bytes that the format keeps are carried in
+// raw arrays so that a read followed by a write gives back the same bytes; the reserved bytes that the
+// writer always writes as zeros are not held at all. The parser and the writer live in mpls.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "veld/base/bytes.h"
+
+namespace veld {
+
+// The 64-bit user-operation mask, kept as its raw bytes (most significant bit of byte 0 first:
+// MenuCallMask, TitleSearchMask, ChapterSearchMask, ...).
+struct UO_MASK_TABLE {
+  std::array<std::uint8_t, 8> bytes{};
+
+  // Bit i counted from the most significant bit of the first byte.
+  bool bit(unsigned i) const { return i < 64 && (bytes[i / 8] >> (7 - i % 8)) & 1; }
+  void set_bit(unsigned i, bool on);
+  // "MenuCallMask", ... for bit i; "reserved" for the reserved positions.
+  static std::string_view bit_name(unsigned i);
+  bool operator==(const UO_MASK_TABLE&) const = default;
+};
+
+enum class PlaylistPlaybackType : std::uint8_t { kSequential = 1, kRandom = 2, kShuffle = 3 };
+std::string_view playback_type_name(std::uint8_t type);       // "Sequential", "Random", "Shuffle"
+std::string_view connection_condition_name(std::uint8_t cc);  // "Non seamless (1)", ... "Reserved"
+std::string_view still_mode_name(std::uint8_t mode);          // "No still", "Finite still", ...
+std::string_view sub_path_type_name(std::uint8_t type);
+std::string_view mark_type_name(std::uint8_t type);           // "Entry mark", "Link point"
+
+// AppInfoPlayList, always at file offset 40.
+struct APP_INFO_PLAYLIST {
+  std::uint8_t reserved1 = 0;  // byte 4, carried
+  std::uint8_t PlaylistPlaybackType = 1;
+  std::uint16_t PlaybackCount = 0;
+  UO_MASK_TABLE UoMaskTable;
+  bool PlaylistRandomAccessFlag = false;
+  bool AudioMixAppFlag = false;
+  bool LosslessMayBypassMixerFlag = false;
+  bool operator==(const APP_INFO_PLAYLIST&) const = default;
+};
+
+// StreamEntry: where a stream of the STN table is found. Types 1 (main clip), 2 (sub-path clip) and 3
+// (in-mux sub-path) have a 9-byte body; any other type is written back as its type byte only.
+struct STREAM_ENTRY {
+  std::uint8_t Type = 1;
+  std::uint16_t RefToStreamPID_OfMainClip = 0;  // types 1 and 3
+  std::uint8_t RefToSubPathID = 0;              // types 2 and 3
+  std::uint8_t RefToSubClipEntryID = 0;         // type 2
+  std::uint16_t RefToStreamPID_OfSubClip = 0;   // type 2
+  // Bytes 2..9 as read; the bytes not taken by the fields of the type are written back from here.
+  std::array<std::uint8_t, 8> raw{};
+  bool operator==(const STREAM_ENTRY&) const = default;
+};
+
+// StreamAttributes: coding type and the attributes that depend on it.
+struct STREAM_ATTRIBUTES {
+  std::uint8_t StreamCodingType = 0;
+  std::uint8_t VideoFormat = 0;            // video
+  std::uint8_t FrameRate = 0;              // video
+  std::uint8_t AudioPresentationType = 0;  // audio
+  std::uint8_t SamplingFrequency = 0;      // audio
+  std::uint8_t CharacterCode = 0;          // text subtitle
+  std::string Language;                    // audio, graphics and text subtitle: 3 characters
+  // Bytes 2..5 as read; the bytes that the coding type does not define are written back from here.
+  std::array<std::uint8_t, 4> raw{};
+  bool operator==(const STREAM_ATTRIBUTES&) const = default;
+};
+
+enum class StreamClass { kVideo, kAudio, kGraphics, kTextSubtitle, kOther };
+StreamClass stream_class(std::uint8_t coding_type);
+
+// A reference list (NumberOfRefEntries, RefID...) of the secondary stream entries.
+struct REF_LIST {
+  std::uint8_t reserved = 0;  // the byte after the count, carried
+  std::vector<std::uint8_t> RefID;
+  bool operator==(const REF_LIST&) const = default;
+};
+
+// PRIMARY_STREAM_ENTRY, SECONDARD_AUDIO_STREAM_ENTRY and SECONDARD_VIDEO_STREAM_ENTRY share this shape;
+// the reference lists exist only in the secondary kinds.
+struct PRIMARY_STREAM_ENTRY {
+  STREAM_ENTRY StreamEntry;
+  STREAM_ATTRIBUTES StreamAttributes;
+  bool operator==(const PRIMARY_STREAM_ENTRY&) const = default;
+};
+struct SECONDARD_AUDIO_STREAM_ENTRY {
+  STREAM_ENTRY StreamEntry;
+  STREAM_ATTRIBUTES StreamAttributes;
+  REF_LIST SecondardAudioStreamCombInfo;  // primary audio streams it mixes with
+  bool operator==(const SECONDARD_AUDIO_STREAM_ENTRY&) const = default;
+};
+struct SECONDARD_VIDEO_STREAM_ENTRY {
+  STREAM_ENTRY StreamEntry;
+  STREAM_ATTRIBUTES StreamAttributes;
+  REF_LIST SecondardVideoSecondardAudioStreamCombInfo;
+  REF_LIST SecondardVideoPiP_PG_TextST_StreamCombInfo;
+  bool operator==(const SECONDARD_VIDEO_STREAM_ENTRY&) const = default;
+};
+
+using CPseFolder = std::vector<PRIMARY_STREAM_ENTRY>;
+using CSaseFolder = std::vector<SECONDARD_AUDIO_STREAM_ENTRY>;
+using CSvseFolder = std::vector<SECONDARD_VIDEO_STREAM_ENTRY>;
+
+// StnTable: the streams a play item may present, in the file's group order.
+struct STN_TABLE {
+  std::array<std::uint8_t, 2> reserved1{};  // bytes 2..3, carried
+  std::array<std::uint8_t, 5> reserved2{};  // bytes 11..15, carried
+  CPseFolder PrimaryVideoStreamEntries;
+  CPseFolder PrimaryAudioStreamEntries;
+  CPseFolder PrimaryPG_TextST_StreamEntries;
+  CPseFolder PrimaryPiP_TextST_StreamEntries;
+  CPseFolder InteractiveGraphicsStreamEntries;
+  CSaseFolder SecondaryAudioStreamEntries;
+  CSvseFolder SecondaryVideoStreamEntries;
+  bool operator==(const STN_TABLE&) const = default;
+};
+
+struct ANGLE_CLIP_ENTRY {
+  std::string ClipInformationFileName = "00000";  // 5 characters
+  std::string ClipCodecIdentifier = "M2TS";       // 4 characters
+  std::uint8_t RefToSTC_ID = 0;
+  bool operator==(const ANGLE_CLIP_ENTRY&) const = default;
+};
+using CAceFolder = std::vector<ANGLE_CLIP_ENTRY>;
+
+struct PLAY_ITEM {
+  std::string ClipInformationFileName = "00000";
+  std::string ClipCodecIdentifier = "M2TS";
+  bool IsMultiAngle = false;
+  std::uint8_t ConnectionCondition = 1;
+  std::uint8_t RefToSTC_ID = 0;
+  std::uint32_t InTime = 0;   // 45 kHz
+  std::uint32_t OutTime = 0;  // 45 kHz
+  UO_MASK_TABLE UoMaskTable;
+  bool PlayItemRandomAccessFlag = false;
+  std::uint8_t StillMode = 0;
+  std::uint16_t StillTime = 0;  // meaningful only when StillMode is 1
+  // Angle block (written when IsMultiAngle is set): the other angles' clips.
+  bool IsDifferentAudios = false;
+  bool SeamlessAngleChange = false;
+  CAceFolder Angles;
+  STN_TABLE StnTable;
+  bool operator==(const PLAY_ITEM&) const = default;
+};
+using CPlayItems = std::vector<PLAY_ITEM>;
+
+struct SUB_PLAY_ITEM {
+  std::string ClipInformationFileName = "00000";
+  std::string ClipCodecIdentifier = "M2TS";
+  std::uint8_t ConnectionCondition = 1;
+  bool IsMultiClipEntries = false;
+  std::uint8_t RefToSTC_ID = 0;
+  std::uint32_t InTime = 0;
+  std::uint32_t OutTime = 0;
+  std::uint16_t SyncPlayItemID = 0;
+  std::uint32_t SyncStartPTS_OfPlayItem = 0;
+  // With IsMultiClipEntries: the bytes after the fixed fields (the entry count, a reserved byte and the
+  // further clip entries), carried whole and written back.
+  Bytes MultiClipEntries;
+  bool operator==(const SUB_PLAY_ITEM&) const = default;
+};
+using CSpiFolder = std::vector<SUB_PLAY_ITEM>;
+
+struct SUB_PATH {
+  std::uint8_t SubPathType = 2;
+  bool IsRepeatSubPath = false;
+  CSpiFolder SubPlayItems;
+  bool operator==(const SUB_PATH&) const = default;
+};
+using CSubPaths = std::vector<SUB_PATH>;
+
+struct PLAY_MARK {
+  std::uint8_t MarkType = 1;
+  std::uint16_t RefToPlayItemID = 0;
+  std::uint32_t MarkTimeStamp = 0;  // 45 kHz
+  std::uint16_t EntryES_PID = 0xFFFF;
+  std::uint32_t Duration = 0;
+  bool operator==(const PLAY_MARK&) const = default;
+};
+using CPlayMarks = std::vector<PLAY_MARK>;
+
+// One entry of an extension-data block, carried as an opaque block of bytes.
+struct MPLS_EXT_DATA_ENTRY {
+  std::uint16_t ExtDataEntry_ID1 = 0;
+  std::uint16_t ExtDataEntry_ID2 = 0;
+  Bytes data;
+  bool operator==(const MPLS_EXT_DATA_ENTRY&) const = default;
+};
+struct MPLS_EXT_DATA {
+  std::vector<MPLS_EXT_DATA_ENTRY> entries;
+  bool operator==(const MPLS_EXT_DATA&) const = default;
+};
+
+// The whole playlist file. A default-constructed record is a new, empty playlist.
+struct SMplsData {
+  std::string TypeIndicator = "MPLS";  // 4 characters, written back as read
+  std::string VersionNumber = "0200";  // 4 characters, written back as read
+  // The start addresses as read (the writer computes its own).
+  std::uint32_t PlayListStartAddress = 0;
+  std::uint32_t PlayListMarkStartAddress = 0;
+  std::uint32_t ExtensionDataStartAddress = 0;
+  std::array<std::uint8_t, 20> reserved{};  // as read; written as zeros
+  APP_INFO_PLAYLIST AppInfoPlayList;
+  CPlayItems PlayItems;
+  CSubPaths SubPaths;
+  CPlayMarks PlayListMarks;
+  std::optional<MPLS_EXT_DATA> ExtensionData;
+  bool operator==(const SMplsData&) const = default;
+};
+
+}  // namespace veld

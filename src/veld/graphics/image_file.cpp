@@ -1,0 +1,348 @@
+#include "veld/graphics/image_file.h"
+
+#include <gif_lib.h>
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "veld/base/bytes.h"
+#include "veld/base/file.h"
+#include "veld/base/messages.h"
+
+namespace veld {
+namespace {
+
+// ---------------------------------------------------------------------------------------------------
+// GIF writing
+
+int GifAppend(GifFileType* gif, const GifByteType* data, int size) {
+  auto* out = static_cast<Bytes*>(gif->UserData);
+  out->insert(out->end(), data, data + size);
+  return size;
+}
+
+struct GifWriterCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    EGifCloseFile(gif, &error);
+  }
+};
+
+struct ColorMapDeleter {
+  void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+
+// The GIF file of a bitmap, or std::nullopt with *error set.
+std::optional<Bytes> EncodeGif(const IndexedBitmap& bitmap, const ArgbPalette& palette, std::string* error) {
+  Bytes out;
+  int status = 0;
+  std::unique_ptr<GifFileType, GifWriterCloser> gif(EGifOpen(&out, GifAppend, &status));
+  if (!gif) {
+    *error = GifErrorString(status);
+    return std::nullopt;
+  }
+  auto fail = [&]() -> std::optional<Bytes> {
+    const char* text = GifErrorString(gif->Error);
+    *error = text ? text : "GIF encoder error";
+    return std::nullopt;
+  };
+
+  GifColorType colours[256];
+  int transparent = -1;
+  for (int i = 0; i < 256; ++i) {
+    const std::uint32_t argb = palette[static_cast<std::size_t>(i)];
+    colours[i].Red = static_cast<GifByteType>(argb >> 16);
+    colours[i].Green = static_cast<GifByteType>(argb >> 8);
+    colours[i].Blue = static_cast<GifByteType>(argb);
+    if (transparent < 0 && (argb >> 24) == 0) transparent = i;
+  }
+  std::unique_ptr<ColorMapObject, ColorMapDeleter> map(GifMakeMapObject(256, colours));
+  if (!map) {
+    *error = "out of memory";
+    return std::nullopt;
+  }
+
+  EGifSetGifVersion(gif.get(), true);  // GIF89a: the graphic control extension carries the transparency
+  const int background = transparent >= 0 ? transparent : 0;
+  if (EGifPutScreenDesc(gif.get(), bitmap.width, bitmap.height, 8, background, map.get()) == GIF_ERROR) {
+    return fail();
+  }
+  if (transparent >= 0) {
+    GraphicsControlBlock control{};
+    control.DisposalMode = DISPOSAL_UNSPECIFIED;
+    control.UserInputFlag = false;
+    control.DelayTime = 0;
+    control.TransparentColor = transparent;
+    GifByteType extension[4];
+    EGifGCBToExtension(&control, extension);
+    if (EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, 4, extension) == GIF_ERROR) return fail();
+  }
+  if (EGifPutImageDesc(gif.get(), 0, 0, bitmap.width, bitmap.height, false, nullptr) == GIF_ERROR) {
+    return fail();
+  }
+  // The encoder may touch the line it is given, so each row goes through a scratch copy.
+  std::vector<GifPixelType> line(static_cast<std::size_t>(bitmap.width));
+  const std::uint8_t* row = bitmap.pixels.data();
+  for (int y = 0; y < bitmap.height; ++y, row += bitmap.width) {
+    std::memcpy(line.data(), row, line.size());
+    if (EGifPutLine(gif.get(), line.data(), bitmap.width) == GIF_ERROR) return fail();
+  }
+  int close_status = 0;
+  const int closed = EGifCloseFile(gif.release(), &close_status);
+  if (closed == GIF_ERROR) {
+    const char* text = GifErrorString(close_status);
+    *error = text ? text : "GIF encoder error";
+    return std::nullopt;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// GIF reading
+
+struct MemorySource {
+  ByteSpan data;
+  std::size_t pos = 0;
+};
+
+int GifRead(GifFileType* gif, GifByteType* buffer, int size) {
+  auto* src = static_cast<MemorySource*>(gif->UserData);
+  if (size <= 0) return 0;
+  const std::size_t n = std::min(static_cast<std::size_t>(size), src->data.size() - src->pos);
+  std::memcpy(buffer, src->data.data() + src->pos, n);
+  src->pos += n;
+  return static_cast<int>(n);
+}
+
+struct GifReaderCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    DGifCloseFile(gif, &error);
+  }
+};
+
+// Skips the sub-blocks of an extension whose first block has been read.
+bool SkipExtension(GifFileType* gif, GifByteType* block) {
+  while (block != nullptr) {
+    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return false;
+  }
+  return true;
+}
+
+LoadedImage LoadGif(ByteSpan data) {
+  LoadedImage result;  // kNotImage until the first frame has been read whole
+  MemorySource src{data};
+  int status = 0;
+  std::unique_ptr<GifFileType, GifReaderCloser> gif(DGifOpen(&src, GifRead, &status));
+  if (!gif) return result;
+  const int width = gif->SWidth;
+  const int height = gif->SHeight;
+  if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxBitmapPixels) return result;
+
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return result;
+    if (type == TERMINATE_RECORD_TYPE) return result;  // no frame at all
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return result;
+      if (!SkipExtension(gif.get(), block)) return result;
+      continue;
+    }
+    if (type != IMAGE_DESC_RECORD_TYPE) return result;
+    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return result;
+    break;
+  }
+
+  const GifImageDesc& frame = gif->Image;
+  if (frame.Width < 0 || frame.Height < 0 || frame.Left < 0 || frame.Top < 0) return result;
+  IndexedBitmap bitmap;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                       static_cast<std::uint8_t>(gif->SBackGroundColor));
+  std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width) + 1);
+  // Row order of the stored lines: top to bottom, or the four passes of an interlaced frame.
+  static constexpr int kPassStart[4] = {0, 4, 2, 1};
+  static constexpr int kPassStep[4] = {8, 8, 4, 2};
+  const int passes = frame.Interlace ? 4 : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const int start = frame.Interlace ? kPassStart[pass] : 0;
+    const int step = frame.Interlace ? kPassStep[pass] : 1;
+    for (int y = start; y < frame.Height; y += step) {
+      if (frame.Width > 0 && DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) return result;
+      // The frame may lie partly outside the logical screen: only the covered part is kept.
+      const int screen_y = frame.Top + y;
+      if (screen_y >= height || frame.Left >= width) continue;
+      const int count = std::min(frame.Width, width - frame.Left);
+      std::memcpy(bitmap.pixels.data() + static_cast<std::size_t>(screen_y) * width + frame.Left, line.data(),
+                  static_cast<std::size_t>(count));
+    }
+  }
+  result.check = ImageCheck::kOk;
+  result.bitmap = std::move(bitmap);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// PNG reading. libpng reports errors by longjmp; the functions that call it keep only trivially
+// destructible locals, and every C++ object is made outside them.
+
+struct PngReader {
+  MemorySource src;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bit_depth = 0;
+  int colour_type = 0;
+  int passes = 1;
+  std::size_t row_bytes = 0;
+
+  ~PngReader() {
+    if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  }
+};
+
+void PngRead(png_structp png, png_bytep buffer, png_size_t size) {
+  auto* src = static_cast<MemorySource*>(png_get_io_ptr(png));
+  if (size > src->data.size() - src->pos) png_error(png, "unexpected end of file");
+  std::memcpy(buffer, src->data.data() + src->pos, size);
+  src->pos += size;
+}
+
+void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void PngWarning(png_structp, png_const_charp) {}
+
+// Reads the header and prepares the transforms: palette images are read as one index per byte.
+bool PngReadHeader(PngReader* r) {
+  r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+  if (!r->png) return false;
+  r->info = png_create_info_struct(r->png);
+  if (!r->info) return false;
+  if (setjmp(png_jmpbuf(r->png))) return false;
+  png_set_read_fn(r->png, &r->src, PngRead);
+  png_read_info(r->png, r->info);
+  r->width = png_get_image_width(r->png, r->info);
+  r->height = png_get_image_height(r->png, r->info);
+  r->bit_depth = png_get_bit_depth(r->png, r->info);
+  r->colour_type = png_get_color_type(r->png, r->info);
+  if (r->colour_type == PNG_COLOR_TYPE_PALETTE && r->bit_depth < 8) png_set_packing(r->png);
+  r->passes = png_set_interlace_handling(r->png);
+  png_read_update_info(r->png, r->info);
+  r->row_bytes = png_get_rowbytes(r->png, r->info);
+  return true;
+}
+
+// Reads every row; rows[i] receives row i (for a picture that is only checked, all point to one buffer).
+bool PngReadRows(PngReader* r, png_bytep* rows) {
+  if (setjmp(png_jmpbuf(r->png))) return false;
+  for (int pass = 0; pass < r->passes; ++pass) {
+    for (png_uint_32 y = 0; y < r->height; ++y) png_read_row(r->png, rows[y], nullptr);
+  }
+  return true;
+}
+
+LoadedImage LoadPng(ByteSpan data) {
+  LoadedImage result;
+  PngReader reader;
+  reader.src.data = data;
+  if (!PngReadHeader(&reader)) return result;
+  if (reader.width == 0 || reader.height == 0 ||
+      std::int64_t{reader.width} * std::int64_t{reader.height} > kMaxBitmapPixels) {
+    return result;
+  }
+  const bool indexed = reader.colour_type == PNG_COLOR_TYPE_PALETTE;
+  if (indexed && reader.row_bytes != reader.width) return result;  // one index per byte after unpacking
+
+  // A picture without a palette is still decoded whole (into one reused row), so that a damaged file is
+  // told apart from a true-colour one.
+  std::vector<std::uint8_t> pixels(indexed ? std::size_t{reader.width} * reader.height : reader.row_bytes);
+  std::vector<png_bytep> rows(reader.height);
+  for (png_uint_32 y = 0; y < reader.height; ++y) {
+    rows[y] = indexed ? pixels.data() + std::size_t{y} * reader.width : pixels.data();
+  }
+  if (!PngReadRows(&reader, rows.data())) return result;
+  if (!indexed) {
+    result.check = ImageCheck::kNot256;
+    return result;
+  }
+  result.check = ImageCheck::kOk;
+  result.bitmap.width = static_cast<int>(reader.width);
+  result.bitmap.height = static_cast<int>(reader.height);
+  result.bitmap.pixels = std::move(pixels);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Signatures
+
+bool StartsWith(ByteSpan data, std::string_view magic) {
+  return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
+}
+
+bool IsGif(ByteSpan d) { return StartsWith(d, "GIF87a") || StartsWith(d, "GIF89a"); }
+bool IsPng(ByteSpan d) { return StartsWith(d, "\x89PNG\r\n\x1a\n"); }
+bool IsJpeg(ByteSpan d) { return StartsWith(d, "\xFF\xD8\xFF"); }
+bool IsTiff(ByteSpan d) { return StartsWith(d, std::string_view("II*\0", 4)) || StartsWith(d, std::string_view("MM\0*", 4)); }
+
+bool IsBmp(ByteSpan d) {
+  // "BM", then a known DIB header size at offset 14 (core, info and its V2 to V5 extensions).
+  if (!StartsWith(d, "BM") || d.size() < 18) return false;
+  const std::uint32_t dib = d[14] | (d[15] << 8) | (std::uint32_t{d[16]} << 16) | (std::uint32_t{d[17]} << 24);
+  return dib == 12 || dib == 40 || dib == 52 || dib == 56 || dib == 64 || dib == 108 || dib == 124;
+}
+
+}  // namespace
+
+std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id) {
+  return ds_folder / fmt::format("{:04d}.gif", object_id + 1);
+}
+
+std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& palette,
+                            const std::filesystem::path& path) {
+  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF ||
+      bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height)) {
+    return fmt::format("{}: the picture is empty or inconsistent ({} x {}, {} pixels)", path.string(),
+                       bitmap.width, bitmap.height, bitmap.pixels.size());
+  }
+  std::string error;
+  const std::optional<Bytes> gif = EncodeGif(bitmap, palette, &error);
+  if (!gif) return fmt::format("{}: {}", path.string(), error);
+  if (!write_whole_file(path, *gif, &error)) return error;
+  return {};
+}
+
+LoadedImage LoadIndexedImage(const std::filesystem::path& path) {
+  std::string error;
+  const std::optional<Bytes> data = read_whole_file(path, &error);
+  if (!data) return {};
+  const ByteSpan bytes(*data);
+  if (IsGif(bytes)) return LoadGif(bytes);
+  if (IsPng(bytes)) return LoadPng(bytes);
+  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) return LoadedImage{ImageCheck::kNot256, {}};
+  return {};
+}
+
+std::string ImageCheckMessage(ImageCheck check, const std::filesystem::path& path) {
+  switch (check) {
+    case ImageCheck::kOk:
+      return {};
+    case ImageCheck::kNotImage:
+      return format_message(kMsgImageNotSupported, path.string());
+    case ImageCheck::kNot256:
+      return format_message(kMsgImageNot256, path.string());
+    case ImageCheck::kSizeMismatch:
+      return format_message(kMsgImageSizeMismatch, path.string());
+  }
+  return {};
+}
+
+}  // namespace veld

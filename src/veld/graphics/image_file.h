@@ -1,0 +1,51 @@
+// Button image files: one GIF per graphics object, written for the user to edit and read back as the
+// object's new pixels.
+//
+// Written files are 8-bit GIF89a pictures of the object's size whose pixel values are the object's palette
+// entry ids and whose 256-entry global colour table is the object's ARGB palette (RGB only; GIF has no
+// alpha). The lowest entry id whose alpha is 0 becomes the transparent index; the image is not interlaced.
+// When a file is read back its pixel values are taken as palette entry ids; its own colour table is
+// ignored, so an editor must keep the palette and its order.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "veld/graphics/bitmap.h"
+#include "veld/graphics/palette.h"
+
+namespace veld {
+
+// "<ds_folder>/%04d.gif" of object_id + 1 (object 0 -> 0001.gif, 41 -> 0042.gif, 9999 -> 10000.gif).
+std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id);
+
+// Writes the bitmap as a GIF file (an existing file is overwritten). Returns "" on success, otherwise the
+// error text (the system's text for a failed file write), for the caller to report.
+std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& palette,
+                            const std::filesystem::path& path);
+
+// Outcome of reading back an edited picture; the values are the import checks 0..2.
+enum class ImageCheck {
+  kOk,
+  kNotImage,      // check 0: the file does not load as a picture
+  kNot256,        // check 1: a picture, but not 8-bit indexed
+  kSizeMismatch,  // check 2: decided by the caller, which knows the object's size
+};
+
+struct LoadedImage {
+  ImageCheck check = ImageCheck::kNotImage;
+  IndexedBitmap bitmap;  // the palette indices when check is kOk
+};
+
+// Reads a picture as palette indices. The file's content decides the format, not its name:
+// - GIF: the first frame's indices as stored, in a bitmap of the logical-screen size (pixels the frame
+//   does not cover get the background colour index);
+// - PNG with a palette (colour type 3, bit depth 1, 2, 4 or 8): its indices;
+// - any other picture (PNG without a palette, BMP, JPEG, TIFF): kNot256;
+// - anything else, an unreadable file, or a damaged GIF or PNG: kNotImage.
+LoadedImage LoadIndexedImage(const std::filesystem::path& path);
+
+// The message of a failed check, naming the file, in the language of the message catalogue; "" for kOk.
+std::string ImageCheckMessage(ImageCheck check, const std::filesystem::path& path);
+
+}  // namespace veld

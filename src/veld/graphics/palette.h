@@ -1,0 +1,51 @@
+// Palettes of graphics objects: the YCbCr entries of a palette definition segment and the 256-entry
+// ARGB table of the indexed bitmaps written as image files.
+//
+// Colour semantics:
+// - An entry's Y, Cr, Cb are ITU-R BT.601 studio-range values (Y 16..235, Cr/Cb 16..240 centred on 128),
+//   converted with the BT.601 matrix: R = 1.164 (Y-16) + 1.596 (Cr-128), G = 1.164 (Y-16) - 0.813 (Cr-128)
+//   - 0.392 (Cb-128), B = 1.164 (Y-16) + 2.017 (Cb-128); each result truncated toward zero and clamped to
+//   0..255 (full-range sRGB-like 8-bit components, no gamma change).
+// - T is the entry's opacity: 0 fully transparent, 255 opaque. It becomes the ARGB alpha unchanged, and it
+//   is straight (not premultiplied) alpha: the colour components keep their full value whatever T is.
+// - An ARGB value is 0xAARRGGBB. Entry ids that the palette does not define are 0x00000000 (transparent
+//   black).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace veld {
+
+// One palette entry as carried by a palette definition segment: entry id, Y, Cr, Cb, T (opacity).
+struct SPaletteEntry {
+  std::uint8_t id = 0;
+  std::uint8_t y = 0;
+  std::uint8_t cr = 0;
+  std::uint8_t cb = 0;
+  std::uint8_t t = 0;
+
+  friend bool operator==(const SPaletteEntry&, const SPaletteEntry&) = default;
+};
+
+// ARGB colours indexed by palette entry id (0xAARRGGBB, straight alpha).
+using ArgbPalette = std::array<std::uint32_t, 256>;
+
+struct Rgb {
+  std::uint8_t r = 0;
+  std::uint8_t g = 0;
+  std::uint8_t b = 0;
+
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// BT.601 studio-range YCbCr to 8-bit RGB (see above). Inputs outside the studio range give components
+// outside 0..255 before clamping; they are clamped, never wrapped.
+Rgb YCbCrToRgb(int y, int cr, int cb);
+
+// The 256-entry ARGB table of a palette: entry i is the colour of entry id i with alpha = T; ids that no
+// entry defines are 0x00000000; when an id appears twice the later entry wins.
+ArgbPalette PaletteToArgb(std::span<const SPaletteEntry> entries);
+
+}  // namespace veld

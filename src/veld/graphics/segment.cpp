@@ -1,0 +1,279 @@
+#include "veld/graphics/segment.h"
+
+#include <array>
+
+namespace veld {
+
+namespace {
+
+template <typename T>
+long ParseWith(T& element, ByteSpan data, std::string_view name, std::string* error) {
+  try {
+    ByteReader r(data, name);
+    element.Read(r);
+    return static_cast<long>(r.pos());
+  } catch (const ParseError& e) {
+    if (error) *error = e.what();
+    return -1;
+  }
+}
+
+template <typename T>
+std::size_t WriteWith(const T& element, Bytes* out) {
+  Bytes scratch;
+  ByteWriter w(out ? *out : scratch);
+  const std::size_t start = w.pos();
+  element.Write(w);
+  return w.pos() - start;
+}
+
+}  // namespace
+
+bool IsSegmentType(std::uint8_t type) {
+  switch (type) {
+    case kSegmentPds:
+    case kSegmentOds:
+    case kSegmentPcs:
+    case kSegmentWds:
+    case kSegmentIcs:
+    case kSegmentEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string_view CompositionStateText(int state) {
+  static constexpr std::array<std::string_view, 4> kTexts = {"Normal Case", "Acquisition Point", "Epoch Start",
+                                                             "Epoch Continue"};
+  return state >= 0 && state < 4 ? kTexts[static_cast<std::size_t>(state)] : std::string_view("Reserved");
+}
+
+std::string_view FrameRateText(int code) {
+  static constexpr std::array<std::string_view, 8> kTexts = {"Reserved", "23.976", "24",   "25",
+                                                             "29.97",    "Reserved", "50", "59.94"};
+  return code >= 0 && code < 8 ? kTexts[static_cast<std::size_t>(code)] : std::string_view("Reserved");
+}
+
+void SVideoDescriptor::Read(ByteReader& r) {
+  Width = r.u16();
+  Height = r.u16();
+  const std::uint8_t b = r.u8();
+  FrameRate = b >> 4;
+  Reserved = b & 0x0F;
+}
+
+void SVideoDescriptor::Write(ByteWriter& w) const {
+  w.u16(Width);
+  w.u16(Height);
+  w.u8(static_cast<std::uint8_t>(((FrameRate & 0x0F) << 4) | (Reserved & 0x0F)));
+}
+
+void SCompositionDescriptor::Read(ByteReader& r) {
+  CompositionNumber = r.u16();
+  const std::uint8_t b = r.u8();
+  CompositionState = b >> 6;
+  Reserved = b & 0x3F;
+}
+
+void SCompositionDescriptor::Write(ByteWriter& w) const {
+  w.u16(CompositionNumber);
+  w.u8(static_cast<std::uint8_t>(((CompositionState & 0x03) << 6) | (Reserved & 0x3F)));
+}
+
+void SWindow::Read(ByteReader& r) {
+  WindowID = r.u8();
+  HorPos = r.u16();
+  VerPos = r.u16();
+  Width = r.u16();
+  Height = r.u16();
+}
+
+void SWindow::Write(ByteWriter& w) const {
+  w.u8(WindowID);
+  w.u16(HorPos);
+  w.u16(VerPos);
+  w.u16(Width);
+  w.u16(Height);
+}
+
+long SWindow::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "window", error); }
+std::size_t SWindow::Write(Bytes* out) const { return WriteWith(*this, out); }
+
+void SCompositionObject::Read(ByteReader& r) {
+  ObjectIdRef = r.u16();
+  WindowIdRef = r.u8();
+  const std::uint8_t b = r.u8();
+  ObjectCroppedFlag = (b & 0x80) != 0;
+  ForcedOnFlag = (b & 0x40) != 0;
+  Reserved = b & 0x3F;
+  CompositionObjectHorPos = r.u16();
+  CompositionObjectVerPos = r.u16();
+  if (ObjectCroppedFlag) {
+    ObjectCroppingHorPos = r.u16();
+    ObjectCroppingVerPos = r.u16();
+    ObjectCroppingWidth = r.u16();
+    ObjectCroppingHeight = r.u16();
+  }
+}
+
+void SCompositionObject::Write(ByteWriter& w) const {
+  w.u16(ObjectIdRef);
+  w.u8(WindowIdRef);
+  w.u8(static_cast<std::uint8_t>((ObjectCroppedFlag ? 0x80 : 0) | (ForcedOnFlag ? 0x40 : 0)));
+  w.u16(CompositionObjectHorPos);
+  w.u16(CompositionObjectVerPos);
+  if (ObjectCroppedFlag) {
+    w.u16(ObjectCroppingHorPos);
+    w.u16(ObjectCroppingVerPos);
+    w.u16(ObjectCroppingWidth);
+    w.u16(ObjectCroppingHeight);
+  }
+}
+
+long SCompositionObject::Parse(ByteSpan data, std::string* error) {
+  return ParseWith(*this, data, "composition object", error);
+}
+std::size_t SCompositionObject::Write(Bytes* out) const { return WriteWith(*this, out); }
+
+long CSegmentBase::Parse(ByteSpan body, std::string* error) {
+  try {
+    ByteReader r(body, "segment");
+    ReadBody(r);
+    return static_cast<long>(r.pos());
+  } catch (const ParseError& e) {
+    if (error) *error = e.what();
+    return -1;
+  }
+}
+
+std::size_t CSegmentBase::Write(Bytes& out) const {
+  const std::size_t start = out.size();
+  ByteWriter w(out);
+  w.u8(SegmentType);
+  w.u16(0);  // length, patched below
+  if (!WriteBody(w) || out.size() - start - 3 > kMaxSegmentBody) {
+    out.resize(start);
+    return 0;
+  }
+  w.patch_u16(start + 1, static_cast<std::uint16_t>(out.size() - start - 3));
+  return out.size() - start;
+}
+
+void CSegmentBase::CopyFrom(const CSegmentBase& other) {
+  SegmentType = other.SegmentType;
+  SegmentLength = other.SegmentLength;
+  DTS = other.DTS;
+  PTS = other.PTS;
+}
+
+void CIcs::ReadBody(ByteReader& r) {
+  Video.Read(r);
+  Composition.Read(r);
+  const std::uint8_t seq = r.u8();
+  FirstFlag = (seq & 0x80) != 0;
+  LastFlag = (seq & 0x40) != 0;
+  SequenceReserved = seq & 0x3F;
+  const ByteSpan rest = r.bytes(r.remaining());
+  Fragment.assign(rest.begin(), rest.end());
+}
+
+bool CIcs::WriteBody(ByteWriter& w) const {
+  Video.Write(w);
+  Composition.Write(w);
+  w.u8(static_cast<std::uint8_t>((FirstFlag ? 0x80 : 0) | (LastFlag ? 0x40 : 0) | (SequenceReserved & 0x3F)));
+  w.bytes(Fragment);
+  return true;
+}
+
+SPaletteEntry& CPds::AddEntry() { return Entries.emplace_back(SPaletteEntry{255, 255, 255, 255, 255}); }
+
+void CPds::ReadBody(ByteReader& r) {
+  PaletteId = r.u8();
+  PaletteVersion = r.u8();
+  Entries.clear();
+  Entries.reserve(r.remaining() / 5);
+  while (!r.at_end()) {
+    SPaletteEntry e{};
+    e.id = r.u8();
+    e.y = r.u8();
+    e.cr = r.u8();
+    e.cb = r.u8();
+    e.t = r.u8();
+    Entries.push_back(e);
+  }
+}
+
+bool CPds::WriteBody(ByteWriter& w) const {
+  w.u8(PaletteId);
+  w.u8(PaletteVersion);
+  // An entry id is 8 bits, yet a PDS carries at most 255 entries: the first 255 of the list.
+  const std::size_t n = Entries.size() < kMaxWrittenEntries ? Entries.size() : kMaxWrittenEntries;
+  for (std::size_t i = 0; i < n; ++i) {
+    const SPaletteEntry& e = Entries[i];
+    w.u8(e.id);
+    w.u8(e.y);
+    w.u8(e.cr);
+    w.u8(e.cb);
+    w.u8(e.t);
+  }
+  return true;
+}
+
+void COds::ReadBody(ByteReader& r) {
+  ObjectId = r.u16();
+  ObjectVersion = r.u8();
+  const std::uint8_t seq = r.u8();
+  FirstFlag = (seq & 0x80) != 0;
+  LastFlag = (seq & 0x40) != 0;
+  Reserved = seq & 0x3F;
+  const ByteSpan rest = r.bytes(r.remaining());
+  Fragment.assign(rest.begin(), rest.end());
+}
+
+bool COds::WriteBody(ByteWriter& w) const {
+  w.u16(ObjectId);
+  w.u8(ObjectVersion);
+  w.u8(static_cast<std::uint8_t>((FirstFlag ? 0x80 : 0) | (LastFlag ? 0x40 : 0) | (Reserved & 0x3F)));
+  w.bytes(Fragment);
+  return true;
+}
+
+void CPcs::ReadBody(ByteReader& r) {
+  Video.Read(r);
+  Composition.Read(r);
+  PaletteUpdateFlag = (r.u8() & 0x80) != 0;
+  PaletteIdRef = r.u8();
+  const std::uint8_t n = r.u8();
+  CompositionObjects.clear();
+  CompositionObjects.resize(n);
+  for (auto& o : CompositionObjects) o.Read(r);
+}
+
+bool CPcs::WriteBody(ByteWriter& w) const {
+  if (CompositionObjects.size() > 0xFF) return false;
+  Video.Write(w);
+  Composition.Write(w);
+  w.u8(PaletteUpdateFlag ? 0x80 : 0x00);
+  w.u8(PaletteIdRef);
+  w.u8(static_cast<std::uint8_t>(CompositionObjects.size()));
+  for (const auto& o : CompositionObjects) o.Write(w);
+  return true;
+}
+
+void CWds::ReadBody(ByteReader& r) {
+  const std::uint8_t n = r.u8();
+  r.need(std::size_t{n} * 9);
+  Windows.clear();
+  Windows.resize(n);
+  for (auto& win : Windows) win.Read(r);
+}
+
+bool CWds::WriteBody(ByteWriter& w) const {
+  if (Windows.size() > kMaxWindows) return false;
+  w.u8(static_cast<std::uint8_t>(Windows.size()));
+  for (const auto& win : Windows) win.Write(w);
+  return true;
+}
+
+}  // namespace veld

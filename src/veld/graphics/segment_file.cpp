@@ -1,0 +1,201 @@
+#include "veld/graphics/segment_file.h"
+
+#include <fmt/format.h>
+
+#include "veld/base/file.h"
+
+namespace veld {
+
+namespace {
+
+bool Fail(std::string* error, std::string why) {
+  if (error) *error = std::move(why);
+  return false;
+}
+
+bool IsTag(ByteSpan tag) {
+  const auto upper = [](std::uint8_t c) { return static_cast<std::uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c); };
+  const std::uint8_t a = upper(tag[0]);
+  const std::uint8_t b = upper(tag[1]);
+  return b == 'G' && (a == 'I' || a == 'P');
+}
+
+// Parses the body into seg and stores the header fields; false with the reason on a malformed body.
+bool FillSegment(CSegmentBase& seg, std::uint32_t pts, std::uint32_t dts, std::uint16_t length,
+                 std::uint64_t offset, ByteSpan body, std::string* error) {
+  seg.SegmentLength = length;
+  seg.PTS = pts;
+  seg.DTS = dts;
+  seg.FileOffset = offset;
+  if (length == 0) return true;
+  std::string why;
+  if (seg.Parse(body, &why) < 0) {
+    return Fail(error, fmt::format("segment type 0x{:02X} at offset {}: {}", seg.SegmentType, offset, why));
+  }
+  return true;
+}
+
+template <typename T>
+bool AppendParsed(std::vector<T>& list, std::uint32_t pts, std::uint32_t dts, std::uint16_t length,
+                  std::uint64_t offset, ByteSpan body, std::string* error) {
+  T seg;
+  if (!FillSegment(seg, pts, dts, length, offset, body, error)) return false;
+  list.push_back(std::move(seg));
+  return true;
+}
+
+template <typename T>
+bool SetParsed(std::optional<T>& slot, const char* name, std::uint32_t pts, std::uint32_t dts,
+               std::uint16_t length, std::uint64_t offset, ByteSpan body, std::string* error) {
+  if (slot) return Fail(error, fmt::format("second {} in one display set at offset {}", name, offset));
+  T seg;
+  if (!FillSegment(seg, pts, dts, length, offset, body, error)) return false;
+  slot = std::move(seg);
+  return true;
+}
+
+}  // namespace
+
+bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* error) {
+  if (in.remaining() < 11) {
+    return Fail(error, fmt::format("short segment header at offset {}", in.absolute_pos()));
+  }
+  const std::uint32_t pts = in.u32();
+  const std::uint32_t dts = in.u32();
+  const std::uint64_t offset = in.absolute_pos();
+  const std::uint8_t seg_type = in.u8();
+  const std::uint16_t length = in.u16();
+  if (!IsSegmentType(seg_type)) {
+    return Fail(error, fmt::format("unknown segment type 0x{:02X} at offset {}", seg_type, offset));
+  }
+  if (in.remaining() < length) {
+    return Fail(error, fmt::format("segment at offset {} needs {} body bytes, {} left", offset, length,
+                                   in.remaining()));
+  }
+  const ByteSpan body = in.bytes(length);
+  if (type) *type = seg_type;
+  const bool first_composition = !ds.Pcs && ds.IcsArray.empty();
+  switch (seg_type) {
+    case kSegmentPds:
+      return AppendParsed(ds.PdsFolder, pts, dts, length, offset, body, error);
+    case kSegmentOds:
+      return AppendParsed(ds.OdsArray, pts, dts, length, offset, body, error);
+    case kSegmentPcs:
+      if (!SetParsed(ds.Pcs, "PCS", pts, dts, length, offset, body, error)) return false;
+      if (first_composition) ds.State = ds.Pcs->Composition.CompositionState;
+      return true;
+    case kSegmentWds:
+      return SetParsed(ds.Wds, "WDS", pts, dts, length, offset, body, error);
+    case kSegmentIcs:
+      if (!AppendParsed(ds.IcsArray, pts, dts, length, offset, body, error)) return false;
+      if (first_composition) ds.State = ds.IcsArray.front().Composition.CompositionState;
+      return true;
+    case kSegmentEnd:
+      return SetParsed(ds.End, "END", pts, dts, length, offset, body, error);
+    default:
+      return false;
+  }
+}
+
+int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error) {
+  ds = CDsData{};
+  for (;;) {
+    if (in.remaining() < 2) return kDisplaySetFileEnded;
+    const std::size_t at = in.absolute_pos();
+    if (!IsTag(in.bytes(2))) {
+      Fail(error, fmt::format("no \"IG\" or \"PG\" tag at offset {}", at));
+      return kDisplaySetError;
+    }
+    std::uint8_t type = 0;
+    if (!ReadSegment(in, ds, &type, error)) return kDisplaySetError;
+    if (type == kSegmentEnd) return kDisplaySetComplete;
+  }
+}
+
+bool ReadGraphicsStream(ByteSpan data, CGsData& stream, std::string* error) {
+  stream = CGsData{};
+  ByteReader in(data, "segment file");
+  CEpochData epoch;
+  for (;;) {
+    CDsData ds;
+    const int r = ReadDisplaySet(in, ds, error);
+    if (r == kDisplaySetComplete) {
+      epoch.DisplaySets.push_back(std::move(ds));
+      continue;
+    }
+    if (r == kDisplaySetError) return false;
+    break;  // the data ended; an unfinished display set is dropped
+  }
+  if (epoch.DisplaySets.empty()) return Fail(error, "no complete display set");
+  stream.Epochs.push_back(std::move(epoch));
+  stream.TakeSummary();
+  return true;
+}
+
+bool ReadGraphicsStream(const std::filesystem::path& path, CGsData& stream, std::string* error) {
+  stream = CGsData{};
+  std::string why;
+  const auto data = read_whole_file(path, &why);
+  if (!data) return Fail(error, why);
+  if (!ReadGraphicsStream(*data, stream, &why)) return Fail(error, fmt::format("{}: {}", path.string(), why));
+  return true;
+}
+
+bool WriteDisplaySet(Bytes& out, CDsData& ds, std::string* error) {
+  const std::size_t start = out.size();
+  const char* tag = ds.Pcs ? "PG" : "IG";
+  const auto put = [&](const CSegmentBase& seg, const char* name) {
+    const std::size_t at = out.size();
+    ByteWriter w(out);
+    w.text(tag);
+    w.u32(seg.PTS);
+    w.u32(seg.DTS);
+    if (seg.Write(out) == 0) {
+      out.resize(at);
+      return Fail(error, fmt::format("the {} cannot be written", name));
+    }
+    return true;
+  };
+  bool ok = true;
+  if (ds.Pcs) {
+    ds.Pcs->Composition.CompositionState = ds.State;
+    ok = put(*ds.Pcs, "PCS");
+  }
+  for (const auto& ics : ds.IcsArray) ok = ok && put(ics, "ICS");
+  if (ds.Wds) ok = ok && put(*ds.Wds, "WDS");
+  for (const auto& pds : ds.PdsFolder) ok = ok && put(pds, "PDS");
+  for (const auto& ods : ds.OdsArray) ok = ok && put(ods, "ODS");
+  if (ds.End) ok = ok && put(*ds.End, "END");
+  if (!ok) out.resize(start);
+  return ok;
+}
+
+bool WriteGraphicsStream(Bytes& out, CGsData& stream, std::string* error) {
+  if (stream.Epochs.empty()) return Fail(error, "the stream has no epoch");
+  std::size_t number = 0;
+  for (auto& epoch : stream.Epochs) {
+    if (epoch.DisplaySets.empty()) return Fail(error, "an epoch without display sets");
+    std::size_t n = number;
+    for (auto& ds : epoch.DisplaySets) {
+      ++n;
+      std::string why;
+      if (!CheckDisplaySet(ds, &why)) return Fail(error, fmt::format("display set {}: {}", n, why));
+    }
+    for (auto& ds : epoch.DisplaySets) {
+      ++number;
+      std::string why;
+      if (!CheckDisplaySet(ds, &why) || !WriteDisplaySet(out, ds, &why)) {
+        return Fail(error, fmt::format("display set {}: {}", number, why));
+      }
+    }
+  }
+  return true;
+}
+
+bool WriteGraphicsStream(const std::filesystem::path& path, CGsData& stream, std::string* error) {
+  Bytes out;
+  if (!WriteGraphicsStream(out, stream, error)) return false;
+  return write_whole_file(path, out, error);
+}
+
+}  // namespace veld

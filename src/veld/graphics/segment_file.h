@@ -1,0 +1,45 @@
+// Segment files: the exchange format of one graphics stream between the demultiplexer, the menu code and
+// the multiplexer. Each segment is framed as
+//   tag "IG" or "PG" (2) | PTS (4) | DTS (4) | SegmentType (1) | SegmentLength (2) | body
+// with nothing before the first segment and nothing after the last. Tags are read in any case and
+// written upper case; a display set is the run of segments up to and including an END.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "veld/base/bytes.h"
+#include "veld/graphics/gs_data.h"
+
+namespace veld {
+
+inline constexpr std::size_t kSegmentFrameHeader = 13;  // tag, PTS, DTS, type, length
+
+enum ReadDisplaySetResult : int {
+  kDisplaySetComplete = 0,  // an END closed the display set
+  kDisplaySetFileEnded = 1,  // the file ended before a tag
+  kDisplaySetError = 2,
+};
+
+// Reads one segment (after its tag) into ds; false with the reason in *error on a short header or
+// body, an unknown type, a second PCS, WDS or END, or a malformed body. *type receives the type.
+bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* error = nullptr);
+// Reads the segments of one display set, up to and including its END.
+int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error = nullptr);
+// Reads a whole segment file into one epoch of stream (which is cleared first). Succeeds when the data
+// ended after at least one complete display set; segments after the last END are dropped. On failure
+// nothing of the stream survives.
+bool ReadGraphicsStream(ByteSpan data, CGsData& stream, std::string* error = nullptr);
+bool ReadGraphicsStream(const std::filesystem::path& path, CGsData& stream, std::string* error = nullptr);
+
+// Appends one display set in the writer's order: PCS (with the display set's state), ICS, WDS, PDS,
+// ODS, END. false when a segment cannot be written (a WDS of more than two windows, a body over
+// 65,535 bytes); out is then unchanged.
+bool WriteDisplaySet(Bytes& out, CDsData& ds, std::string* error = nullptr);
+// Checks every display set of each epoch, then writes them in order. false on the first failure.
+bool WriteGraphicsStream(Bytes& out, CGsData& stream, std::string* error = nullptr);
+// Writes the stream to a file; the file is only created when the whole stream could be composed.
+bool WriteGraphicsStream(const std::filesystem::path& path, CGsData& stream, std::string* error = nullptr);
+
+}  // namespace veld
