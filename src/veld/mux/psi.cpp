@@ -267,7 +267,7 @@ void write_es(Bytes& out, SEsInfo& es) {
                                                   (a.constraint_set2_flag ? 0x20 : 0) | (a.AVC_compatible_flags & 0x1F)));
           out.push_back(a.AvcLevel);
           out.push_back(static_cast<std::uint8_t>((a.AVC_still_present ? 0x80 : 0) |
-                                                  (a.AVC_24_hour_picture_flag ? 0x40 : 0)));
+                                                  (a.AVC_24_hour_picture_flag ? 0x40 : 0) | 0x3F));
         }
         if (es.AvcTimingHrdDescriptor) {
           out.push_back(0x2A);
@@ -364,7 +364,7 @@ int SPat::parse(ByteSpan section) {
     p.SectionNumber = h.section_number;
     p.LastSectionNumber = h.last_section_number;
     while (s.remaining() >= 8) {
-      SProgramInfo pi;
+      SPatProgram pi;
       pi.ProgramNumber = s.u16();
       pi.PID = s.u16() & 0x1FFF;
       p.programs.push_back(pi);
@@ -387,7 +387,7 @@ std::size_t SPat::write(Bytes& out) {
   w.u8(version_byte(VersionNumber, CurrentNextIndicator));
   w.u8(SectionNumber);
   w.u8(LastSectionNumber);
-  for (const SProgramInfo& p : programs) {
+  for (const SPatProgram& p : programs) {
     w.u16(p.ProgramNumber);
     w.u16(static_cast<std::uint16_t>(0xE000 | (p.PID & 0x1FFF)));
   }

@@ -23,11 +23,11 @@ namespace veld {
 
 // ---- PAT ----------------------------------------------------------------------------------------------
 
-struct SProgramInfo {
+struct SPatProgram {
   std::uint16_t ProgramNumber = 0;
   std::uint16_t PID = 0;  // NetworkPID for program 0, ProgramMapPid otherwise
 
-  bool operator==(const SProgramInfo&) const = default;
+  bool operator==(const SPatProgram&) const = default;
 };
 
 struct SPat {
@@ -39,7 +39,7 @@ struct SPat {
   bool CurrentNextIndicator = true;
   std::uint8_t SectionNumber = 0;
   std::uint8_t LastSectionNumber = 0;
-  std::vector<SProgramInfo> programs;  // CPiFolder
+  std::vector<SPatProgram> programs;  // CPiFolder
   std::uint32_t CRC32 = 0;
 
   // The multiplexer's table: programs (0 -> 0x001F) and (1 -> 0x0100).
