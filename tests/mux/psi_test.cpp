@@ -172,7 +172,7 @@ TEST(PmtTest, EveryDescriptorSurvivesWriteAndRead) {
   const SEsInfo& v = back.streams[0];
   EXPECT_EQ(v.ES_IfoLength, 10 + 6 + 4 + 15);
   const Bytes expect_video = hex_bytes(
-      "1B F0 11 F0 23 05 08 48 44 4D 56 FF 1B 64 3F 28 04 64 A5 29 80 2A 02 12 34"
+      "1B F0 11 F0 23 05 08 48 44 4D 56 FF 1B 64 3F 28 04 64 A5 29 BF 2A 02 12 34"
       "86 0D E2 65 6E 67 41 BF FF 7A 68 6F FF 7F FF");
   const Bytes pi = hex_bytes("89 03 01 02 03");
   const std::size_t at = 12 + 12 + pi.size();
