@@ -89,10 +89,10 @@ std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload) {
       std::uint32_t key = type;
       // Presentation (0x16) and interactive (0x18) composition segments: type, 16-bit length, 40-bit
       // video descriptor, 16-bit composition number, then the composition state in the top 2 bits.
-      if ((type == 0x16 || type == 0x18) && payload.size() >= 9) {
-        key |= std::uint32_t{static_cast<std::uint8_t>(payload[8] >> 6)} << 8;
+      if ((type == 0x16 || type == 0x18) && payload.size() >= 11) {
+        key |= std::uint32_t{static_cast<std::uint8_t>(payload[10] >> 6)} << 8;
         // A presentation composition: palette flags and id (16 bits), then the number of objects.
-        if (type == 0x16 && payload.size() >= 12 && payload[11] == 0) key |= 1u << 16;
+        if (type == 0x16 && payload.size() >= 14 && payload[13] == 0) key |= 1u << 16;
       }
       return key;
     }
