@@ -54,8 +54,8 @@ TEST(IcData, ParsesAndWritesEveryElement) {
   EXPECT_EQ(b.Selected.SoundId, 0xFF);
   EXPECT_EQ(b.Activated.StartObjectId, 4);
   EXPECT_FALSE(b.Activated.RepeatFlag);
-  ASSERT_EQ(b.Commands.size(), 1u);
-  EXPECT_EQ(b.Commands[0][0], 0x21);
+  ASSERT_EQ(b.Commands.commands.size(), 1u);
+  EXPECT_EQ(b.Commands.commands[0][0], 0x21);
   EXPECT_EQ(b.ButtonType, 0);
 
   Bytes out;
@@ -83,7 +83,7 @@ TEST(IcData, CountsAndLengthsAreRecomputed) {
   ASSERT_GT(ic.Parse(hex_bytes(kSmallComposition)), 0);
   CBdButton second = ic.Pages[0].Bogs[0].Buttons[0];
   second.Id = 2;
-  second.Commands.push_back(BreakCommand());
+  second.Commands.commands.push_back(BreakCommand());
   ic.Pages[0].Bogs[0].Buttons.push_back(second);
   ic.CompositionLength = 1;  // a stored value, never written
   Bytes out;
@@ -92,7 +92,7 @@ TEST(IcData, CountsAndLengthsAreRecomputed) {
   CIcData again;
   ASSERT_EQ(again.Parse(out), static_cast<long>(out.size()));
   EXPECT_EQ(again, ic);
-  EXPECT_EQ(again.Pages[0].Bogs[0].Buttons[1].Commands.size(), 2u);
+  EXPECT_EQ(again.Pages[0].Bogs[0].Buttons[1].Commands.commands.size(), 2u);
 
   ic.Pages[0].Bogs[0].Buttons.resize(256);
   out.clear();
@@ -156,6 +156,9 @@ TEST(IcData, EffectDurationsHaveTheWindowFloor) {
 
 TEST(IcData, MarkerCommandCarriesTheButtonType) {
   EXPECT_EQ(BreakCommand(), (NavCommand{0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  NavCommand assembled{};
+  ASSERT_TRUE(assemble("Break", assembled));
+  EXPECT_EQ(BreakCommand(), assembled);
   const NavCommand marker = MarkerCommand(16, 0x0102032A);
   EXPECT_EQ(marker, (NavCommand{0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 0x03, 0x2A, 0, 0, 0, 16}));
   EXPECT_EQ(ButtonTypeText(16), "Break");
@@ -164,8 +167,8 @@ TEST(IcData, MarkerCommandCarriesTheButtonType) {
   CIcData ic;
   ASSERT_GT(ic.Parse(hex_bytes(kSmallComposition)), 0);
   CBdButton& b = ic.Pages[0].Bogs[0].Buttons[0];
-  b.Commands.assign(63, NavCommand{0x21, 0x81, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0});
-  b.Commands.push_back(marker);
+  b.Commands.commands.assign(63, NavCommand{0x21, 0x81, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0});
+  b.Commands.commands.push_back(marker);
   Bytes raw;
   ASSERT_GT(b.Write(&raw, SIcWriteOptions{true}), 0u);
   CBdButton typed;
@@ -178,13 +181,13 @@ TEST(IcData, MarkerCommandCarriesTheButtonType) {
   ASSERT_EQ(typed.Write(&out), raw.size());
   CBdButton rewritten;
   ASSERT_GT(rewritten.Parse(out), 0);
-  ASSERT_EQ(rewritten.Commands.size(), 64u);
-  for (std::size_t i = 0; i < 63; ++i) EXPECT_EQ(rewritten.Commands[i], BreakCommand()) << i;
-  EXPECT_EQ(rewritten.Commands[63], marker);
+  ASSERT_EQ(rewritten.Commands.commands.size(), 64u);
+  for (std::size_t i = 0; i < 63; ++i) EXPECT_EQ(rewritten.Commands.commands[i], BreakCommand()) << i;
+  EXPECT_EQ(rewritten.Commands.commands[63], marker);
   EXPECT_EQ(rewritten.ButtonType, 16);
 
   // 63 or 65 commands, or a last command that is not a marker, give no type.
-  typed.Commands.pop_back();
+  typed.Commands.commands.pop_back();
   raw.clear();
   typed.Write(&raw, SIcWriteOptions{true});
   CBdButton plain;

@@ -166,16 +166,16 @@ void CBdButton::Read(ByteReader& r) {
   ReadState(r, Activated, true, false);
   const std::uint16_t n = r.u16();
   NeedItems(r, n, 12);
-  Commands.assign(n, NavCommand{});
-  for (auto& c : Commands) {
+  Commands.commands.assign(n, NavCommand{});
+  for (auto& c : Commands.commands) {
     const ByteSpan b = r.bytes(c.size());
     std::copy(b.begin(), b.end(), c.begin());
   }
   ButtonType = 0;
   TypeParameter = 0;
-  if (Commands.size() == kMarkedCommandCount && IsMarkerCommand(Commands.back())) {
-    ButtonType = Commands.back()[11];
-    TypeParameter = load_be32(Commands.back().data() + 4);
+  if (Commands.commands.size() == kMarkedCommandCount && IsMarkerCommand(Commands.commands.back())) {
+    ButtonType = Commands.commands.back()[11];
+    TypeParameter = load_be32(Commands.commands.back().data() + 4);
   }
 }
 
@@ -200,9 +200,9 @@ void CBdButton::Write(ByteWriter& w, const SIcWriteOptions& options) const {
     w.bytes(MarkerCommand(ButtonType, TypeParameter));
     return;
   }
-  if (Commands.size() > 0xFFFF) throw CompositionTooLarge("more than 65,535 commands");
-  w.u16(static_cast<std::uint16_t>(Commands.size()));
-  for (const auto& c : Commands) w.bytes(c);
+  if (Commands.commands.size() > 0xFFFF) throw CompositionTooLarge("more than 65,535 commands");
+  w.u16(static_cast<std::uint16_t>(Commands.commands.size()));
+  for (const auto& c : Commands.commands) w.bytes(c);
 }
 
 long CBdButton::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "button", error); }

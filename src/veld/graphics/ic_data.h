@@ -16,12 +16,11 @@
 #include <vector>
 
 #include "veld/base/bytes.h"
+#include "veld/disc/nav_cmd.h"
 #include "veld/graphics/segment.h"
 
 namespace veld {
 
-// One 12-byte navigation command, held as its raw bytes.
-using NavCommand = std::array<std::uint8_t, 12>;
 
 // Options of the composition writer.
 struct SIcWriteOptions {
@@ -111,7 +110,7 @@ struct CBdButton {
   CButtonStateInfo Normal;
   CButtonStateInfo Selected;
   CButtonStateInfo Activated;  // has no repeat flag in the stream
-  std::vector<NavCommand> Commands;
+  CNavCmds Commands;  // 12-byte navigation commands
 
   void Read(ByteReader& r);
   void Write(ByteWriter& w, const SIcWriteOptions& options = {}) const;
