@@ -221,5 +221,72 @@ TEST(IcData, MalformedCompositionsAreRejected) {
   }
 }
 
+
+TEST(IcData, PrintsTheTreeAsFieldLines) {
+  CIcData ic;
+  ASSERT_GT(ic.Parse(test::hex_bytes(kSmallComposition)), 0);
+  std::string text;
+  ic.Print(text);
+  EXPECT_EQ(text, R"(StreamModel: 1
+UserInterfaceModel: 0
+UserTimeOutDuration: 0
+NumberOfPages: 1
+Page#0
+  PageId: 0
+  Version: 0
+  UMT: 01 02 03 04 05 06 07 08
+  In Effect
+    NumberOfWindows: 0
+    NumberOfEffects: 0
+  Out Effect
+    NumberOfWindows: 0
+    NumberOfEffects: 0
+  AnimationFrameRateCode: 0
+  DefaultSelectedButtonId: 1
+  DefaultActivatedButtonId: 65535
+  PaletteIdRef: 0
+  NumberOfBogs: 1
+  Bog#0
+    DefaultButtonIdRef: 1
+    NumberOfButtons: 1
+    Button#1
+      Id: 1
+      NumbericValue: 65535
+      AutoActionFlag: 0
+      HorPos: 16
+      VerPos: 32
+      Up: 1
+      Down: 1
+      Left: 1
+      Right: 1
+      Normal
+        StartObjectId: 1
+        EndObjectId: 2
+        RepeatFlag: 1
+      Selected
+        SoundId: 255
+        StartObjectId: 3
+        EndObjectId: 3
+        RepeatFlag: 0
+      Activated
+        SoundId: 255
+        StartObjectId: 4
+        EndObjectId: 4
+      NumberOfCommands: 1
+        Command: JumpTitle 3
+)");
+  // Effects, windows, composition objects and a typed button.
+  CPage& page = ic.Pages[0];
+  page.InEffects.Windows.push_back({2, 0, 0, 720, 480});
+  page.InEffects.Effects.emplace_back().CompositionObjects.push_back({});
+  page.Bogs[0].Buttons[0].ButtonType = 21;
+  text.clear();
+  ic.Print(text);
+  EXPECT_NE(text.find("  In Effect\n    NumberOfWindows: 1\n    Window\n      WindowID: 2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("    Effect\n      Duration: 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("      Composition Object\n        ObjectIdRef: 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("      ButtonType: 21 (Top Menu)\n"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace veld

@@ -1,6 +1,7 @@
 #include "veld/graphics/ic_data.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 
@@ -61,6 +62,24 @@ void WriteState(ByteWriter& w, const CButtonStateInfo& s, bool has_sound, bool h
   if (has_repeat) w.u8(s.RepeatFlag ? 0x80 : 0x00);
 }
 
+std::string Num(std::int64_t v) { return std::to_string(v); }
+std::string Flag(bool v) { return v ? "1" : "0"; }
+
+void Heading(std::string& out, int indent, const std::string& name) {
+  out.append(static_cast<std::size_t>(indent), ' ');
+  out += name;
+  out += '\n';
+}
+
+void PrintState(std::string& out, int indent, const char* name, const CButtonStateInfo& s, bool has_sound,
+                bool has_repeat) {
+  Heading(out, indent, name);
+  if (has_sound) PrintLine(out, indent + 2, "SoundId", Num(s.SoundId));
+  PrintLine(out, indent + 2, "StartObjectId", Num(s.StartObjectId));
+  PrintLine(out, indent + 2, "EndObjectId", Num(s.EndObjectId));
+  if (has_repeat) PrintLine(out, indent + 2, "RepeatFlag", Flag(s.RepeatFlag));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- commands and button types
@@ -109,6 +128,16 @@ void CEffect::Write(ByteWriter& w, std::uint32_t min_duration) const {
   for (const auto& o : CompositionObjects) o.Write(w);
 }
 
+void CEffect::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "Duration", Num(Duration));
+  PrintLine(out, indent, "PaletteIdRef", Num(PaletteIdRef));
+  PrintLine(out, indent, "NumberOfCompositionObjects", Num(static_cast<std::int64_t>(CompositionObjects.size())));
+  for (const auto& o : CompositionObjects) {
+    Heading(out, indent, "Composition Object");
+    o.Print(out, indent + 2);
+  }
+}
+
 long CEffect::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "effect", error); }
 std::size_t CEffect::Write(Bytes* out) const { return WriteWith(*this, out, std::uint32_t{0}); }
 
@@ -136,6 +165,19 @@ void CEffectSequence::Write(ByteWriter& w) const {
   w.u8(Count8(Effects.size(), "effects"));
   const std::uint32_t floor = DurationFloor();
   for (const auto& e : Effects) e.Write(w, floor);
+}
+
+void CEffectSequence::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "NumberOfWindows", Num(static_cast<std::int64_t>(Windows.size())));
+  for (const auto& win : Windows) {
+    Heading(out, indent, "Window");
+    win.Print(out, indent + 2);
+  }
+  PrintLine(out, indent, "NumberOfEffects", Num(static_cast<std::int64_t>(Effects.size())));
+  for (const auto& e : Effects) {
+    Heading(out, indent, "Effect");
+    e.Print(out, indent + 2);
+  }
 }
 
 long CEffectSequence::Parse(ByteSpan data, std::string* error) {
@@ -205,6 +247,27 @@ void CBdButton::Write(ByteWriter& w, const SIcWriteOptions& options) const {
   for (const auto& c : Commands.commands) w.bytes(c);
 }
 
+void CBdButton::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "Id", Num(Id));
+  if (ButtonType != 0) {
+    PrintLine(out, indent, "ButtonType", fmt::format("{} ({})", ButtonType, ButtonTypeText(ButtonType)));
+    PrintLine(out, indent, "TypeParameter", Num(TypeParameter));
+  }
+  PrintLine(out, indent, "NumbericValue", Num(NumbericValue));
+  PrintLine(out, indent, "AutoActionFlag", Flag(AutoActionFlag));
+  PrintLine(out, indent, "HorPos", Num(HorPos));
+  PrintLine(out, indent, "VerPos", Num(VerPos));
+  PrintLine(out, indent, "Up", Num(Neighbors.Up));
+  PrintLine(out, indent, "Down", Num(Neighbors.Down));
+  PrintLine(out, indent, "Left", Num(Neighbors.Left));
+  PrintLine(out, indent, "Right", Num(Neighbors.Right));
+  PrintState(out, indent, "Normal", Normal, false, true);
+  PrintState(out, indent, "Selected", Selected, true, true);
+  PrintState(out, indent, "Activated", Activated, true, false);
+  PrintLine(out, indent, "NumberOfCommands", Num(static_cast<std::int64_t>(Commands.commands.size())));
+  for (const auto& c : Commands.commands) PrintLine(out, indent + 2, "Command", disassemble(c));
+}
+
 long CBdButton::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "button", error); }
 std::size_t CBdButton::Write(Bytes* out, const SIcWriteOptions& options) const {
   return WriteWith(*this, out, options);
@@ -223,6 +286,15 @@ void CBog::Write(ByteWriter& w, const SIcWriteOptions& options) const {
   w.u16(Id16(DefaultButtonIdRef));
   w.u8(n);
   for (const auto& b : Buttons) b.Write(w, options);
+}
+
+void CBog::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "DefaultButtonIdRef", Num(DefaultButtonIdRef));
+  PrintLine(out, indent, "NumberOfButtons", Num(static_cast<std::int64_t>(Buttons.size())));
+  for (const auto& b : Buttons) {
+    Heading(out, indent, fmt::format("Button#{}", b.Id));
+    b.Print(out, indent + 2);
+  }
 }
 
 long CBog::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "button overlap group", error); }
@@ -280,6 +352,25 @@ void CPage::Write(ByteWriter& w, const SIcWriteOptions& options) const {
   for (const auto& bog : Bogs) bog.Write(w, options);
 }
 
+void CPage::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "PageId", Num(PageId));
+  PrintLine(out, indent, "Version", Num(Version));
+  PrintLine(out, indent, "UMT", fmt::format("{:02X}", fmt::join(UMT, " ")));
+  Heading(out, indent, "In Effect");
+  InEffects.Print(out, indent + 2);
+  Heading(out, indent, "Out Effect");
+  OutEffects.Print(out, indent + 2);
+  PrintLine(out, indent, "AnimationFrameRateCode", Num(AnimationFrameRateCode));
+  PrintLine(out, indent, "DefaultSelectedButtonId", Num(DefaultSelectedButtonId));
+  PrintLine(out, indent, "DefaultActivatedButtonId", Num(DefaultActivatedButtonId));
+  PrintLine(out, indent, "PaletteIdRef", Num(PaletteIdRef));
+  PrintLine(out, indent, "NumberOfBogs", Num(static_cast<std::int64_t>(Bogs.size())));
+  for (std::size_t i = 0; i < Bogs.size(); ++i) {
+    Heading(out, indent, fmt::format("Bog#{}", i));
+    Bogs[i].Print(out, indent + 2);
+  }
+}
+
 long CPage::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "page", error); }
 std::size_t CPage::Write(Bytes* out, const SIcWriteOptions& options) const { return WriteWith(*this, out, options); }
 
@@ -329,6 +420,21 @@ long CIcData::Parse(ByteSpan data, std::string* error) {
 }
 std::size_t CIcData::Write(Bytes* out, const SIcWriteOptions& options) const {
   return WriteWith(*this, out, options);
+}
+
+void CIcData::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "StreamModel", Flag(StreamModel));
+  PrintLine(out, indent, "UserInterfaceModel", Flag(UserInterfaceModel));
+  if (!StreamModel) {
+    PrintLine(out, indent, "CompositionTimeOutPts", Num(static_cast<std::int64_t>(CompositionTimeOutPts)));
+    PrintLine(out, indent, "SelectionTimeOutPts", Num(static_cast<std::int64_t>(SelectionTimeOutPts)));
+  }
+  PrintLine(out, indent, "UserTimeOutDuration", Num(UserTimeOutDuration));
+  PrintLine(out, indent, "NumberOfPages", Num(static_cast<std::int64_t>(Pages.size())));
+  for (std::size_t i = 0; i < Pages.size(); ++i) {
+    Heading(out, indent, fmt::format("Page#{}", i));
+    Pages[i].Print(out, indent + 2);
+  }
 }
 
 bool CIcData::operator==(const CIcData& other) const {

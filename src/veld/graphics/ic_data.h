@@ -46,6 +46,7 @@ struct CEffect {
   void Write(ByteWriter& w, std::uint32_t min_duration = 0) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const CEffect&) const = default;
 };
 
@@ -63,6 +64,7 @@ struct CEffectSequence {
   void Write(ByteWriter& w) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const CEffectSequence&) const = default;
 };
 
@@ -116,6 +118,7 @@ struct CBdButton {
   void Write(ByteWriter& w, const SIcWriteOptions& options = {}) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out, const SIcWriteOptions& options = {}) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const CBdButton&) const = default;
 };
 
@@ -128,6 +131,7 @@ struct CBog {
   void Write(ByteWriter& w, const SIcWriteOptions& options = {}) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out, const SIcWriteOptions& options = {}) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const CBog&) const = default;
 };
 
@@ -152,6 +156,7 @@ struct CPage {
   void Write(ByteWriter& w, const SIcWriteOptions& options = {}) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out, const SIcWriteOptions& options = {}) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const CPage&) const = default;
 };
 
@@ -169,6 +174,9 @@ struct CIcData {
   void Write(ByteWriter& w, const SIcWriteOptions& options = {}) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out, const SIcWriteOptions& options = {}) const;
+  // The whole tree as "name: value" lines; elements are headed by their names ("Page#0", "Bog#0",
+  // "Button#<Id>", "In Effect", "Out Effect", "Window", "Effect", "Composition Object").
+  void Print(std::string& out, int indent = 0) const;
   // Equal trees; CompositionLength, a stored value, is not compared.
   bool operator==(const CIcData& other) const;
 };
