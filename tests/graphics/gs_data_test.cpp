@@ -106,6 +106,7 @@ TEST(GeneratedDiscs, CompositionsSurviveParseWriteParse) {
       CIcData again;
       ASSERT_EQ(again.Parse(written, &error), static_cast<long>(written.size())) << error;
       EXPECT_TRUE(again == *ic);
+      EXPECT_TRUE(written == JoinIcsFragments(*ds));
     }
   }
 }
