@@ -263,8 +263,9 @@ TEST(GeneratedDiscs, DamagedStreamsAreRejectedWithoutCrash) {
     }
   }
   EXPECT_LT(accepted, file.size() / 4);
-  // Every stream with random bit flips, through the whole chain.
+  // Every stream with random bit flips, through the whole chain and the indexer.
   std::mt19937 rng(2026);
+  test::TempDir dir;
   for (const auto& s : streams) {
     const Bytes good = test::read_file(s.file);
     for (int round = 0; round < 60; ++round) {
@@ -272,6 +273,13 @@ TEST(GeneratedDiscs, DamagedStreamsAreRejectedWithoutCrash) {
       const int flips = 1 + static_cast<int>(rng() % 8);
       for (int i = 0; i < flips; ++i) bad[rng() % bad.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
       Exercise(bad);
+      if (round % 10 == 0) {
+        test::write_file(dir / "bad.ig", bad);
+        CGsParser parser;
+        const int r = parser.Parse(dir / "bad.ig");
+        EXPECT_NE(r, CGsParser::kOpenFailed) << parser.Error();
+        EXPECT_LE(parser.Info().TotalBytes, bad.size());
+      }
     }
   }
 }
