@@ -241,6 +241,23 @@ TEST(ObjectData, RoundTripsPicturesOfEveryRunShape) {
   }
 }
 
+TEST(RunLengthCode, RunsEndWhereverTheColourChanges) {
+  // Two runs split at every position of rows up to three words long.
+  for (std::size_t width = 1; width <= 24; ++width) {
+    for (std::size_t split = 1; split <= width; ++split) {
+      std::vector<std::uint8_t> row(width, 4);
+      std::fill(row.begin() + static_cast<std::ptrdiff_t>(split), row.end(), 0);
+      Bytes expect = RunCode(split, 4);
+      if (split < width) {
+        const Bytes second = RunCode(width - split, 0);
+        expect.insert(expect.end(), second.begin(), second.end());
+      }
+      expect.insert(expect.end(), {0, 0});
+      EXPECT_EQ(EncodeRow(row), expect) << width << " " << split;
+    }
+  }
+}
+
 TEST(ObjectData, MalformedDataIsRejectedWithoutHarm) {
   std::mt19937 rng(99);
   IndexedBitmap picture{37, 11, {}};
