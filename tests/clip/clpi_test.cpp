@@ -288,6 +288,31 @@ TEST(ClpiRoundTrip, WrittenFileParsesBackToAnEqualRecord) {
   EXPECT_EQ(write_clpi(p), f);  // a parsed file writes back to the same bytes
 }
 
+TEST(ClpiRoundTrip, LargeRecordsGrowTheBufferAndKeepTheirCountsConsistent) {
+  SClpiData d;
+  STREAM_PID_ENTRY e;
+  e.StreamPid = 0x1011;
+  // 300000 key points of one PTS step: the fine count (18 bits) holds 262143 of them.
+  for (std::uint32_t i = 0; i < 300000; ++i) e.KeyPoints.push_back(kp(0, i));
+  d.ep_map() = {e};
+  Bytes f = write_clpi(d);
+  EXPECT_GT(f.size(), 1u << 20);
+  SClpiData p = parse_ok(f);
+  ASSERT_EQ(p.ep_map().size(), 1u);
+  ASSERT_EQ(p.ep_map()[0].KeyPoints.size(), 0x3FFFFu);
+  EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 2);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints.back().SpnStart, 0x3FFFEu);
+
+  // 70000 key points each starting a coarse entry: the coarse count (16 bits) holds 65535.
+  e.KeyPoints.clear();
+  for (std::uint64_t i = 0; i < 70000; ++i) e.KeyPoints.push_back(kp(i << 19, static_cast<std::uint32_t>(i)));
+  d.ep_map() = {e};
+  p = parse_ok(write_clpi(d));
+  EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 0xFFFF);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints.size(), 0xFFFFu);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints[0x3FFF].PTS, std::uint64_t{0x3FFF} << 19);
+}
+
 TEST(ClpiRoundTrip, LengthsAreRecomputedWhateverTheRecordHolds) {
   SClpiData d = sample();
   d.ClipInfo.Length = 999;

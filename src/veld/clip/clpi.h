@@ -22,7 +22,10 @@ namespace veld {
 int parse_clpi(ByteSpan file, SClpiData& out, std::string* error = nullptr);
 
 // Writes a whole clip information file. Every length, count and start address is recomputed; the
-// record's own values of those fields are not used. EP-map entries without key points are left out.
+// record's own values of those fields are not used. EP-map entries without key points are left out, and
+// an entry keeps only as many key points as its counts can hold (2^18 - 1 fine entries, 2^16 - 1 coarse
+// entries); lists of more than 255 elements (streams, STC sequences, EP-map entries) are cut at 255.
+// The buffer grows with the record, so any size fits.
 Bytes write_clpi(const SClpiData& data);
 
 // A fresh record as the multiplexer starts from: default values plus this build's tool stamp.
