@@ -349,6 +349,26 @@ TEST(ClpiParse, StreamCodingInfoIsSkippedByItsLength) {
   EXPECT_EQ(p.ep_map()[0].KeyPoints.size(), 5u);
 }
 
+TEST(ClpiParse, ShortStreamCodingInfo) {
+  Bytes f = write_clpi(sample());
+  // The audio entry shortened to its attributes (length 5): no ISRC, the next stream follows directly.
+  const std::size_t audio = 284;
+  f.erase(f.begin() + audio + 8, f.begin() + audio + 24);
+  f[audio + 2] = 5;
+  store_be32(&f[246], load_be32(&f[246]) - 16);
+  for (std::size_t a : {16u, 20u}) store_be32(&f[a], load_be32(&f[a]) - 16);
+  SClpiData p = parse_ok(f);
+  ASSERT_EQ(p.streams().size(), 6u);
+  EXPECT_EQ(p.streams()[1].StreamCodingInfo.language(), "eng");
+  EXPECT_EQ(p.streams()[1].StreamCodingInfo.Isrc, SIsrc{});
+  EXPECT_EQ(p.streams()[2].StreamPID, 0x1200);
+  // Too short for the attributes of its coding type: malformed.
+  f[audio + 2] = 3;
+  std::string error;
+  EXPECT_EQ(parse_clpi(f, p, &error), 0);
+  EXPECT_THAT(error, testing::HasSubstr("StreamCodingInfo"));
+}
+
 TEST(ClpiParse, OnlyTheFirstProgramSequenceIsRead) {
   Bytes f = write_clpi(sample());
   f[251] = 2;

@@ -103,6 +103,8 @@ void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
     sci.CharacterCode = e.u8();
     read_chars(e, sci.LanguageCode);
   }
+  // An element that ends before its ISRC leaves it zero; the bytes after it are not interpreted.
+  if (e.remaining() < 12) return;
   read_array(e, sci.Isrc.CountryCode);
   read_array(e, sci.Isrc.CopyrightHolder);
   read_array(e, sci.Isrc.RecordingYear);
