@@ -486,7 +486,12 @@ TEST(ClipObjects, ParseStoresTimesAndFolderNamesClips) {
   ASSERT_GT(clip.parse(write_clpi(sample())), 0);
   EXPECT_EQ(clip.start_time, 0x20000u);
   EXPECT_EQ(clip.end_time, 0x400000u);
+  ASSERT_EQ(clip.rip_tracks.size(), 6u);
+  EXPECT_EQ(clip.rip_tracks.tracks[3].pid, 0x1400);
+  EXPECT_EQ(clip.rip_tracks.tracks[3].stream_info.StreamCodingInfo.language(), "fra");
   EXPECT_EQ(clip.parse(ByteSpan()), 0);
+  EXPECT_TRUE(clip.rip_tracks.empty());
+  EXPECT_EQ(clip.start_time, 0u);
 
   CCofObject cof;
   EXPECT_EQ(cof.add_clip().id, 0);

@@ -590,12 +590,14 @@ Bytes write_clpi(const SClpiData& d) {
 // ---- clip objects ---------------------------------------------------------------------------------
 
 int CClpiObject::parse(ByteSpan file, std::string* error) {
-  int result = parse_clpi(file, data, error);
-  if (result > 0 && !data.stc_info().empty()) {
+  const int result = parse_clpi(file, data, error);
+  start_time = end_time = 0;
+  rip_tracks.tracks.clear();
+  if (result <= 0) return result;
+  rip_tracks.build(data.streams());
+  if (!data.stc_info().empty()) {
     start_time = std::uint64_t{data.stc_info().front().StartPTS} * 2;
     end_time = std::uint64_t{data.stc_info().front().EndPTS} * 2;
-  } else {
-    start_time = end_time = 0;
   }
   return result;
 }

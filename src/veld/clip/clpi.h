@@ -12,6 +12,7 @@
 
 #include "veld/base/bytes.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/clip/rip_track.h"
 
 namespace veld {
 
@@ -80,6 +81,8 @@ class CClpiObject {
   std::filesystem::path clpi_path;
   std::filesystem::path stream_path;  // the .m2ts
   SClpiData data;
+  // One track per stream of the program information, rebuilt by parse().
+  SRipTracks rip_tracks;
   // First STC sequence's StartPTS and EndPTS doubled (90 kHz), stored by parse().
   std::uint64_t start_time = 0;
   std::uint64_t end_time = 0;
@@ -87,7 +90,8 @@ class CClpiObject {
   std::uint64_t new_start_time = 0;
   std::uint64_t new_end_time = 0;
 
-  // Parses the file's bytes into data and stores the start and end time; result as parse_clpi.
+  // Parses the file's bytes into data, builds the rip tracks and stores the start and end time; result as
+  // parse_clpi. On failure the tracks are empty and the times 0.
   int parse(ByteSpan file, std::string* error = nullptr);
 };
 
