@@ -332,9 +332,22 @@ TEST(MplsFile, FieldsTheWriterDeliberatelyRewrites) {
   for (int i = 20; i < 40; ++i) dirty[i] = 0xFF;
   dirty[58 + 4] = 0xFF;                 // PlayList reserved
   dirty[58 + 10 + 11] = 0xFF;           // play item byte 11
+  dirty[58 + 10 + 12] |= 0xE0;          // bits above IsMultiAngle
+  dirty[58 + 10 + 30] |= 0x7F;          // bits beside the random-access flag
+  dirty[56] |= 0x1F;                    // AppInfoPlayList flag bits without meaning
+  dirty[57] = 0xFF;                     // AppInfoPlayList reserved byte 17
   const std::size_t marks = load_be32(&b[12]);
   dirty[marks + 6] = 0xFF;              // first mark's reserved byte
   store_be16(&dirty[58 + 10 + 32], 77);  // StillTime with StillMode 2
+  std::size_t sub_path = 58 + 10;
+  for (int i = 0; i < 2; ++i) sub_path += 2 + load_be16(&b[sub_path]);
+  ASSERT_EQ(b[sub_path + 5], 3);         // SubPathType of the sample
+  dirty[sub_path + 4] = 0xFF;            // sub-path reserved bytes
+  dirty[sub_path + 6] = 0xFF;
+  dirty[sub_path + 7] |= 0xFE;           // bits beside IsRepeatSubPath
+  dirty[sub_path + 8] = 0xFF;
+  dirty[sub_path + 10 + 11] = 0xFF;      // sub-play item reserved bytes 11..13
+  dirty[sub_path + 10 + 13] = 0xFF;
   SMplsData back;
   ASSERT_GT(parse_mpls(dirty, back), 0);
   EXPECT_EQ(back.reserved[0], 0xFF);
