@@ -1,0 +1,129 @@
+#include "veld/clip/demux.h"
+
+#include "veld/base/messages.h"
+#include "veld/clip/transport.h"
+
+namespace veld {
+
+std::optional<SPmt> find_pmt(File& file) {
+  const std::int64_t saved = file.position();
+  std::optional<SPmt> found;
+  CTsPacketReader reader;
+  Bytes block(kPmtSearchBlockSize);
+  while (!found) {
+    const std::int64_t n = file.read_full(block.data(), block.size());
+    if (n <= 0) break;
+    const std::size_t packets = whole_packets(static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < packets && !found; ++i) {
+      const std::uint8_t* p = block.data() + i * kSourcePacketSize + 4;
+      if (p[0] != kSyncByte || ts_pid(p) != kPidPmt) continue;
+      reader.read(p);
+      if (reader.pmt()) found = reader.pmt();
+    }
+    if (static_cast<std::size_t>(n) < block.size()) break;
+  }
+  file.seek(saved);
+  return found;
+}
+
+std::optional<std::uint64_t> find_first_pcr(ByteSpan block) {
+  const std::size_t packets = whole_packets(block.size());
+  SAdaptationField field;
+  for (std::size_t i = 0; i < packets; ++i) {
+    const std::uint8_t* p = block.data() + i * kSourcePacketSize + 4;
+    if (p[0] != kSyncByte || ts_pid(p) != kPidPcr || ((p[3] >> 4) & 3) < 2) continue;
+    if (field.parse(ByteSpan(p + 4, kTsPacketSize - 4)) > 0 && field.PCR_Flag) return field.PCR.Base;
+  }
+  return std::nullopt;
+}
+
+std::optional<SFirstTimeStamp> find_first_pes_pts(ByteSpan block) {
+  const std::size_t packets = whole_packets(block.size());
+  CTsPacketReader reader;
+  for (std::size_t i = 0; i < packets; ++i) {
+    const std::uint8_t* p = block.data() + i * kSourcePacketSize + 4;
+    if (p[0] != kSyncByte || !ts_payload_unit_start(p) || !is_elementary_pid(ts_pid(p))) continue;
+    if (reader.read(p) <= 0) continue;
+    const SPesHeader* pes = reader.pes_header();
+    if (pes && pes->has_pts()) return SFirstTimeStamp{pes->PTS.value, reader.header().PID};
+  }
+  return std::nullopt;
+}
+
+std::uint64_t find_time_base(ByteSpan block) {
+  const auto first = find_first_pes_pts(block);
+  if (!first) return 0;
+  const PidCategory c = pid_category(first->pid);
+  if (c == PidCategory::kPresentationGraphics || c == PidCategory::kInteractiveGraphics ||
+      c == PidCategory::kTextSubtitle) {
+    return find_first_pcr(block).value_or(0);
+  }
+  return first->pts;
+}
+
+STrackInfo& CTrackInfoMap::add(std::uint16_t pid, STrackInfo info) {
+  pid &= 0x1FFF;
+  if (STrackInfo* old = find(pid)) {
+    *old = std::move(info);
+    return *old;
+  }
+  index_[pid] = static_cast<std::int16_t>(entries_.size());
+  entries_.emplace_back(pid, std::move(info));
+  return entries_.back().second;
+}
+
+DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error) {
+  if (map.empty()) return DemuxResult::kOk;
+  bool graphics = false;
+  for (auto& [pid, info] : map.entries()) graphics |= info.coding_type == 0x90 || info.coding_type == 0x91;
+
+  const std::int64_t size = file.length();
+  progress.set_title(message_text(kStrDemuxing));
+  progress.set_status(file.path().string());
+  progress.set_position(0);
+  if (!file.seek(0)) {
+    if (error) *error = file.error();
+    return DemuxResult::kReadError;
+  }
+
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
+  CTsPacketReader reader;
+  std::uint64_t time_base = 0;
+  std::int64_t done = 0;
+  bool first_block = true;
+  for (;;) {
+    const int percent = size > 0 ? static_cast<int>(done * 100 / size) : 0;
+    if (!progress.set_position(percent)) return DemuxResult::kCancelled;
+    const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
+    if (n < 0) {
+      if (error) *error = file.error();
+      return DemuxResult::kReadError;
+    }
+    if (n == 0) break;
+    const std::size_t packets = whole_packets(static_cast<std::size_t>(n));
+    if (first_block && graphics) time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
+    first_block = false;
+    const std::uint8_t* p = block.get() + 4;
+    for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
+      if (p[0] != kSyncByte) continue;
+      STrackInfo* info = map.find(ts_pid(p));
+      if (!info || !info->track) continue;
+      const int off = reader.read(p);
+      if (off <= 0) continue;
+      STrackFile* target =
+          info->low_priority_track && !reader.header().TransportPriority ? info->low_priority_track.get()
+                                                                          : info->track.get();
+      target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader.pes_header(), time_base);
+    }
+    done += n;
+    if (static_cast<std::size_t>(n) < kDemuxBlockSize) break;
+  }
+  for (auto& [pid, info] : map.entries()) {
+    if (info.track) info.track->flush();
+    if (info.low_priority_track) info.low_priority_track->flush();
+  }
+  progress.set_position(100);
+  return DemuxResult::kOk;
+}
+
+}  // namespace veld

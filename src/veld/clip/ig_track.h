@@ -1,0 +1,29 @@
+// Extraction of the Interactive Graphics streams of a clip: find them in the PMT, demultiplex each into
+// a graphics track file in memory, and parse each file into a CGsData.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "veld/base/file.h"
+#include "veld/base/messenger.h"
+#include "veld/base/progress.h"
+#include "veld/graphics/gs_data.h"
+
+namespace veld {
+
+struct SClipIgStream {
+  std::uint16_t pid = 0;
+  CGsData data;
+};
+
+// Extracts the IG streams of an opened clip stream file, in PMT order, appending them to out.
+// 0 on success; 1 when cancelled; 2 after an error message: no PMT (5086), no IG stream in the PMT
+// (5087), a read error, or a stream that does not parse (the streams parsed before it stay in out).
+int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger);
+// The same for a path; a file that cannot be opened is reported with the system's text.
+int LoadClipIgStreams(const std::filesystem::path& clip_stream, std::vector<SClipIgStream>& out, Progress& progress,
+                      Messenger& messenger);
+
+}  // namespace veld

@@ -1,0 +1,401 @@
+#include "veld/clip/rip_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "veld/base/bit_reader.h"
+#include "veld/base/messages.h"
+#include "veld/clip/demux.h"
+#include "veld/clip/transport.h"
+
+namespace veld {
+
+// ---- CAuIndex -----------------------------------------------------------------------------------------
+
+std::span<const SPacketRange> CAuIndex::ranges(std::size_t i) const {
+  const std::size_t begin = units_[i].FirstRange;
+  const std::size_t end = i + 1 < units_.size() ? units_[i + 1].FirstRange : ranges_.size();
+  return std::span<const SPacketRange>(ranges_).subspan(begin, end - begin);
+}
+
+void CAuIndex::clear() {
+  units_.clear();
+  ranges_.clear();
+  open_ = false;
+}
+
+void CAuIndex::shrink() {
+  units_.shrink_to_fit();
+  ranges_.shrink_to_fit();
+}
+
+std::size_t CAuIndex::memory_bytes() const {
+  return units_.capacity() * sizeof(SRipAu) + ranges_.capacity() * sizeof(SPacketRange);
+}
+
+void CAuIndex::open(std::uint32_t pts, std::uint32_t dts, std::uint32_t key_info) {
+  close();
+  current_ = SRipAu{key_info, dts, pts, 0, static_cast<std::uint32_t>(ranges_.size())};
+  open_ = true;
+}
+
+void CAuIndex::add_packet(std::uint32_t spn) {
+  if (!open_) return;
+  if (current_.PacketCount > 0 && ranges_.back().last + 1 == spn) {
+    ranges_.back().last = spn;
+  } else {
+    ranges_.push_back({spn, spn});
+  }
+  ++current_.PacketCount;
+}
+
+void CAuIndex::close() {
+  if (!open_) return;
+  open_ = false;
+  if (current_.PacketCount == 0) {
+    ranges_.resize(current_.FirstRange);
+    return;
+  }
+  units_.push_back(current_);
+}
+
+// ---- key information ----------------------------------------------------------------------------------
+
+std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload) {
+  switch (coding_type) {
+    case 0x02: {
+      MemBitReader r(payload);
+      return r.find_start_code({0x00, 0x00, 0x01, 0xB3}) ? 1 : 0;
+    }
+    case 0xEA: {
+      MemBitReader r(payload);
+      return r.find_start_code({0x00, 0x00, 0x01, 0x0F}) ? 1 : 0;
+    }
+    case 0x1B: {
+      // NAL units behind 4-byte start codes: a sequence parameter set before the first slice.
+      MemBitReader r(payload);
+      while (r.find_start_code({0x00, 0x00, 0x00, 0x01})) {
+        if (r.at_end()) break;
+        const std::uint32_t type = r.read(8) & 0x1F;
+        if (type == 7) return 1;
+        if (type == 1 || type == 5) return 0;
+      }
+      return 0;
+    }
+    case 0x90:
+    case 0x91: {
+      if (payload.empty()) return 0;
+      const std::uint8_t type = payload[0];
+      std::uint32_t key = type;
+      // Presentation (0x16) and interactive (0x18) composition segments: type, 16-bit length, 40-bit
+      // video descriptor, 16-bit composition number, then the composition state in the top 2 bits.
+      if ((type == 0x16 || type == 0x18) && payload.size() >= 11) {
+        key |= std::uint32_t{static_cast<std::uint8_t>(payload[10] >> 6)} << 8;
+        // A presentation composition: palette flags and id (16 bits), then the number of objects.
+        if (type == 0x16 && payload.size() >= 14 && payload[13] == 0) key |= 1u << 16;
+      }
+      return key;
+    }
+    default:
+      return 0;
+  }
+}
+
+// ---- indexing -----------------------------------------------------------------------------------------
+
+IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, Progress& progress,
+                              std::optional<SPmt>* pmt, std::string* error) {
+  bool counting = true;
+  for (SIndexTrack* t : tracks)
+    if (t->packet_count != 0) counting = false;
+  std::array<std::int16_t, 8192> slot;
+  slot.fill(-1);
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    if (is_elementary_pid(tracks[i]->pid)) slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
+    tracks[i]->index.clear();
+  }
+  progress.set_title(message_text(kStrParsing));
+  progress.set_status(file.path().string());
+  progress.set_position(0);
+
+  auto fail = [&](IndexResult r) {
+    for (SIndexTrack* t : tracks) {
+      t->index.clear();
+      t->index.shrink();
+      if (counting) t->packet_count = 0;
+    }
+    return r;
+  };
+
+  if (!file.seek(0)) {
+    if (error) *error = file.error();
+    return fail(IndexResult::kReadError);
+  }
+  std::optional<SPmt> found = find_pmt(file);
+  if (found) {
+    for (SIndexTrack* t : tracks)
+      if (const SEsInfo* es = found->find(t->pid)) t->pmt_entry = *es;
+  }
+  if (pmt) *pmt = found;
+
+  const std::int64_t size = file.length();
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
+  CTsPacketReader reader;
+  std::uint64_t spn = 0;
+  std::int64_t done = 0;
+  for (;;) {
+    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
+      return fail(IndexResult::kCancelled);
+    const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
+    if (n < 0) {
+      if (error) *error = file.error();
+      return fail(IndexResult::kReadError);
+    }
+    if (n == 0) break;
+    const std::size_t packets = whole_packets(static_cast<std::size_t>(n));
+    const std::uint8_t* p = block.get() + 4;
+    for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
+      if (p[0] != kSyncByte) continue;
+      const int s = slot[ts_pid(p)];
+      if (s < 0) continue;
+      SIndexTrack& t = *tracks[static_cast<std::size_t>(s)];
+      if (counting) ++t.packet_count;
+      if (!t.kept) continue;
+      if (ts_payload_unit_start(p)) {
+        const int off = reader.read(p);
+        const SPesHeader* pes = off > 0 ? reader.pes_header() : nullptr;
+        if (pes) {
+          const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
+          const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
+          const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
+          t.index.open(pts, dts, access_unit_key_info(t.coding_type, payload));
+        }
+      }
+      t.index.add_packet(static_cast<std::uint32_t>(spn));
+    }
+    done += n;
+    if (static_cast<std::size_t>(n) < kDemuxBlockSize) break;
+  }
+  for (SIndexTrack* t : tracks) {
+    t->index.close();
+    t->index.shrink();
+  }
+  progress.set_position(100);
+  return IndexResult::kOk;
+}
+
+// ---- replay -------------------------------------------------------------------------------------------
+
+CClipPacketSource::CClipPacketSource(File& file, std::size_t window_bytes)
+    : file_(file),
+      window_packets_(std::max<std::size_t>(window_bytes / kSourcePacketSize, 16)) {
+  window_.reset(new std::uint8_t[window_packets_ * kSourcePacketSize]);
+}
+
+bool CClipPacketSource::read_direct(std::uint64_t spn, std::uint32_t count, std::uint8_t* out) {
+  const std::size_t bytes = std::size_t{count} * kSourcePacketSize;
+  if (!file_.seek(static_cast<std::int64_t>(spn * kSourcePacketSize))) return false;
+  const std::int64_t n = file_.read_full(out, bytes);
+  if (n > 0) bytes_read_ += static_cast<std::uint64_t>(n);
+  return n == static_cast<std::int64_t>(bytes);
+}
+
+// Slides the window forward so that it holds spn, keeping up to a quarter of the window behind it for
+// tracks that lag a little, and reading only bytes not yet in memory.
+bool CClipPacketSource::fill_from(std::uint64_t spn) {
+  const std::uint64_t back = window_packets_ / 4;
+  const std::uint64_t end = first_ + count_;
+  std::uint64_t new_first = spn > back ? spn - back : 0;
+  if (new_first < first_) new_first = first_;
+  std::uint64_t kept = 0;
+  if (new_first < end && count_ > 0) {
+    kept = end - new_first;
+    std::memmove(window_.get(), window_.get() + (new_first - first_) * kSourcePacketSize,
+                 static_cast<std::size_t>(kept) * kSourcePacketSize);
+  } else {
+    new_first = spn;
+  }
+  first_ = new_first;
+  count_ = kept;
+  const std::uint64_t from = first_ + count_;
+  if (!file_.seek(static_cast<std::int64_t>(from * kSourcePacketSize))) return false;
+  const std::size_t want = static_cast<std::size_t>(window_packets_ - count_) * kSourcePacketSize;
+  const std::int64_t n = file_.read_full(window_.get() + count_ * kSourcePacketSize, want);
+  if (n < 0) return false;
+  bytes_read_ += static_cast<std::uint64_t>(n);
+  count_ += static_cast<std::uint64_t>(n) / kSourcePacketSize;  // a partial last packet is ignored
+  return spn < first_ + count_;
+}
+
+bool CClipPacketSource::copy_packets(std::span<const SPacketRange> ranges, std::uint8_t* out) {
+  for (const SPacketRange& r : ranges) {
+    if (r.last < r.first) return false;
+    std::uint64_t spn = r.first;
+    while (spn <= r.last) {
+      const std::uint32_t left = static_cast<std::uint32_t>(r.last - spn + 1);
+      if (spn < first_) {  // behind the window: read those packets on their own
+        const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, first_ - spn));
+        if (!read_direct(spn, n, out)) return false;
+        out += std::size_t{n} * kSourcePacketSize;
+        spn += n;
+        continue;
+      }
+      if (spn >= first_ + count_ && !fill_from(spn)) return false;
+      const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, first_ + count_ - spn));
+      std::memcpy(out, window_.get() + (spn - first_) * kSourcePacketSize, std::size_t{n} * kSourcePacketSize);
+      out += std::size_t{n} * kSourcePacketSize;
+      spn += n;
+    }
+  }
+  return true;
+}
+
+CTrackReplay::CTrackReplay(const SIndexTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
+
+void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t time_offset, std::uint16_t new_pid,
+                           bool gather_key_points) {
+  const std::int64_t count = static_cast<std::int64_t>(track_.index.size());
+  first_ = std::max<std::int64_t>(first, 0);
+  last_ = std::min<std::int64_t>(last, count - 1);
+  if (last_ < first_) last_ = first_ - 1;
+  index_ = first_ - 1;
+  offset_ = time_offset;
+  pid_ = new_pid;
+  finished_ = last_ < first_;
+  failed_ = false;
+  gather_ = gather_key_points;
+  next_ = 0;
+  key_points_.clear();
+  have_audio_key_ = false;
+  profile_ = level_ = 0;
+  const std::uint8_t ct = track_.coding_type;
+  if (!finished_ && (ct == 0x02 || ct == 0x1B || ct == 0xEA)) {
+    const auto ranges = track_.index.ranges(static_cast<std::size_t>(first_));
+    std::uint8_t packet[kSourcePacketSize];
+    const SPacketRange one{ranges[0].first, ranges[0].first};
+    if (source_.copy_packets(std::span(&one, 1), packet)) find_profile_level(packet + 4);
+  }
+}
+
+void CTrackReplay::find_profile_level(const std::uint8_t* packet) {
+  CTsPacketReader reader;
+  const int off = reader.read(packet);
+  if (off <= 0 || off >= static_cast<int>(kTsPacketSize)) return;
+  MemBitReader r(ByteSpan(packet + off, kTsPacketSize - static_cast<std::size_t>(off)));
+  switch (track_.coding_type) {
+    case 0x02:
+      if (r.find_start_code({0x00, 0x00, 0x01, 0xB5})) {
+        r.skip(4);
+        profile_ = static_cast<std::uint8_t>(r.read(4));
+        level_ = static_cast<std::uint8_t>(r.read(4));
+      }
+      break;
+    case 0x1B:
+      while (r.find_start_code({0x00, 0x00, 0x00, 0x01})) {
+        if ((r.read(8) & 0x1F) != 7) continue;
+        profile_ = static_cast<std::uint8_t>(r.read(8));
+        r.skip(8);
+        level_ = static_cast<std::uint8_t>(r.read(8));
+        break;
+      }
+      break;
+    case 0xEA:
+      if (r.find_start_code({0x00, 0x00, 0x01, 0x0F})) {
+        profile_ = static_cast<std::uint8_t>(r.read(2));
+        level_ = static_cast<std::uint8_t>(r.read(3));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+bool CTrackReplay::advance() {
+  if (finished_) return false;
+  ++index_;
+  if (index_ > last_) {
+    finished_ = true;
+    return false;
+  }
+  const std::size_t i = static_cast<std::size_t>(index_);
+  current_ = track_.index[i];
+  current_.PTS = static_cast<std::uint32_t>(current_.PTS + offset_);
+  current_.DTS = static_cast<std::uint32_t>(current_.DTS + offset_);
+  const std::size_t bytes = static_cast<std::size_t>(current_.size());
+  if (buffer_.size() < bytes) buffer_.resize(bytes);
+  next_ = 0;
+  if (!source_.copy_packets(track_.index.ranges(i), buffer_.data())) {
+    failed_ = true;
+    finished_ = true;
+    return false;
+  }
+  if (gather_) gather_key_point();
+  return true;
+}
+
+void CTrackReplay::gather_key_point() {
+  const std::uint8_t ct = track_.coding_type;
+  const std::uint32_t rel = static_cast<std::uint32_t>(index_ - first_);
+  bool qualifies = false;
+  if (has_old_ep_map_) {
+    qualifies = true;
+  } else if (ct == 0x02 || ct == 0x1B || ct == 0xEA) {
+    qualifies = current_.KeyInfo == 1;
+  } else if ((ct >= 0x80 && ct <= 0x86) || ct == 0xA1 || ct == 0xA2) {
+    qualifies = !have_audio_key_ || current_.PTS - last_audio_key_pts_ >= 45000;
+    if (qualifies) {
+      have_audio_key_ = true;
+      last_audio_key_pts_ = current_.PTS;
+    }
+  } else if (ct == 0x90 || ct == 0x91) {
+    const std::uint32_t type = current_.KeyInfo & 0xFF;
+    qualifies = (type == 0x16 || type == 0x18) && ((current_.KeyInfo >> 8) & 0xFF) != 0;
+  }
+  if (qualifies) key_points_.push_back({rel, current_.PTS, 0, 0});
+}
+
+std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining) {
+  if (finished_ || index_ < first_ || next_ >= current_.PacketCount) return nullptr;
+  std::uint8_t* p = buffer_.data() + next_ * kSourcePacketSize + 4;
+  ++next_;
+  ts_set_pid(p, pid_);
+  int start = ts_payload_offset(p);
+  if (ts_payload_unit_start(p)) {
+    CTsPacketReader reader;
+    if (reader.read(p) > 0 && reader.pes_header()) {
+      const SPesHeader& pes = *reader.pes_header();
+      start = reader.pes_offset();
+      if (offset_ != 0 && pes.has_pts()) {
+        constexpr std::uint64_t kMask = (std::uint64_t{1} << 33) - 1;
+        std::uint8_t* stamps = p + start + 9;
+        STimeStamp::rewrite_value(stamps, (pes.PTS.value + static_cast<std::uint64_t>(offset_)) & kMask);
+        if (pes.has_dts())
+          STimeStamp::rewrite_value(stamps + 5, (pes.DTS.value + static_cast<std::uint64_t>(offset_)) & kMask);
+      }
+    }
+  }
+  if (pes_bytes) *pes_bytes = start > 0 ? static_cast<int>(kTsPacketSize) - start : 0;
+  if (remaining) *remaining -= static_cast<std::int64_t>(kSourcePacketSize);
+  return p;
+}
+
+std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
+                                  std::span<const SReplayKeyPoint> new_points, std::int64_t offset) {
+  std::vector<int> match(old_pts.size(), -1);
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < old_pts.size(); ++i) {
+    const std::uint32_t want = old_pts[i] >> 9;
+    for (std::size_t j = from; j < new_points.size(); ++j) {
+      const std::uint32_t v = static_cast<std::uint32_t>(new_points[j].pts - offset) >> 9;
+      if (v == want) {
+        match[i] = static_cast<int>(j);
+        from = j + 1;
+        break;
+      }
+      if (v > want) break;
+    }
+  }
+  return match;
+}
+
+}  // namespace veld
