@@ -165,6 +165,15 @@ TEST_F(DiscOpen, TrailingSeparatorAndRelativeFormsOpenTheSameDisc) {
   EXPECT_TRUE(m.shown.empty());
 }
 
+TEST_F(DiscOpen, AnEmptyFolderPathIsAMissingIndex) {
+  CBDDisc disc;
+  RecordingMessenger m;
+  EXPECT_FALSE(disc.open("", m));
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_EQ(m.shown[0].text, system_error_text("index.bdmv", ENOENT));
+  EXPECT_EQ(disc.playlists(), nullptr);
+}
+
 TEST_F(DiscOpen, PlaylistsAreLoadedInFileNameOrderAndShareTheirClips) {
   DiscCopy copy("menu");
   // Directory order is not name order; the copies name the same clips as 00000 and 00001.

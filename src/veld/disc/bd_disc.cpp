@@ -1,5 +1,7 @@
 #include "veld/disc/bd_disc.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <system_error>
@@ -67,6 +69,12 @@ SRipTracks* CBDDisc::clip_tracks(int clip_id) {
 bool CBDDisc::open(const fs::path& folder, Messenger& messenger) {
   folder_ = with_trailing_separator(folder);
   clear();
+  if (folder_.empty()) {
+    // No folder names no file: report it as the index file that cannot be found.
+    const fs::path index = fmt::format("{}.{}", bdmv_names::kIndex, bdmv_names::kExtBdmv);
+    messenger.show(MessageKind::kError, system_error_text(index, ENOENT));
+    return false;
+  }
   if (!load_navigation(messenger)) return false;
   if (!load_playlists(messenger)) return false;
   if (!load_clips(messenger)) return false;
@@ -79,19 +87,18 @@ namespace {
 // Reads a navigation file whole and parses it into a new object named after the file (with its
 // extension).
 template <typename Object>
-std::unique_ptr<Object> load_navigation_file(const std::optional<fs::path>& path, Messenger& messenger) {
-  if (!path) return nullptr;
+std::unique_ptr<Object> load_navigation_file(const fs::path& path, Messenger& messenger) {
   std::string error;
-  const auto bytes = read_whole_file(*path, &error);
+  const auto bytes = read_whole_file(path, &error);
   if (!bytes) {
     messenger.show(MessageKind::kError, error);
     return nullptr;
   }
   auto object = std::make_unique<Object>();
-  object->name = path->filename().string();
-  object->path = *path;
+  object->name = path.filename().string();
+  object->path = path;
   if (object->parse(*bytes, &error) <= 0) {
-    show_parse_error(messenger, *path, error);
+    show_parse_error(messenger, path, error);
     return nullptr;
   }
   return object;
@@ -100,9 +107,9 @@ std::unique_ptr<Object> load_navigation_file(const std::optional<fs::path>& path
 }  // namespace
 
 bool CBDDisc::load_navigation(Messenger& messenger) {
-  index_ = load_navigation_file<CIndexObject>(index_file_path(folder_), messenger);
+  index_ = load_navigation_file<CIndexObject>(*index_file_path(folder_), messenger);
   if (!index_) return false;
-  movie_objects_ = load_navigation_file<CMoObject>(movie_object_file_path(folder_), messenger);
+  movie_objects_ = load_navigation_file<CMoObject>(*movie_object_file_path(folder_), messenger);
   return movie_objects_ != nullptr;
 }
 
