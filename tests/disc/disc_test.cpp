@@ -118,6 +118,15 @@ TEST_F(DiscOpen, EveryGeneratedDiscLoadsItsPlaylistsAndClips) {
   }
 }
 
+TEST_F(DiscOpen, TheSampleDiscOpens) {
+  CBDDisc disc;
+  RecordingMessenger m;
+  ASSERT_TRUE(disc.open(test::source_dir() / "examples" / "sample-disc" / "BDMV", m)) << m.all_text();
+  EXPECT_GT(disc.playlists()->size(), 0u);
+  EXPECT_GT(disc.clips()->size(), 0u);
+  EXPECT_TRUE(m.shown.empty());
+}
+
 TEST_F(DiscOpen, PlaylistTracksFollowTheFirstPlayItemsStreamTable) {
   CBDDisc disc;
   RecordingMessenger m;
