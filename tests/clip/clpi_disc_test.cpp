@@ -277,6 +277,8 @@ TEST(ClpiDisc, LibblurayReadsADiscWithRewrittenClipInformation) {
   // What libbluray must see on each disc (the same expectations as the generator's own check).
   const Check checks[] = {
       {"menu", "--titles 1 --playlists 00000,00001 --ig-streams 0:1 --audio-streams 1:1 --menu 8"},
+      {"twoig", "--titles 2 --playlists 00000,00001,00002 --ig-streams 0:2 --angles 1:2 --angles 2:1 --menu 8"},
+      {"popup", "--titles 1 --playlists 00000 --ig-streams 0:1 --pg-streams 0:1 --audio-streams 0:2 --menu 1 --popup"},
       {"subpath", "--titles 1 --playlists 00001 --ig-streams 1:1 --audio-streams 1:1 --menu 8"},
   };
   for (const Check& check : checks) {

@@ -130,6 +130,7 @@ std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data) {
   if (std::size_t{load_be24(head)} + 3 != object_data.size()) return std::nullopt;
   const std::size_t width = load_be16(head + 3);
   const std::size_t height = load_be16(head + 5);
+  if (width == 0 || height == 0) return std::nullopt;  // no picture to show or edit
   ByteSpan lines = object_data.subspan(kObjectDataHeaderSize);
   // Every line ends with a two-byte code, so the data bounds the height before anything is allocated.
   if (height > lines.size() / 2) return std::nullopt;
@@ -164,7 +165,7 @@ std::size_t EncodeLine(std::span<const std::uint8_t> row, std::span<std::uint8_t
 }
 
 Bytes EncodeBitmap(const IndexedBitmap& bitmap) {
-  if (bitmap.width < 0 || bitmap.height < 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF) return {};
+  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF) return {};
   const auto width = static_cast<std::size_t>(bitmap.width);
   const auto height = static_cast<std::size_t>(bitmap.height);
   if (bitmap.pixels.size() != width * height) return {};
