@@ -2,12 +2,61 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "terminal.h"
+#include "veld/app/commands.h"
+#include "veld/base/result.h"
+
+namespace fs = std::filesystem;
+using namespace veld;
+
+namespace {
+
+int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet) {
+  cli::TerminalMessenger messenger(yes, quiet);
+  cli::TerminalProgress progress(quiet);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  ExtractOutcome out = RunExtractCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
+                                         rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) {
+    std::cerr << "Cancelled." << std::endl;
+  }
+  if (out.result == kResultOk && out.found && !quiet) {
+    const auto& s = out.stats;
+    std::cout << fmt::format("{} clip{}, {} IG stream{}, {} display set{}: {} image{} written", s.clips,
+                             s.clips == 1 ? "" : "s", s.ig_streams, s.ig_streams == 1 ? "" : "s",
+                             s.display_sets, s.display_sets == 1 ? "" : "s", s.images, s.images == 1 ? "" : "s");
+    if (s.skipped > 0) std::cout << fmt::format(", {} object{} skipped (no picture)", s.skipped, s.skipped == 1 ? "" : "s");
+    std::cout << ".\nEdit the pictures (same size, same palette, same name), then run `veld replace`." << std::endl;
+  }
+  return out.result;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder"};
+  CLI::App app{"VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder.\n\n"
+               "Example:\n"
+               "  veld extract /media/disc/BDMV ~/work      # pictures in ~/work/VELD/Images\n"};
   app.set_version_flag("--version", fmt::format("VELD, Version {}", VELD_VERSION));
+  app.require_subcommand(1);
+
+  std::string bdmv, rip;
+  bool yes = false, quiet = false;
+  CLI::App* extract = app.add_subcommand(
+      "extract",
+      "Write every menu button picture of BDMV_FOLDER as a 256-colour GIF into "
+      "RIP_FOLDER/VELD/Images/<clip>/<PID>/Epoch<e>/DS<d>/<nnnn>.gif");
+  extract->add_option("BDMV_FOLDER", bdmv, "the BDMV folder of the disc")->required();
+  extract->add_option("RIP_FOLDER", rip, "the folder that receives the VELD work folder")->required();
+  extract->add_flag("-y,--yes", yes, "answer yes to questions (reuse an existing VELD folder)");
+  extract->add_flag("-q,--quiet", quiet, "print only errors");
+
   CLI11_PARSE(app, argc, argv);
-  std::printf("%s", app.help().c_str());
-  return 0;
+  if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
+  return kResultFailed;
 }

@@ -1,0 +1,27 @@
+// The two commands of the tool as the front ends run them: input checks, work folders, the pipeline
+// call and the closing message. No UI here: everything goes through Messenger and Progress.
+#pragma once
+
+#include <filesystem>
+
+#include "veld/app/output_names.h"
+#include "veld/base/messenger.h"
+#include "veld/base/progress.h"
+#include "veld/pipeline/extract.h"
+
+namespace veld {
+
+struct ExtractOutcome {
+  int result = 0;  // 0 success, 1 cancelled or declined, 2 failure (reported)
+  bool found = false;  // at least one clip with an IG stream
+  std::filesystem::path image_folder;
+  ExtractStats stats;
+};
+
+// source: the BDMV folder; rip: the folder that receives (or holds) the "VELD" work folder.
+// Shows "no BDMV folder" for an empty source, asks before reusing an existing work folder, runs the
+// extraction and shows where the images are (or that the disc has no menu stream).
+ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
+                                 Messenger& messenger, Progress& progress);
+
+}  // namespace veld

@@ -1,0 +1,38 @@
+// The extraction pipeline: every graphics object of every IG stream of a disc, as GIF files.
+#pragma once
+
+#include <filesystem>
+
+#include "veld/app/output_names.h"
+#include "veld/base/messenger.h"
+#include "veld/base/progress.h"
+#include "veld/graphics/gs_data.h"
+
+namespace veld {
+
+struct ExtractStats {
+  int clips = 0;         // clips whose IG streams were extracted
+  int ig_streams = 0;
+  int display_sets = 0;
+  int images = 0;        // GIF files written
+  int skipped = 0;       // objects that gave no picture (no palette, malformed data)
+};
+
+// Opens the disc at source, empties image_folder and writes image_folder/<clip>/<PID>/Epoch<e>/DS<d>/
+// <id+1>.gif for every object, then the marker file when at least one clip had an IG stream (found).
+// Result 0, 1 (cancelled) or 2 (failed, reported through messenger).
+int ExtractButtonImages(const SOutputNames& names, const std::filesystem::path& source,
+                        const std::filesystem::path& image_folder, bool& found, Progress& progress,
+                        Messenger& messenger, ExtractStats* stats = nullptr);
+
+// Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... Same results.
+int ExtractClipMenus(const std::filesystem::path& clip_stream, const std::filesystem::path& image_folder,
+                     const SOutputNames& names, Progress& progress, Messenger& messenger, ExtractStats& stats);
+
+// Writes every object of one IG stream below stream_folder as Epoch<e>/DS<d>/<id+1>.gif. Objects without
+// a picture (no palette, unusable data) are counted as skipped; false after a reported failure (a folder
+// that cannot be made, a picture that cannot be saved).
+bool ExportStreamImages(const std::filesystem::path& stream_folder, const CGsData& stream,
+                        const SOutputNames& names, Messenger& messenger, ExtractStats& stats);
+
+}  // namespace veld
