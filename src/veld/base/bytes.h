@@ -104,6 +104,20 @@ class ByteReader {
   std::size_t pos_ = 0;
 };
 
+// Runs element.Read(reader) over data: the bytes consumed, or -1 with the reason (element, offset) in
+// *error when the element is malformed.
+template <typename T>
+long ParseWith(T& element, ByteSpan data, std::string_view name, std::string* error) {
+  try {
+    ByteReader r(data, name);
+    element.Read(r);
+    return static_cast<long>(r.pos());
+  } catch (const ParseError& e) {
+    if (error) *error = e.what();
+    return -1;
+  }
+}
+
 // Appends big-endian values to a growing buffer; lengths are back-patched with patch_*.
 class ByteWriter {
  public:

@@ -288,6 +288,16 @@ void write_ep_map(ByteWriter& w, const CSpeFolder& entries) {
 
 // ---- extension data -------------------------------------------------------------------------------
 
+std::size_t parse_file_ext_data(ByteSpan file, std::uint32_t start, std::optional<SExtensionData>& out,
+                                std::size_t consumed) {
+  if (start == 0) return consumed;
+  if (start > file.size()) throw ParseError("ExtensionData", start, "start address beyond the file");
+  SExtensionData ext;
+  const std::size_t end = start + parse_ext_data(file.subspan(start), ext);
+  out = std::move(ext);
+  return end;
+}
+
 std::size_t parse_ext_data(ByteSpan block, SExtensionData& out) {
   out = SExtensionData{};
   ByteReader r(block, "ExtensionData");
@@ -475,15 +485,7 @@ int parse_clpi(ByteSpan file, SClpiData& out, std::string* error) {
     cm.skip(out.ClipMark.Length);
     std::size_t consumed = cm.absolute_pos();
 
-    if (out.ExtensionDataStartAddress != 0) {
-      if (out.ExtensionDataStartAddress > file.size()) {
-        throw ParseError("ExtensionData", out.ExtensionDataStartAddress, "start address beyond the file");
-      }
-      SExtensionData ext;
-      consumed = out.ExtensionDataStartAddress +
-                 parse_ext_data(file.subspan(out.ExtensionDataStartAddress), ext);
-      out.ExtensionData = std::move(ext);
-    }
+    consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
     out.ToolStamp = parse_tool_stamp(out.ClipInfo);
     if (consumed > static_cast<std::size_t>(INT32_MAX)) throw ParseError("clpi", 0, "file too large");
     return static_cast<int>(consumed);

@@ -38,6 +38,12 @@ SClpiData new_clpi_data();
 // Extension-data block; its addresses are relative to the span's first byte. Returns the block size
 // (length + 4); throws ParseError when it runs past the span.
 std::size_t parse_ext_data(ByteSpan block, SExtensionData& out);
+// The extension data of a whole file (clip information, index, movie objects) at its start address:
+// nothing when the address is 0, otherwise the block is parsed into out. Returns the end of the
+// block in the file, or consumed unchanged when there is none; throws ParseError when the address or
+// the block lies beyond the file.
+std::size_t parse_file_ext_data(ByteSpan file, std::uint32_t start, std::optional<SExtensionData>& out,
+                                std::size_t consumed);
 // Appends the block (12-byte header, entries, 4-byte aligned data) and returns its size. With
 // entries empty only the 4-byte zero length is written.
 std::size_t write_ext_data(const SExtensionData& ext, Bytes& out);

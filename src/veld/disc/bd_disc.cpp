@@ -53,17 +53,16 @@ void CBDDisc::clear() {
   movie_objects_.reset();
   playlists_.reset();
   clips_.reset();
-  clip_tracks_.clear();
 }
 
 const SRipTracks* CBDDisc::clip_tracks(int clip_id) const {
-  auto it = clip_tracks_.find(clip_id);
-  return it == clip_tracks_.end() ? nullptr : &it->second;
+  const CClpiObject* clip = clips_ ? clips_->find(clip_id) : nullptr;
+  return clip ? &clip->rip_tracks : nullptr;
 }
 
 SRipTracks* CBDDisc::clip_tracks(int clip_id) {
-  auto it = clip_tracks_.find(clip_id);
-  return it == clip_tracks_.end() ? nullptr : &it->second;
+  CClpiObject* clip = clips_ ? clips_->find(clip_id) : nullptr;
+  return clip ? &clip->rip_tracks : nullptr;
 }
 
 bool CBDDisc::open(const fs::path& folder, Messenger& messenger) {
@@ -209,8 +208,7 @@ bool CBDDisc::load_clips(Messenger& messenger) {
       return false;
     }
     probe.close();
-    clip.stream_path = stream;
-    clip_tracks_[number].build(clip.data.streams());
+    clip.stream_path = stream;  // the clip built its track list when it parsed
   }
   return true;
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "veld/base/messenger.h"
@@ -51,7 +50,6 @@ class CBDDisc {
   std::unique_ptr<CMoObject> movie_objects_;
   std::unique_ptr<CPofObject> playlists_;
   std::unique_ptr<CCofObject> clips_;
-  std::map<int, SRipTracks> clip_tracks_;
   std::filesystem::path folder_;
 };
 

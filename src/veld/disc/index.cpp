@@ -57,12 +57,7 @@ int parse_index(ByteSpan file, SIndexData& out, std::string* error) {
     for (std::uint16_t i = 0; i < titles; ++i) out.Titles.push_back(parse_object_ref(body));
     std::size_t consumed = ix.absolute_pos();
 
-    if (out.ExtensionDataStartAddress != 0) {
-      if (out.ExtensionDataStartAddress > file.size()) h.fail("extension data start beyond the end of the file");
-      SExtensionData ext;
-      consumed = out.ExtensionDataStartAddress + parse_ext_data(file.subspan(out.ExtensionDataStartAddress), ext);
-      out.ExtensionData = std::move(ext);
-    }
+    consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
     return static_cast<int>(std::min<std::size_t>(consumed, INT32_MAX));
   } catch (const ParseError& e) {
     if (error) *error = e.what();

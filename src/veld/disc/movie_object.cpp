@@ -44,12 +44,7 @@ int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error
     }
     std::size_t consumed = h.absolute_pos();
 
-    if (out.ExtensionDataStartAddress != 0) {
-      if (out.ExtensionDataStartAddress > file.size()) h.fail("extension data start beyond the end of the file");
-      SExtensionData ext;
-      consumed = out.ExtensionDataStartAddress + parse_ext_data(file.subspan(out.ExtensionDataStartAddress), ext);
-      out.ExtensionData = std::move(ext);
-    }
+    consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
     return static_cast<int>(std::min<std::size_t>(consumed, INT32_MAX));
   } catch (const ParseError& e) {
     if (error) *error = e.what();

@@ -9,18 +9,6 @@ namespace veld {
 
 namespace {
 
-template <typename T>
-long ParseWith(T& element, ByteSpan data, std::string_view name, std::string* error) {
-  try {
-    ByteReader r(data, name);
-    element.Read(r);
-    return static_cast<long>(r.pos());
-  } catch (const ParseError& e) {
-    if (error) *error = e.what();
-    return -1;
-  }
-}
-
 template <typename T, typename... Options>
 std::size_t WriteWith(const T& element, Bytes* out, const Options&... options) {
   Bytes scratch;
