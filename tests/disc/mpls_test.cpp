@@ -212,6 +212,21 @@ TEST(MplsStnTable, ReservedBytesAreCarriedAndTrailingBytesSkipped) {
   EXPECT_THROW(read_stn_table(r), ParseError);
 }
 
+SExtDataEntry ext_entry(std::uint16_t id1, std::uint16_t id2, const char* hex) {
+  SExtDataEntry e;
+  e.ExtDataEntry_ID1 = id1;
+  e.ExtDataEntry_ID2 = id2;
+  e.Data = hex_bytes(hex);
+  e.ExtDataLength = static_cast<std::uint32_t>(e.Data.size());
+  return e;
+}
+
+SExtensionData ext_data(std::vector<SExtDataEntry> entries) {
+  SExtensionData ext;
+  ext.Entries = std::move(entries);
+  return ext;
+}
+
 SMplsData sample_playlist() {
   SMplsData d;
   d.AppInfoPlayList.PlaylistPlaybackType = 1;
@@ -270,8 +285,7 @@ TEST(MplsFile, ComposeThenParseGivesTheSameRecordAndBytes) {
 
 TEST(MplsFile, ExtensionDataIsCarriedAsOpaqueBlocks) {
   SMplsData d = sample_playlist();
-  d.ExtensionData = MPLS_EXT_DATA{{MPLS_EXT_DATA_ENTRY{1, 1, hex_bytes("00 01 02 03 04")},
-                                   MPLS_EXT_DATA_ENTRY{2, 2, hex_bytes("AA BB BB CC")}}};
+  d.ExtensionData = ext_data({ext_entry(1, 1, "00 01 02 03 04"), ext_entry(2, 2, "AA BB BB CC")});
   const Bytes b = compose_mpls(d);
   const std::uint32_t ext = load_be32(&b[16]);
   ASSERT_EQ(ext, load_be32(&b[12]) + 4 + load_be32(&b[load_be32(&b[12])]));
@@ -283,11 +297,19 @@ TEST(MplsFile, ExtensionDataIsCarriedAsOpaqueBlocks) {
 
   SMplsData back;
   ASSERT_EQ(parse_mpls(b, back), static_cast<std::int64_t>(b.size()));
-  EXPECT_EQ(back.ExtensionData, d.ExtensionData);
+  ASSERT_TRUE(back.ExtensionData.has_value());
+  ASSERT_EQ(back.ExtensionData->Entries.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto& got = back.ExtensionData->Entries[i];
+    const auto& want = d.ExtensionData->Entries[i];
+    EXPECT_EQ(got.ExtDataEntry_ID1, want.ExtDataEntry_ID1);
+    EXPECT_EQ(got.ExtDataEntry_ID2, want.ExtDataEntry_ID2);
+    EXPECT_EQ(got.Data, want.Data);
+  }
   EXPECT_EQ(compose_mpls(back), b);
 
   // An empty extension block is kept as a 4-byte zero length.
-  d.ExtensionData = MPLS_EXT_DATA{};
+  d.ExtensionData = SExtensionData{};
   const Bytes e = compose_mpls(d);
   ASSERT_GT(parse_mpls(e, back), 0);
   EXPECT_TRUE(back.ExtensionData.has_value());
@@ -372,7 +394,7 @@ TEST(MplsFile, CountsThatDoNotFitAreRefused) {
 
 TEST(MplsFile, EveryTruncationFailsCleanly) {
   SMplsData d = sample_playlist();
-  d.ExtensionData = MPLS_EXT_DATA{{MPLS_EXT_DATA_ENTRY{1, 1, hex_bytes("01 02 03")}}};
+  d.ExtensionData = ext_data({ext_entry(1, 1, "01 02 03")});
   const Bytes b = compose_mpls(d);
   for (std::size_t n = 0; n < b.size(); ++n) {
     SMplsData out;
@@ -400,7 +422,7 @@ TEST(MplsFile, CorruptLengthsAndAddressesAreReportedWithTheirPlace) {
 
 TEST(MplsFile, RandomByteFlipsNeverCrashAndParsedResultsRecompose) {
   SMplsData d = sample_playlist();
-  d.ExtensionData = MPLS_EXT_DATA{{MPLS_EXT_DATA_ENTRY{1, 1, hex_bytes("01 02 03 04")}}};
+  d.ExtensionData = ext_data({ext_entry(1, 1, "01 02 03 04")});
   const Bytes b = compose_mpls(d);
   std::mt19937 rng(20261208);
   int parsed = 0;

@@ -47,11 +47,7 @@ fs::path test_discs_dir() {
   return p;
 }
 
-fs::path source_dir() {
-  const char* v = std::getenv("VELD_SOURCE_DIR");
-  if (!v || !*v) throw std::runtime_error("VELD_SOURCE_DIR is not set (run the tests through ctest)");
-  return fs::path(v);
-}
+fs::path source_dir() { return fs::path(VELD_SOURCE_DIR); }
 
 Bytes read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -1,5 +1,7 @@
 #include "veld/disc/mpls.h"
 
+#include "veld/clip/clpi.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -531,59 +533,6 @@ void write_sub_path(ByteWriter& w, const SUB_PATH& p) {
   patch_len32(w, at);
 }
 
-// --- extension data -------------------------------------------------------------------------------------
-
-MPLS_EXT_DATA read_mpls_ext_data(ByteReader& r) {
-  r.need(4);
-  const std::uint32_t len = load_be32(r.data().data() + r.pos());
-  if (len > r.remaining() - 4) r.fail(fmt::format("extension data length {} runs past the end", len));
-  // Addresses inside the block count from its first byte, the length field.
-  ByteReader b = r.sub(std::size_t{len} + 4, "ExtensionData");
-  MPLS_EXT_DATA ext;
-  b.skip(4);
-  if (len == 0) return ext;
-  b.u32();  // DataBlockStartAddress: each entry carries its own start address
-  b.skip(3);
-  const std::uint8_t n = b.u8();
-  for (unsigned i = 0; i < n; ++i) {
-    MPLS_EXT_DATA_ENTRY e;
-    e.ExtDataEntry_ID1 = b.u16();
-    e.ExtDataEntry_ID2 = b.u16();
-    const std::uint32_t start = b.u32();
-    const std::uint32_t length = b.u32();
-    if (start > b.size() || length > b.size() - start)
-      b.fail(fmt::format("extension data entry {} ({} bytes at {}) runs past its block", i, length, start));
-    const ByteSpan data = b.data().subspan(start, length);
-    e.data.assign(data.begin(), data.end());
-    ext.entries.push_back(std::move(e));
-  }
-  return ext;
-}
-
-void write_mpls_ext_data(ByteWriter& w, const MPLS_EXT_DATA& ext) {
-  const std::size_t at = w.pos();
-  w.u32(0);
-  if (ext.entries.empty()) return;
-  const std::uint8_t n = checked_count<std::uint8_t>(ext.entries.size(), "NumberOfExtDataEntries");
-  const std::size_t data_start = 12 + 12 * std::size_t{n};
-  w.u32(static_cast<std::uint32_t>(data_start));
-  w.zeros(3);
-  w.u8(n);
-  const std::size_t table = w.pos();
-  w.zeros(12 * std::size_t{n});
-  for (std::size_t i = 0; i < ext.entries.size(); ++i) {
-    const auto& e = ext.entries[i];
-    const std::size_t row = table + 12 * i;
-    w.patch_u16(row, e.ExtDataEntry_ID1);
-    w.patch_u16(row + 2, e.ExtDataEntry_ID2);
-    w.patch_u32(row + 4, static_cast<std::uint32_t>(w.pos() - at));
-    w.patch_u32(row + 8, static_cast<std::uint32_t>(e.data.size()));
-    w.bytes(e.data);
-    while ((w.pos() - at) % 4) w.u8(0);
-  }
-  patch_len32(w, at);
-}
-
 // --- whole file -----------------------------------------------------------------------------------------
 
 std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
@@ -634,7 +583,9 @@ std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
     }
     if (data.ExtensionDataStartAddress != 0) {
       r.seek(data.ExtensionDataStartAddress);
-      data.ExtensionData = read_mpls_ext_data(r);
+      SExtensionData ext;
+      r.skip(parse_ext_data(r.data().subspan(r.pos()), ext));
+      data.ExtensionData = std::move(ext);
       end = std::max<std::uint64_t>(end, r.pos());
     }
     return static_cast<std::int64_t>(end);
@@ -682,7 +633,9 @@ Bytes compose_mpls(const SMplsData& data) {
   std::size_t ext = 0;
   if (data.ExtensionData) {
     ext = w.pos();
-    write_mpls_ext_data(w, *data.ExtensionData);
+    if (data.ExtensionData->Entries.size() > 255)
+      throw std::length_error("extension data: too many entries for the count field");
+    write_ext_data(*data.ExtensionData, out);
   }
   w.patch_u32(8, static_cast<std::uint32_t>(playlist));
   w.patch_u32(12, static_cast<std::uint32_t>(marks));

@@ -44,9 +44,5 @@ SUB_PLAY_ITEM read_sub_play_item(ByteReader& r);
 void write_sub_play_item(ByteWriter& w, const SUB_PLAY_ITEM& item);
 SUB_PATH read_sub_path(ByteReader& r);
 void write_sub_path(ByteWriter& w, const SUB_PATH& path);
-// Extension data in the shared layout of the disc formats (length, data-block start address, entries
-// with two ids, start and length, then the data blocks padded to multiples of 4).
-MPLS_EXT_DATA read_mpls_ext_data(ByteReader& r);
-void write_mpls_ext_data(ByteWriter& w, const MPLS_EXT_DATA& ext);
 
 }  // namespace veld

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "veld/base/bytes.h"
+#include "veld/clip/clpi_data.h"
 
 namespace veld {
 
@@ -188,18 +189,6 @@ struct PLAY_MARK {
 };
 using CPlayMarks = std::vector<PLAY_MARK>;
 
-// One entry of an extension-data block, carried as an opaque block of bytes.
-struct MPLS_EXT_DATA_ENTRY {
-  std::uint16_t ExtDataEntry_ID1 = 0;
-  std::uint16_t ExtDataEntry_ID2 = 0;
-  Bytes data;
-  bool operator==(const MPLS_EXT_DATA_ENTRY&) const = default;
-};
-struct MPLS_EXT_DATA {
-  std::vector<MPLS_EXT_DATA_ENTRY> entries;
-  bool operator==(const MPLS_EXT_DATA&) const = default;
-};
-
 // The whole playlist file. A default-constructed record is a new, empty playlist.
 struct SMplsData {
   std::string TypeIndicator = "MPLS";  // 4 characters, written back as read
@@ -213,7 +202,9 @@ struct SMplsData {
   CPlayItems PlayItems;
   CSubPaths SubPaths;
   CPlayMarks PlayListMarks;
-  std::optional<MPLS_EXT_DATA> ExtensionData;
+  // Extension data in the layout shared with clip information files; its entries are carried as
+  // opaque blocks.
+  std::optional<SExtensionData> ExtensionData;
   bool operator==(const SMplsData&) const = default;
 };
 
