@@ -195,31 +195,31 @@ double peak_rss_mib() {
   return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
-std::vector<SIndexTrack> make_tracks() {
-  std::vector<SIndexTrack> tracks(4);
+SRipTracks make_tracks() {
+  CSiFolder streams(4);
   const std::pair<std::uint16_t, std::uint8_t> spec[] = {{0x1011, 0x1B}, {0x1100, 0x83}, {0x1101, 0x81}, {0x1400, 0x91}};
   for (std::size_t i = 0; i < 4; ++i) {
-    tracks[i].pid = spec[i].first;
-    tracks[i].coding_type = spec[i].second;
+    streams[i].StreamPID = spec[i].first;
+    streams[i].StreamCodingInfo.CodingType = spec[i].second;
   }
+  SRipTracks tracks;
+  tracks.build(streams);
   return tracks;
 }
 
 void BM_Index(benchmark::State& state) {
   std::size_t aus = 0, bytes = 0, ranges = 0;
   for (auto _ : state) {
-    std::vector<SIndexTrack> tracks = make_tracks();
-    std::vector<SIndexTrack*> ptrs;
-    for (auto& t : tracks) ptrs.push_back(&t);
+    SRipTracks tracks = make_tracks();
     File f;
     f.open(g_clip, File::Mode::kRead);
     NullProgress progress;
-    index_kept_tracks(ptrs, f, progress);
+    index_kept_tracks(tracks, f, progress);
     aus = bytes = ranges = 0;
-    for (auto& t : tracks) {
-      aus += t.index.size();
-      bytes += t.index.memory_bytes();
-      ranges += t.index.range_count();
+    for (auto& t : tracks.tracks) {
+      aus += t.access_units.size();
+      bytes += t.access_units.memory_bytes();
+      ranges += t.access_units.range_count();
     }
   }
   state.counters["access_units"] = static_cast<double>(aus);
@@ -230,14 +230,12 @@ void BM_Index(benchmark::State& state) {
 }
 
 void BM_Replay(benchmark::State& state) {
-  std::vector<SIndexTrack> tracks = make_tracks();
+  SRipTracks tracks = make_tracks();
   {
-    std::vector<SIndexTrack*> ptrs;
-    for (auto& t : tracks) ptrs.push_back(&t);
     File f;
     f.open(g_clip, File::Mode::kRead);
     NullProgress progress;
-    index_kept_tracks(ptrs, f, progress);
+    index_kept_tracks(tracks, f, progress);
   }
   std::uint64_t read = 0;
   for (auto _ : state) {
@@ -245,7 +243,7 @@ void BM_Replay(benchmark::State& state) {
     f.open(g_clip, File::Mode::kRead);
     CClipPacketSource source(f);
     std::vector<std::unique_ptr<CTrackReplay>> replays;
-    for (auto& t : tracks) {
+    for (auto& t : tracks.tracks) {
       replays.push_back(std::make_unique<CTrackReplay>(t, source));
       replays.back()->prepare(0, 1 << 30, 90000, t.pid);
       replays.back()->advance();

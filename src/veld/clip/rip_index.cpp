@@ -103,25 +103,26 @@ std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload) {
 
 // ---- indexing -----------------------------------------------------------------------------------------
 
-IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, Progress& progress,
-                              std::optional<SPmt>* pmt, std::string* error) {
+IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error) {
+  std::vector<SRipTrack*> tracks;
+  for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
   bool counting = true;
-  for (SIndexTrack* t : tracks)
+  for (SRipTrack* t : tracks)
     if (t->packet_count != 0) counting = false;
   std::array<std::int16_t, 8192> slot;
   slot.fill(-1);
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     if (is_elementary_pid(tracks[i]->pid)) slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
-    tracks[i]->index.clear();
+    tracks[i]->access_units.clear();
   }
   progress.set_title(message_text(kStrParsing));
   progress.set_status(file.path().string());
   progress.set_position(0);
 
   auto fail = [&](IndexResult r) {
-    for (SIndexTrack* t : tracks) {
-      t->index.clear();
-      t->index.shrink();
+    for (SRipTrack* t : tracks) {
+      t->access_units.clear();
+      t->access_units.shrink();
       if (counting) t->packet_count = 0;
     }
     return r;
@@ -131,12 +132,11 @@ IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, 
     if (error) *error = file.error();
     return fail(IndexResult::kReadError);
   }
-  std::optional<SPmt> found = find_pmt(file);
-  if (found) {
-    for (SIndexTrack* t : tracks)
-      if (const SEsInfo* es = found->find(t->pid)) t->pmt_entry = *es;
+  rip_tracks.pmt = find_pmt(file);
+  if (rip_tracks.pmt) {
+    for (SRipTrack* t : tracks)
+      if (const SEsInfo* es = rip_tracks.pmt->find(t->pid)) t->pmt_entry = *es;
   }
-  if (pmt) *pmt = found;
 
   const std::int64_t size = file.length();
   std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
@@ -158,7 +158,7 @@ IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, 
       if (p[0] != kSyncByte) continue;
       const int s = slot[ts_pid(p)];
       if (s < 0) continue;
-      SIndexTrack& t = *tracks[static_cast<std::size_t>(s)];
+      SRipTrack& t = *tracks[static_cast<std::size_t>(s)];
       if (counting) ++t.packet_count;
       if (!t.kept) continue;
       if (ts_payload_unit_start(p)) {
@@ -168,17 +168,17 @@ IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, 
           const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
           const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
           const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
-          t.index.open(pts, dts, access_unit_key_info(t.coding_type, payload));
+          t.access_units.open(pts, dts, access_unit_key_info(t.coding_type(), payload));
         }
       }
-      t.index.add_packet(static_cast<std::uint32_t>(spn));
+      t.access_units.add_packet(static_cast<std::uint32_t>(spn));
     }
     done += n;
     if (static_cast<std::size_t>(n) < kDemuxBlockSize) break;
   }
-  for (SIndexTrack* t : tracks) {
-    t->index.close();
-    t->index.shrink();
+  for (SRipTrack* t : tracks) {
+    t->access_units.close();
+    t->access_units.shrink();
   }
   progress.set_position(100);
   return IndexResult::kOk;
@@ -250,11 +250,11 @@ bool CClipPacketSource::copy_packets(std::span<const SPacketRange> ranges, std::
   return true;
 }
 
-CTrackReplay::CTrackReplay(const SIndexTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
+CTrackReplay::CTrackReplay(const SRipTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
 
 void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t time_offset, std::uint16_t new_pid,
                            bool gather_key_points) {
-  const std::int64_t count = static_cast<std::int64_t>(track_.index.size());
+  const std::int64_t count = static_cast<std::int64_t>(track_.access_units.size());
   first_ = std::max<std::int64_t>(first, 0);
   last_ = std::min<std::int64_t>(last, count - 1);
   if (last_ < first_) last_ = first_ - 1;
@@ -268,9 +268,9 @@ void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t t
   key_points_.clear();
   have_audio_key_ = false;
   profile_ = level_ = 0;
-  const std::uint8_t ct = track_.coding_type;
+  const std::uint8_t ct = track_.coding_type();
   if (!finished_ && (ct == 0x02 || ct == 0x1B || ct == 0xEA)) {
-    const auto ranges = track_.index.ranges(static_cast<std::size_t>(first_));
+    const auto ranges = track_.access_units.ranges(static_cast<std::size_t>(first_));
     std::uint8_t packet[kSourcePacketSize];
     const SPacketRange one{ranges[0].first, ranges[0].first};
     if (source_.copy_packets(std::span(&one, 1), packet)) find_profile_level(packet + 4);
@@ -282,7 +282,7 @@ void CTrackReplay::find_profile_level(const std::uint8_t* packet) {
   const int off = reader.read(packet);
   if (off <= 0 || off >= static_cast<int>(kTsPacketSize)) return;
   MemBitReader r(ByteSpan(packet + off, kTsPacketSize - static_cast<std::size_t>(off)));
-  switch (track_.coding_type) {
+  switch (track_.coding_type()) {
     case 0x02:
       if (r.find_start_code({0x00, 0x00, 0x01, 0xB5})) {
         r.skip(4);
@@ -318,13 +318,13 @@ bool CTrackReplay::advance() {
     return false;
   }
   const std::size_t i = static_cast<std::size_t>(index_);
-  current_ = track_.index[i];
+  current_ = track_.access_units[i];
   current_.PTS = static_cast<std::uint32_t>(current_.PTS + offset_);
   current_.DTS = static_cast<std::uint32_t>(current_.DTS + offset_);
   const std::size_t bytes = static_cast<std::size_t>(current_.size());
   if (buffer_.size() < bytes) buffer_.resize(bytes);
   next_ = 0;
-  if (!source_.copy_packets(track_.index.ranges(i), buffer_.data())) {
+  if (!source_.copy_packets(track_.access_units.ranges(i), buffer_.data())) {
     failed_ = true;
     finished_ = true;
     return false;
@@ -334,10 +334,10 @@ bool CTrackReplay::advance() {
 }
 
 void CTrackReplay::gather_key_point() {
-  const std::uint8_t ct = track_.coding_type;
+  const std::uint8_t ct = track_.coding_type();
   const std::uint32_t rel = static_cast<std::uint32_t>(index_ - first_);
   bool qualifies = false;
-  if (has_old_ep_map_) {
+  if (track_.old_ep_entry) {
     qualifies = true;
   } else if (ct == 0x02 || ct == 0x1B || ct == 0xEA) {
     qualifies = current_.KeyInfo == 1;
