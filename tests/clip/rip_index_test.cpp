@@ -238,26 +238,58 @@ TEST(ReplayKeyPointsTest, AudioAtMostEveryHalfSecondAndOldMapMatching) {
   const auto& kp = replay.key_points();
   ASSERT_EQ(kp.size(), 7u);  // units 0, 16, 32, ... 96
   for (std::size_t i = 0; i < kp.size(); ++i) {
-    EXPECT_EQ(kp[i].index, 16 * i);
+    EXPECT_EQ(kp[i].AuIndex, static_cast<std::int32_t>(16 * i));
     if (i) {
-      EXPECT_GE(kp[i].pts - kp[i - 1].pts, 45000u);
-      EXPECT_LT(kp[i].pts - kp[i - 1].pts, 45000u + 2880u);
+      EXPECT_GE(kp[i].PTS - kp[i - 1].PTS, 45000u);
+      EXPECT_LT(kp[i].PTS - kp[i - 1].PTS, 45000u + 2880u);
     }
   }
   // With an old entry-point map every unit becomes a key point.
-  tracks.tracks[0].old_ep_entry = STREAM_PID_ENTRY{};
+  // Without an old entry the new key points are handed over as they are.
+  STREAM_PID_ENTRY fresh_entry = replay.hand_over_key_points(0x1101);
+  EXPECT_EQ(fresh_entry.StreamPid, 0x1101);
+  EXPECT_EQ(fresh_entry.KeyPoints, kp);
+
+  // With an old entry-point map every unit becomes a key point, and the old points are matched.
+  STREAM_PID_ENTRY old;
+  old.StreamPid = 0x1100;
+  old.EpStreamType = 3;
+  for (int i : {10, 12, 50, 13}) old.KeyPoints.push_back({0, 90000u + 2880u * i, static_cast<std::uint32_t>(i), 0});
+  tracks.tracks[0].old_ep_entry = old;
   CTrackReplay all(tracks.tracks[0], source);
   all.prepare(10, 19, 1000, 0x1100, true);
   while (all.advance()) {
   }
   ASSERT_EQ(all.key_points().size(), 10u);
-  EXPECT_EQ(all.key_points()[0].pts, 90000u + 2880 * 10 + 1000);
-  EXPECT_EQ(all.key_points()[0].index, 0u);
+  EXPECT_EQ(all.key_points()[0].PTS, 90000u + 2880 * 10 + 1000);
+  EXPECT_EQ(all.key_points()[0].AuIndex, 0);
+  for (std::size_t i = 0; i < all.key_points().size(); ++i) {
+    all.key_points()[i].SpnStart = static_cast<std::uint32_t>(500 + i);
+    all.key_points()[i].SpnEnd = static_cast<std::uint32_t>(600 + i);
+  }
+  const STREAM_PID_ENTRY handed = all.hand_over_key_points(0x1105);
+  EXPECT_EQ(handed.StreamPid, 0x1105);
+  EXPECT_EQ(handed.EpStreamType, 3);
+  // Units 10, 12 and 13 match; 50 lies beyond the replayed units and is dropped.
+  ASSERT_EQ(handed.KeyPoints.size(), 3u);
+  EXPECT_EQ(handed.KeyPoints[2].SpnStart, 503u);
+  EXPECT_EQ(handed.KeyPoints[0].PTS, 90000u + 2880 * 10 + 1000);
+  EXPECT_EQ(handed.KeyPoints[0].SpnStart, 500u);
+  EXPECT_EQ(handed.KeyPoints[1].SpnStart, 502u);
+  EXPECT_EQ(handed.KeyPoints[1].SpnEnd, 602u);
 
   // Old points match new ones with the offset removed, at 512-tick precision, in order.
-  std::vector<SReplayKeyPoint> fresh = {{0, 1000 + 0, 0, 0}, {1, 1000 + 5000, 0, 0}, {2, 1000 + 9000, 0, 0}};
+  const CKpiFolder fresh = {{0, 1000 + 0, 0, 0}, {1, 1000 + 5000, 0, 0}, {2, 1000 + 9000, 0, 0}};
   const std::vector<std::uint32_t> old_pts = {100, 4000, 5100, 9000};
   EXPECT_EQ(match_key_points(old_pts, fresh, 1000), (std::vector<int>{0, -1, 1, 2}));
+
+  EXPECT_EQ(frame_duration_ticks(1), 3753u);
+  EXPECT_EQ(frame_duration_ticks(2), 3750u);
+  EXPECT_EQ(frame_duration_ticks(3), 3600u);
+  EXPECT_EQ(frame_duration_ticks(4), 3003u);
+  EXPECT_EQ(frame_duration_ticks(6), 1800u);
+  EXPECT_EQ(frame_duration_ticks(7), 1501u);
+  for (std::uint8_t c : {0, 5, 8, 9, 15}) EXPECT_EQ(frame_duration_ticks(c), 0u);
 }
 
 TEST(ClipPacketSourceTest, SlidingWindowAndReadsBehindIt) {

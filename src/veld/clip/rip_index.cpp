@@ -351,7 +351,7 @@ void CTrackReplay::gather_key_point() {
     const std::uint32_t type = current_.KeyInfo & 0xFF;
     qualifies = (type == 0x16 || type == 0x18) && ((current_.KeyInfo >> 8) & 0xFF) != 0;
   }
-  if (qualifies) key_points_.push_back({rel, current_.PTS, 0, 0});
+  if (qualifies) key_points_.push_back({static_cast<std::int32_t>(rel), current_.PTS, 0, 0});
 }
 
 std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining) {
@@ -379,14 +379,14 @@ std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining)
   return p;
 }
 
-std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
-                                  std::span<const SReplayKeyPoint> new_points, std::int64_t offset) {
+std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts, std::span<const KEY_POINT_INFO> new_points,
+                                  std::int64_t offset) {
   std::vector<int> match(old_pts.size(), -1);
   std::size_t from = 0;
   for (std::size_t i = 0; i < old_pts.size(); ++i) {
     const std::uint32_t want = old_pts[i] >> 9;
     for (std::size_t j = from; j < new_points.size(); ++j) {
-      const std::uint32_t v = static_cast<std::uint32_t>(new_points[j].pts - offset) >> 9;
+      const std::uint32_t v = static_cast<std::uint32_t>(static_cast<std::int64_t>(new_points[j].PTS) - offset) >> 9;
       if (v == want) {
         match[i] = static_cast<int>(j);
         from = j + 1;
@@ -396,6 +396,42 @@ std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
     }
   }
   return match;
+}
+
+}  // namespace veld
+
+namespace veld {
+
+std::uint32_t frame_duration_ticks(std::uint8_t code) {
+  // Milliseconds per frame x 90, truncated: 1001/24, 1000/24, 40, 1001/30, -, 20, 1001/60.
+  static constexpr std::uint32_t kTicks[] = {0, 3753, 3750, 3600, 3003, 0, 1800, 1501, 0};
+  return code < std::size(kTicks) ? kTicks[code] : 0;
+}
+
+STREAM_PID_ENTRY CTrackReplay::hand_over_key_points(std::uint16_t new_pid) const {
+  STREAM_PID_ENTRY entry;
+  if (!track_.old_ep_entry) {
+    entry.StreamPid = new_pid;
+    entry.KeyPoints = key_points_;
+    return entry;
+  }
+  entry = *track_.old_ep_entry;
+  entry.StreamPid = new_pid;
+  std::vector<std::uint32_t> old_pts;
+  for (const KEY_POINT_INFO& k : entry.KeyPoints) old_pts.push_back(static_cast<std::uint32_t>(k.PTS));
+  const std::vector<int> match = match_key_points(old_pts, key_points_, offset_);
+  CKpiFolder kept;
+  for (std::size_t i = 0; i < match.size(); ++i) {
+    if (match[i] < 0) continue;
+    KEY_POINT_INFO k = entry.KeyPoints[i];
+    const KEY_POINT_INFO& n = key_points_[static_cast<std::size_t>(match[i])];
+    k.PTS = n.PTS;
+    k.SpnStart = n.SpnStart;
+    k.SpnEnd = n.SpnEnd;
+    kept.push_back(k);
+  }
+  entry.KeyPoints = std::move(kept);
+  return entry;
 }
 
 }  // namespace veld

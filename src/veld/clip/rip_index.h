@@ -61,13 +61,9 @@ class CClipPacketSource {
   bool eof_ = false;
 };
 
-// A key point gathered during replay.
-struct SReplayKeyPoint {
-  std::uint32_t index = 0;  // relative to the first replayed access unit
-  std::uint32_t pts = 0;    // shifted PTS
-  std::uint32_t spn_start = 0;
-  std::uint32_t spn_end = 0;
-};
+// Frame duration in 90 kHz ticks of a STREAM_INFO frame-rate code (1: 1001/24 ms ... 7: 1001/60 ms,
+// truncated); 0 for codes 0, 5, 8 and the reserved codes 9 to 15.
+std::uint32_t frame_duration_ticks(std::uint8_t frame_rate_code);
 
 // Replay of one indexed track.
 class CTrackReplay {
@@ -93,7 +89,12 @@ class CTrackReplay {
   std::int64_t current_index() const { return index_; }
   std::uint8_t profile() const { return profile_; }
   std::uint8_t level() const { return level_; }
-  std::vector<SReplayKeyPoint>& key_points() { return key_points_; }
+  // Key points gathered so far: AuIndex relative to the first replayed unit and the shifted PTS; the
+  // multiplexer fills in SpnStart and SpnEnd.
+  CKpiFolder& key_points() { return key_points_; }
+  // The entry-point map entry of the replayed stream under new_pid: with an old entry, its key points
+  // matched against the new ones (unmatched old points are dropped); without, the new key points.
+  STREAM_PID_ENTRY hand_over_key_points(std::uint16_t new_pid) const;
 
  private:
   void find_profile_level(const std::uint8_t* packet);
@@ -116,14 +117,14 @@ class CTrackReplay {
   std::uint8_t level_ = 0;
   bool have_audio_key_ = false;
   std::uint32_t last_audio_key_pts_ = 0;
-  std::vector<SReplayKeyPoint> key_points_;
+  CKpiFolder key_points_;
 };
 
 // Matches old key points (PTS values of an old entry-point map) against the new ones gathered during
 // replay: for each old point, a forward search from the last match for a new point whose
 // (PTS - offset) >> 9 equals the old PTS >> 9, stopping at the first greater one. Returns for each old
 // point the index of its match in new_points, or -1 (the caller drops unmatched old points).
-std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
-                                  std::span<const SReplayKeyPoint> new_points, std::int64_t offset);
+std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts, std::span<const KEY_POINT_INFO> new_points,
+                                  std::int64_t offset);
 
 }  // namespace veld
