@@ -185,6 +185,33 @@ TEST(LoadClipIgStreamsTest, MessagesWithoutPmtOrIgStream) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST(LoadClipIgStreamsTest, CancellationAndParseFailure) {
+  test::TempDir dir;
+  ClipBuilder c;
+  c.put(test::pmt_packet(test::pmt_of({{0x1400, 0x91}, {0x1401, 0x91}})));
+  // 0x1400: one display set made of an END segment only; 0x1401: a segment of unknown type 0x33.
+  c.put_all(pes_packets(0x1400, 0xBD, 900'000, std::nullopt, test::hex_bytes("80 00 00")));
+  c.put_all(pes_packets(0x1401, 0xBD, 900'000, std::nullopt, test::hex_bytes("33 00 01 00")));
+  const auto path = write_clip(dir, c.bytes);
+  test::RecordingMessenger m;
+  std::vector<SClipIgStream> out;
+  {
+    test::RecordingProgress progress;
+    progress.cancel_after = 1;
+    EXPECT_EQ(LoadClipIgStreams(path, out, progress, m), 1);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(m.shown.empty());
+  }
+  test::RecordingProgress progress;
+  EXPECT_EQ(LoadClipIgStreams(path, out, progress, m), 2);
+  // The first stream parsed and stays; the second failed with a message naming the clip and PID.
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].pid, 0x1400);
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_THAT(m.shown[0].text, testing::HasSubstr("0x1401"));
+  EXPECT_THAT(m.shown[0].text, testing::HasSubstr(path.string()));
+}
+
 // ---- generated discs ----------------------------------------------------------------------------------
 
 struct Record {

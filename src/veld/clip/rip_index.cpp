@@ -278,8 +278,7 @@ void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t t
 }
 
 void CTrackReplay::find_profile_level(const std::uint8_t* packet) {
-  CTsPacketReader reader;
-  const int off = reader.read(packet);
+  const int off = reader_.read(packet);
   if (off <= 0 || off >= static_cast<int>(kTsPacketSize)) return;
   MemBitReader r(ByteSpan(packet + off, kTsPacketSize - static_cast<std::size_t>(off)));
   switch (track_.coding_type()) {
@@ -361,10 +360,9 @@ std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining)
   ts_set_pid(p, pid_);
   int start = ts_payload_offset(p);
   if (ts_payload_unit_start(p)) {
-    CTsPacketReader reader;
-    if (reader.read(p) > 0 && reader.pes_header()) {
-      const SPesHeader& pes = *reader.pes_header();
-      start = reader.pes_offset();
+    if (reader_.read(p) > 0 && reader_.pes_header()) {
+      const SPesHeader& pes = *reader_.pes_header();
+      start = reader_.pes_offset();
       if (offset_ != 0 && pes.has_pts()) {
         constexpr std::uint64_t kMask = (std::uint64_t{1} << 33) - 1;
         std::uint8_t* stamps = p + start + 9;

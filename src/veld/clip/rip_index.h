@@ -20,6 +20,7 @@
 #include "veld/clip/ts_packet.h"
 #include "veld/clip/rip_index_data.h"
 #include "veld/clip/rip_track.h"
+#include "veld/clip/transport.h"
 #include "veld/mux/psi.h"
 
 namespace veld {
@@ -102,6 +103,7 @@ class CTrackReplay {
 
   const SRipTrack& track_;
   CClipPacketSource& source_;
+  CTsPacketReader reader_;
   std::int64_t first_ = 0;
   std::int64_t last_ = -1;
   std::int64_t index_ = -1;
