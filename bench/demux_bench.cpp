@@ -32,8 +32,10 @@ using namespace veld;
 
 std::filesystem::path g_clip;
 std::uint64_t g_size = 0;
-double g_cat_seconds = 0;
-double g_scan_seconds = 0;
+
+double seconds_since(std::chrono::steady_clock::time_point a) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+}
 
 // Appends one PES packet as transport packets (last one padded with adaptation-field stuffing).
 class Writer {
@@ -152,39 +154,42 @@ class NullProgress : public Progress {};
 
 void BM_Cat(benchmark::State& state) {
   const std::string cmd = fmt::format("cat '{}' > /dev/null", g_clip.string());
-  double total = 0;
+
   for (auto _ : state) {
     const auto a = std::chrono::steady_clock::now();
     if (std::system(cmd.c_str()) != 0) state.SkipWithError("cat failed");
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+    const double s = seconds_since(a);
     state.SetIterationTime(s);
-    total += s;
+
   }
-  g_cat_seconds = total / static_cast<double>(state.iterations());
   state.SetBytesProcessed(static_cast<std::int64_t>(g_size * state.iterations()));
 }
 
+// The extraction's scan: the IG PID into a track file in memory. Returns the IG bytes found.
+std::uint64_t scan_ig() {
+  CTrackInfoMap map;
+  STrackInfo info;
+  info.coding_type = 0x91;
+  info.track = std::make_unique<SIgTrackFile>();
+  info.track->attach(std::make_unique<CMemorySink>());
+  map.add(0x1400, std::move(info));
+  File f;
+  f.open(g_clip, File::Mode::kRead);
+  NullProgress progress;
+  demux_to_track_files(map, f, progress);
+  return static_cast<std::uint64_t>(map.find(0x1400)->track->sink()->length());
+}
+
 void BM_ScanIg(benchmark::State& state) {
-  double total = 0;
+
   std::uint64_t ig_bytes = 0;
   for (auto _ : state) {
     const auto a = std::chrono::steady_clock::now();
-    CTrackInfoMap map;
-    STrackInfo info;
-    info.coding_type = 0x91;
-    info.track = std::make_unique<SIgTrackFile>();
-    info.track->attach(std::make_unique<CMemorySink>());
-    map.add(0x1400, std::move(info));
-    File f;
-    f.open(g_clip, File::Mode::kRead);
-    NullProgress progress;
-    demux_to_track_files(map, f, progress);
-    ig_bytes = static_cast<std::uint64_t>(map.find(0x1400)->track->sink()->length());
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
+    ig_bytes = scan_ig();
+    const double s = seconds_since(a);
     state.SetIterationTime(s);
-    total += s;
+
   }
-  g_scan_seconds = total / static_cast<double>(state.iterations());
   state.counters["ig_bytes"] = static_cast<double>(ig_bytes);
   state.SetBytesProcessed(static_cast<std::int64_t>(g_size * state.iterations()));
 }
@@ -290,10 +295,21 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (g_cat_seconds > 0 && g_scan_seconds > 0) {
-    std::printf("clip %s, %.0f MiB: scan_ig reaches %.0f%% of cat's throughput (target 80%%)\n",
-                g_clip.string().c_str(), static_cast<double>(g_size) / (1 << 20),
-                100.0 * g_cat_seconds / g_scan_seconds);
+  // The comparison itself: cat and the scan alternate, and the best time of each counts, so that load
+  // from other processes on the machine hits both alike.
+  const std::string cat = fmt::format("cat '{}' > /dev/null", g_clip.string());
+  double best_cat = 1e9, best_scan = 1e9;
+  for (int round = 0; round < 7; ++round) {
+    auto a = std::chrono::steady_clock::now();
+    if (std::system(cat.c_str()) != 0) return 2;
+    best_cat = std::min(best_cat, seconds_since(a));
+    a = std::chrono::steady_clock::now();
+    scan_ig();
+    best_scan = std::min(best_scan, seconds_since(a));
   }
+  std::printf("clip %s, %.0f MiB: best of 7 alternating runs: cat %.0f ms, scan_ig %.0f ms; "
+              "scan_ig reaches %.0f%% of cat's throughput (target 80%%)\n",
+              g_clip.string().c_str(), static_cast<double>(g_size) / (1 << 20), best_cat * 1000, best_scan * 1000,
+              100.0 * best_cat / best_scan);
   return 0;
 }

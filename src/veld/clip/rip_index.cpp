@@ -142,18 +142,8 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
   std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
   CTsPacketReader reader;
   std::uint64_t spn = 0;
-  std::int64_t done = 0;
-  for (;;) {
-    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
-      return fail(IndexResult::kCancelled);
-    const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
-    if (n < 0) {
-      if (error) *error = file.error();
-      return fail(IndexResult::kReadError);
-    }
-    if (n == 0) break;
-    const std::size_t packets = whole_packets(static_cast<std::size_t>(n));
-    const std::uint8_t* p = block.get() + 4;
+  auto scan = [&](const std::uint8_t* data, std::size_t packets) {
+    const std::uint8_t* p = data + 4;
     for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
       if (p[0] != kSyncByte) continue;
       const int s = slot[ts_pid(p)];
@@ -173,8 +163,26 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
       }
       t.access_units.add_packet(static_cast<std::uint32_t>(spn));
     }
-    done += n;
-    if (static_cast<std::size_t>(n) < kDemuxBlockSize) break;
+  };
+  std::int64_t done = 0;
+  for (bool at_end = false; !at_end;) {
+    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
+      return fail(IndexResult::kCancelled);
+    // The 30 MiB block is read piece by piece into the head of the buffer, each piece scanned while it
+    // is still in the cache.
+    std::size_t got = 0;
+    while (got < kDemuxBlockSize) {
+      const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
+      if (n < 0) {
+        if (error) *error = file.error();
+        return fail(IndexResult::kReadError);
+      }
+      scan(block.get(), whole_packets(static_cast<std::size_t>(n)));
+      got += static_cast<std::size_t>(n);
+      if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
+    }
+    done += static_cast<std::int64_t>(got);
+    at_end = got < kDemuxBlockSize;
   }
   for (SRipTrack* t : tracks) {
     t->access_units.close();
