@@ -178,6 +178,12 @@ TEST(IndexTest, InterleavedAccessUnitsAreRangesReplayedInOrder) {
     EXPECT_EQ(remaining, 0);
   }
   EXPECT_EQ(units, 3);
+  EXPECT_EQ(replay.stream_info().StreamPID, 0x1B00);
+  EXPECT_EQ(replay.stream_info().StreamCodingInfo.CodingType, 0x1B);
+  ASSERT_TRUE(replay.pmt_entry());
+  EXPECT_EQ(replay.pmt_entry()->ElementaryPid, 0x1B00);
+  EXPECT_EQ(tracks.tracks[0].pmt_entry->ElementaryPid, 0x1011);  // the track's own entry is unchanged
+  EXPECT_EQ(tracks.tracks[0].byte_count(), tracks.tracks[0].packet_count * 192);
   EXPECT_TRUE(replay.finished());
   EXPECT_FALSE(replay.failed());
   EXPECT_EQ(replay.current(), nullptr);

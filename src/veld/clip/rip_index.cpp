@@ -414,6 +414,18 @@ std::uint32_t frame_duration_ticks(std::uint8_t code) {
   return code < std::size(kTicks) ? kTicks[code] : 0;
 }
 
+STREAM_INFO CTrackReplay::stream_info() const {
+  STREAM_INFO si = track_.stream_info;
+  si.StreamPID = pid_;
+  return si;
+}
+
+std::optional<SEsInfo> CTrackReplay::pmt_entry() const {
+  std::optional<SEsInfo> es = track_.pmt_entry;
+  if (es) es->ElementaryPid = pid_;
+  return es;
+}
+
 STREAM_PID_ENTRY CTrackReplay::hand_over_key_points(std::uint16_t new_pid) const {
   STREAM_PID_ENTRY entry;
   if (!track_.old_ep_entry) {

@@ -88,6 +88,10 @@ class CTrackReplay {
   std::uint8_t* next_packet(int* pes_bytes, std::int64_t* remaining = nullptr);
 
   std::int64_t current_index() const { return index_; }
+  std::uint16_t new_pid() const { return pid_; }
+  // The stream's STREAM_INFO and PMT entry under its new PID, for the new clip's information and PMT.
+  STREAM_INFO stream_info() const;
+  std::optional<SEsInfo> pmt_entry() const;
   std::uint8_t profile() const { return profile_; }
   std::uint8_t level() const { return level_; }
   // Key points gathered so far: AuIndex relative to the first replayed unit and the shifted PTS; the
