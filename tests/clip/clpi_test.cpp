@@ -288,6 +288,31 @@ TEST(ClpiRoundTrip, WrittenFileParsesBackToAnEqualRecord) {
   EXPECT_EQ(write_clpi(p), f);  // a parsed file writes back to the same bytes
 }
 
+TEST(ClpiRoundTrip, LargeRecordsGrowTheBufferAndKeepTheirCountsConsistent) {
+  SClpiData d;
+  STREAM_PID_ENTRY e;
+  e.StreamPid = 0x1011;
+  // 300000 key points of one PTS step: the fine count (18 bits) holds 262143 of them.
+  for (std::uint32_t i = 0; i < 300000; ++i) e.KeyPoints.push_back(kp(0, i));
+  d.ep_map() = {e};
+  Bytes f = write_clpi(d);
+  EXPECT_GT(f.size(), 1u << 20);
+  SClpiData p = parse_ok(f);
+  ASSERT_EQ(p.ep_map().size(), 1u);
+  ASSERT_EQ(p.ep_map()[0].KeyPoints.size(), 0x3FFFFu);
+  EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 2);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints.back().SpnStart, 0x3FFFEu);
+
+  // 70000 key points each starting a coarse entry: the coarse count (16 bits) holds 65535.
+  e.KeyPoints.clear();
+  for (std::uint64_t i = 0; i < 70000; ++i) e.KeyPoints.push_back(kp(i << 19, static_cast<std::uint32_t>(i)));
+  d.ep_map() = {e};
+  p = parse_ok(write_clpi(d));
+  EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 0xFFFF);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints.size(), 0xFFFFu);
+  EXPECT_EQ(p.ep_map()[0].KeyPoints[0x3FFF].PTS, std::uint64_t{0x3FFF} << 19);
+}
+
 TEST(ClpiRoundTrip, LengthsAreRecomputedWhateverTheRecordHolds) {
   SClpiData d = sample();
   d.ClipInfo.Length = 999;
@@ -322,6 +347,26 @@ TEST(ClpiParse, StreamCodingInfoIsSkippedByItsLength) {
   EXPECT_EQ(p.streams()[1].StreamCodingInfo.language(), "eng");
   EXPECT_EQ(p.streams()[5].StreamCodingInfo.CodingType, 0x20);
   EXPECT_EQ(p.ep_map()[0].KeyPoints.size(), 5u);
+}
+
+TEST(ClpiParse, ShortStreamCodingInfo) {
+  Bytes f = write_clpi(sample());
+  // The audio entry shortened to its attributes (length 5): no ISRC, the next stream follows directly.
+  const std::size_t audio = 284;
+  f.erase(f.begin() + audio + 8, f.begin() + audio + 24);
+  f[audio + 2] = 5;
+  store_be32(&f[246], load_be32(&f[246]) - 16);
+  for (std::size_t a : {16u, 20u}) store_be32(&f[a], load_be32(&f[a]) - 16);
+  SClpiData p = parse_ok(f);
+  ASSERT_EQ(p.streams().size(), 6u);
+  EXPECT_EQ(p.streams()[1].StreamCodingInfo.language(), "eng");
+  EXPECT_EQ(p.streams()[1].StreamCodingInfo.Isrc, SIsrc{});
+  EXPECT_EQ(p.streams()[2].StreamPID, 0x1200);
+  // Too short for the attributes of its coding type: malformed.
+  f[audio + 2] = 3;
+  std::string error;
+  EXPECT_EQ(parse_clpi(f, p, &error), 0);
+  EXPECT_THAT(error, testing::HasSubstr("StreamCodingInfo"));
 }
 
 TEST(ClpiParse, OnlyTheFirstProgramSequenceIsRead) {
@@ -441,7 +486,12 @@ TEST(ClipObjects, ParseStoresTimesAndFolderNamesClips) {
   ASSERT_GT(clip.parse(write_clpi(sample())), 0);
   EXPECT_EQ(clip.start_time, 0x20000u);
   EXPECT_EQ(clip.end_time, 0x400000u);
+  ASSERT_EQ(clip.rip_tracks.size(), 6u);
+  EXPECT_EQ(clip.rip_tracks.tracks[3].pid, 0x1400);
+  EXPECT_EQ(clip.rip_tracks.tracks[3].stream_info.StreamCodingInfo.language(), "fra");
   EXPECT_EQ(clip.parse(ByteSpan()), 0);
+  EXPECT_TRUE(clip.rip_tracks.empty());
+  EXPECT_EQ(clip.start_time, 0u);
 
   CCofObject cof;
   EXPECT_EQ(cof.add_clip().id, 0);

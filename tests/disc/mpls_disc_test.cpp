@@ -36,6 +36,21 @@ TEST(MplsGenerated, EveryPlaylistRoundTripsByteForByte) {
   }
 }
 
+TEST(MplsGenerated, TheSampleDiscsPlaylistsRoundTripToo) {
+  const fs::path dir = test::source_dir() / "examples" / "sample-disc" / "BDMV" / "PLAYLIST";
+  int count = 0;
+  for (const auto& f : fs::directory_iterator(dir)) {
+    SCOPED_TRACE(f.path().string());
+    const Bytes in = test::read_file(f.path());
+    SMplsData d;
+    std::string err;
+    ASSERT_EQ(parse_mpls(in, d, &err), static_cast<std::int64_t>(in.size())) << err;
+    EXPECT_EQ(compose_mpls(d), in);
+    ++count;
+  }
+  EXPECT_GT(count, 0);
+}
+
 TEST(MplsGenerated, BackupCopiesAreTheSameFiles) {
   for (const auto& p : generated_playlists()) {
     const fs::path backup = p.parent_path().parent_path() / "BACKUP" / "PLAYLIST" / p.filename();

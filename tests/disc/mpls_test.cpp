@@ -12,6 +12,7 @@
 namespace veld {
 namespace {
 
+using ::testing::HasSubstr;
 using test::hex_bytes;
 
 template <typename T, typename Read>
@@ -332,9 +333,22 @@ TEST(MplsFile, FieldsTheWriterDeliberatelyRewrites) {
   for (int i = 20; i < 40; ++i) dirty[i] = 0xFF;
   dirty[58 + 4] = 0xFF;                 // PlayList reserved
   dirty[58 + 10 + 11] = 0xFF;           // play item byte 11
+  dirty[58 + 10 + 12] |= 0xE0;          // bits above IsMultiAngle
+  dirty[58 + 10 + 30] |= 0x7F;          // bits beside the random-access flag
+  dirty[56] |= 0x1F;                    // AppInfoPlayList flag bits without meaning
+  dirty[57] = 0xFF;                     // AppInfoPlayList reserved byte 17
   const std::size_t marks = load_be32(&b[12]);
   dirty[marks + 6] = 0xFF;              // first mark's reserved byte
   store_be16(&dirty[58 + 10 + 32], 77);  // StillTime with StillMode 2
+  std::size_t sub_path = 58 + 10;
+  for (int i = 0; i < 2; ++i) sub_path += 2 + load_be16(&b[sub_path]);
+  ASSERT_EQ(b[sub_path + 5], 3);         // SubPathType of the sample
+  dirty[sub_path + 4] = 0xFF;            // sub-path reserved bytes
+  dirty[sub_path + 6] = 0xFF;
+  dirty[sub_path + 7] |= 0xFE;           // bits beside IsRepeatSubPath
+  dirty[sub_path + 8] = 0xFF;
+  dirty[sub_path + 10 + 11] = 0xFF;      // sub-play item reserved bytes 11..13
+  dirty[sub_path + 10 + 13] = 0xFF;
   SMplsData back;
   ASSERT_GT(parse_mpls(dirty, back), 0);
   EXPECT_EQ(back.reserved[0], 0xFF);
@@ -466,6 +480,32 @@ TEST(MplsNames, DisplayTextsOfTheEnumeratedFields) {
   EXPECT_EQ(still_mode_name(1), "Finite still");
   EXPECT_EQ(sub_path_type_name(3), "Interactive Graphics menu");
   EXPECT_EQ(mark_type_name(2), "Link point");
+}
+
+TEST(MplsPrint, FieldsAppearWithTheirNamesAndDisplayTexts) {
+  SMplsData d = sample_playlist();
+  d.ExtensionData = ext_data({ext_entry(1, 1, "01 02 03")});
+  const std::string text = print_mpls(d);
+  EXPECT_THAT(text, ::testing::StartsWith("TypeIndicator: MPLS\nVersionNumber: 0200\nAppInfoPlaylist\n"
+                                          "  PlaylistPlaybackType: 1 (Sequential)\n"));
+  EXPECT_THAT(text, HasSubstr("  UoMaskTable: MenuCallMask\n"));
+  EXPECT_THAT(text, HasSubstr("    ClipInformationFileName: 00003\n"));
+  EXPECT_THAT(text, HasSubstr("    ConnectionCondition: 5 (Seamless with clean break (5))\n"));
+  EXPECT_THAT(text, HasSubstr("    UoMaskTable: PopupOnMask\n"));
+  EXPECT_THAT(text, HasSubstr("    StillTime: 30\n"));
+  EXPECT_THAT(text, HasSubstr("    Angle: 00005 M2TS 1\n"));
+  EXPECT_THAT(text, HasSubstr("          RefToStreamPID_OfMainClip: 0x1400\n"));
+  EXPECT_THAT(text, HasSubstr("          Language: eng\n"));
+  EXPECT_THAT(text, HasSubstr("          RefID: 1 2 3\n"));
+  EXPECT_THAT(text, HasSubstr("    SubPathType: 3 (Interactive Graphics menu)\n"));
+  EXPECT_THAT(text, HasSubstr("      SyncStartPTS_OfPlayItem: 12345\n"));
+  EXPECT_THAT(text, HasSubstr("  PlayListMark: 2 (Link point), RefToPlayItemID 1, MarkTimeStamp 90000, "
+                              "EntryES_PID 0x1011, Duration 450\n"));
+  EXPECT_THAT(text, HasSubstr("ExtensionData\n  ExtDataEntry: ID1 0x0001, ID2 0x0001, 3 bytes\n"));
+  // A parsed copy prints the same.
+  SMplsData back;
+  ASSERT_GT(parse_mpls(compose_mpls(d), back), 0);
+  EXPECT_EQ(print_mpls(back), text);
 }
 
 }  // namespace

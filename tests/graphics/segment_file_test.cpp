@@ -50,6 +50,40 @@ TEST(SegmentFile, UnchangedStreamIsWrittenBackByteForByte) {
   EXPECT_EQ(out, file);
 }
 
+TEST(SegmentFile, PrintsADisplaySetInTheWritersOrder) {
+  CGsData gs;
+  ASSERT_TRUE(ReadGraphicsStream(TwoDisplaySets(), gs));
+  EXPECT_EQ(PrintDisplaySet(gs.Epochs[0].DisplaySets[1]), R"(State: 0 (Normal Case)
+ICS
+  SegmentType: 0x18 (ICS)
+  SegmentLength: 16
+  PTS: 20000
+  DTS: 18000
+  Width: 1920
+  Height: 1080
+  FrameRate: 2 (24)
+  CompositionNumber: 1
+  CompositionState: 0 (Normal Case)
+  FirstFlag: 1
+  LastFlag: 1
+  FragmentSize: 7
+END
+  SegmentType: 0x80 (END)
+  SegmentLength: 0
+  PTS: 20000
+  DTS: 0
+)");
+  const std::string first = PrintDisplaySet(gs.Epochs[0].DisplaySets[0]);
+  EXPECT_NE(first.find("PDS\n  SegmentType: 0x14 (PDS)\n  SegmentLength: 12\n  PTS: 0\n  DTS: 4500\n  PaletteId: 0\n"
+                       "  PaletteVersion: 0\n  PaletteEntryCount: 2\n    Entry 0: Y 16 Cr 128 Cb 128 T 255\n"),
+            std::string::npos)
+      << first;
+  EXPECT_NE(first.find("ODS\n  SegmentType: 0x15 (ODS)\n  SegmentLength: 17\n  PTS: 5000\n  DTS: 4600\n  ObjectId: 0\n"
+                       "  ObjectVersion: 0\n  FirstFlag: 1\n  LastFlag: 1\n  FragmentSize: 13\n"),
+            std::string::npos)
+      << first;
+}
+
 TEST(SegmentFile, TagsInAnyCaseAreReadAndWrittenUpperCase) {
   Bytes file = TwoDisplaySets();
   Bytes lower = file;

@@ -13,6 +13,8 @@ namespace {
 constexpr std::size_t kClipInfoOffset = 40;
 constexpr std::size_t kClipInfoSize = 180;  // length field + 176
 constexpr std::uint32_t kSpnFineMask = 0x1FFFF;
+constexpr std::size_t kMaxFineEntries = 0x3FFFF;   // NumberOfFineEntries: 18 bits
+constexpr std::size_t kMaxCoarseEntries = 0xFFFF;  // NumberOfCoarseEntries: 16 bits
 
 template <std::size_t N>
 void read_array(ByteReader& r, std::array<std::uint8_t, N>& a) {
@@ -101,6 +103,8 @@ void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
     sci.CharacterCode = e.u8();
     read_chars(e, sci.LanguageCode);
   }
+  // An element that ends before its ISRC leaves it zero; the bytes after it are not interpreted.
+  if (e.remaining() < 12) return;
   read_array(e, sci.Isrc.CountryCode);
   read_array(e, sci.Isrc.CopyrightHolder);
   read_array(e, sci.Isrc.RecordingYear);
@@ -227,21 +231,26 @@ void write_stream_coding_info(ByteWriter& w, const SStreamCodingInfo& sci) {
 }
 
 // Indexes of the key points that start a coarse entry.
-std::vector<std::size_t> coarse_starts(const CKpiFolder& kps) {
+// Indexes of the key points that start a coarse entry. The key points written are limited to what the
+// counts can hold (2^18 - 1 fine and 2^16 - 1 coarse entries); *written tells how many.
+std::vector<std::size_t> coarse_starts(const CKpiFolder& kps, std::size_t* written = nullptr) {
   std::vector<std::size_t> starts;
-  for (std::size_t i = 0; i < kps.size(); ++i) {
+  std::size_t i = 0;
+  for (; i < kps.size() && i < kMaxFineEntries; ++i) {
     if (i == 0 || (kps[i].PTS >> 19) > (kps[i - 1].PTS >> 19) ||
         (kps[i].SpnStart & kSpnFineMask) < (kps[i - 1].SpnStart & kSpnFineMask)) {
+      if (starts.size() == kMaxCoarseEntries) break;
       starts.push_back(i);
     }
   }
+  if (written) *written = i;
   return starts;
 }
 
 void write_ep_map(ByteWriter& w, const CSpeFolder& entries) {
   std::vector<const STREAM_PID_ENTRY*> used;
   for (const STREAM_PID_ENTRY& e : entries) {
-    if (!e.KeyPoints.empty()) used.push_back(&e);
+    if (!e.KeyPoints.empty() && used.size() < 255) used.push_back(&e);
   }
   const std::size_t ep_start = w.pos();
   w.u8(0);
@@ -251,20 +260,22 @@ void write_ep_map(ByteWriter& w, const CSpeFolder& entries) {
   for (std::size_t n = 0; n < used.size(); ++n) {
     const STREAM_PID_ENTRY& e = *used[n];
     const std::size_t block = w.pos();
-    const std::vector<std::size_t> starts = coarse_starts(e.KeyPoints);
+    std::size_t written = 0;
+    const std::vector<std::size_t> starts = coarse_starts(e.KeyPoints, &written);
+    const std::span<const KEY_POINT_INFO> kps(e.KeyPoints.data(), written);
     w.u32(static_cast<std::uint32_t>(4 + 8 * starts.size()));
     for (std::size_t i : starts) {
       const KEY_POINT_INFO& kp = e.KeyPoints[i];
       w.u32(static_cast<std::uint32_t>((i << 14) | ((kp.PTS >> 19) & 0x3FFF)));
       w.u32(kp.SpnStart);
     }
-    for (const KEY_POINT_INFO& kp : e.KeyPoints) {
+    for (const KEY_POINT_INFO& kp : kps) {
       std::uint32_t i_end = e.EpStreamType == 1 ? i_end_position_offset(kp) : 0;
       w.u32((i_end << 28) | (static_cast<std::uint32_t>((kp.PTS >> 9) & 0x7FF) << 17) |
             (kp.SpnStart & kSpnFineMask));
     }
     const std::size_t row = rows + 12 * n;
-    const std::uint32_t fine_count = static_cast<std::uint32_t>(e.KeyPoints.size()) & 0x3FFFF;
+    const std::uint32_t fine_count = static_cast<std::uint32_t>(kps.size());
     w.patch_u16(row, e.StreamPid);
     w.patch_u32(row + 2, (std::uint32_t{e.EpStreamType & 0x0Fu} << 18) |
                              (static_cast<std::uint32_t>(starts.size() & 0xFFFF) << 2) | (fine_count >> 16));
@@ -579,12 +590,14 @@ Bytes write_clpi(const SClpiData& d) {
 // ---- clip objects ---------------------------------------------------------------------------------
 
 int CClpiObject::parse(ByteSpan file, std::string* error) {
-  int result = parse_clpi(file, data, error);
-  if (result > 0 && !data.stc_info().empty()) {
+  const int result = parse_clpi(file, data, error);
+  start_time = end_time = 0;
+  rip_tracks.tracks.clear();
+  if (result <= 0) return result;
+  rip_tracks.build(data.streams());
+  if (!data.stc_info().empty()) {
     start_time = std::uint64_t{data.stc_info().front().StartPTS} * 2;
     end_time = std::uint64_t{data.stc_info().front().EndPTS} * 2;
-  } else {
-    start_time = end_time = 0;
   }
   return result;
 }

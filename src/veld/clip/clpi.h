@@ -12,6 +12,7 @@
 
 #include "veld/base/bytes.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/clip/rip_track.h"
 
 namespace veld {
 
@@ -22,7 +23,10 @@ namespace veld {
 int parse_clpi(ByteSpan file, SClpiData& out, std::string* error = nullptr);
 
 // Writes a whole clip information file. Every length, count and start address is recomputed; the
-// record's own values of those fields are not used. EP-map entries without key points are left out.
+// record's own values of those fields are not used. EP-map entries without key points are left out, and
+// an entry keeps only as many key points as its counts can hold (2^18 - 1 fine entries, 2^16 - 1 coarse
+// entries); lists of more than 255 elements (streams, STC sequences, EP-map entries) are cut at 255.
+// The buffer grows with the record, so any size fits.
 Bytes write_clpi(const SClpiData& data);
 
 // A fresh record as the multiplexer starts from: default values plus this build's tool stamp.
@@ -77,6 +81,8 @@ class CClpiObject {
   std::filesystem::path clpi_path;
   std::filesystem::path stream_path;  // the .m2ts
   SClpiData data;
+  // One track per stream of the program information, rebuilt by parse().
+  SRipTracks rip_tracks;
   // First STC sequence's StartPTS and EndPTS doubled (90 kHz), stored by parse().
   std::uint64_t start_time = 0;
   std::uint64_t end_time = 0;
@@ -84,7 +90,8 @@ class CClpiObject {
   std::uint64_t new_start_time = 0;
   std::uint64_t new_end_time = 0;
 
-  // Parses the file's bytes into data and stores the start and end time; result as parse_clpi.
+  // Parses the file's bytes into data, builds the rip tracks and stores the start and end time; result as
+  // parse_clpi. On failure the tracks are empty and the times 0.
   int parse(ByteSpan file, std::string* error = nullptr);
 };
 

@@ -45,4 +45,8 @@ void write_sub_play_item(ByteWriter& w, const SUB_PLAY_ITEM& item);
 SUB_PATH read_sub_path(ByteReader& r);
 void write_sub_path(ByteWriter& w, const SUB_PATH& path);
 
+// The record as "Field: value" lines, one block per element, indented by nesting (for reports and
+// golden tests). Enumerated values are followed by their display text.
+std::string print_mpls(const SMplsData& data);
+
 }  // namespace veld

@@ -1,5 +1,7 @@
 #include "veld/graphics/display_set.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 
 namespace veld {
@@ -57,6 +59,23 @@ Bytes JoinObjectFragments(const CDsData& ds, std::uint16_t object_id) {
   for (const auto& ods : ds.OdsArray) {
     if (ods.ObjectId == object_id) out.insert(out.end(), ods.Fragment.begin(), ods.Fragment.end());
   }
+  return out;
+}
+
+std::string PrintDisplaySet(const CDsData& ds) {
+  std::string out;
+  PrintLine(out, 0, "State", fmt::format("{} ({})", ds.State, CompositionStateText(ds.State)));
+  const auto print = [&](const CSegmentBase& seg) {
+    out += SegmentTypeName(seg.SegmentType);
+    out += '\n';
+    seg.Print(out, 2);
+  };
+  if (ds.Pcs) print(*ds.Pcs);
+  for (const auto& ics : ds.IcsArray) print(ics);
+  if (ds.Wds) print(*ds.Wds);
+  for (const auto& pds : ds.PdsFolder) print(pds);
+  for (const auto& ods : ds.OdsArray) print(ods);
+  if (ds.End) print(*ds.End);
   return out;
 }
 

@@ -43,6 +43,10 @@ Bytes JoinIcsFragments(const CDsData& ds);
 // The object data of one object: the fragments of every ODS with this id, in array order.
 Bytes JoinObjectFragments(const CDsData& ds, std::uint16_t object_id);
 
+// Every segment of the display set in the writer's order, as a heading line with the segment's name and
+// its fields as indented "name: value" lines.
+std::string PrintDisplaySet(const CDsData& ds);
+
 // Largest fragment of one ODS: a PES packet carries at most 65,535 bytes after its length field, less
 // the 13 bytes of PES header with PTS and DTS, the 3 of the segment header and the 4 of the ODS header.
 inline constexpr std::size_t kMaxOdsFragment = 65515;

@@ -163,6 +163,8 @@ LoadedImage LoadGif(ByteSpan data) {
 
   const GifImageDesc& frame = gif->Image;
   if (frame.Width < 0 || frame.Height < 0 || frame.Left < 0 || frame.Top < 0) return result;
+  // A frame is decoded whole even where it leaves the screen; a huge one only comes from a damaged file.
+  if (std::int64_t{frame.Width} * frame.Height > kMaxBitmapPixels) return result;
   IndexedBitmap bitmap;
   bitmap.width = width;
   bitmap.height = height;
@@ -316,7 +318,16 @@ std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& pale
   std::string error;
   const std::optional<Bytes> gif = EncodeGif(bitmap, palette, &error);
   if (!gif) return fmt::format("{}: {}", path.string(), error);
-  if (!write_whole_file(path, *gif, &error)) return error;
+  File file;
+  if (!file.open(path, File::Mode::kCreate)) return file.error();
+  if (!file.write(*gif)) {
+    // A full disk leaves no half-written picture behind for the user to edit.
+    error = file.error();
+    file.close();
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+    return error;
+  }
   return {};
 }
 

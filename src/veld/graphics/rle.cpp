@@ -1,5 +1,6 @@
 #include "veld/graphics/rle.h"
 
+#include <bit>
 #include <cstring>
 
 namespace veld {
@@ -53,14 +54,31 @@ inline std::uint8_t* PutLongRun(std::size_t length, std::uint8_t colour, std::ui
   return PutRun(length, colour, out);
 }
 
+// First pixel in [p, end) that differs from colour (end if none), comparing eight pixels at a time.
+inline const std::uint8_t* RunEnd(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t colour) {
+  const std::uint64_t pattern = colour * 0x0101010101010101ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t diff = word ^ pattern;
+    if (diff != 0) {
+      // The lowest differing byte in memory order (little-endian hosts), else a plain scan.
+      if constexpr (std::endian::native == std::endian::little) return p + (std::countr_zero(diff) >> 3);
+      break;
+    }
+    p += 8;
+  }
+  while (p < end && *p == colour) ++p;
+  return p;
+}
+
 // Codes one line; out has room for MaxEncodedLineSize(size).
 std::uint8_t* PutLine(const std::uint8_t* row, std::size_t size, std::uint8_t* out) {
   const std::uint8_t* p = row;
   const std::uint8_t* const end = row + size;
   while (p < end) {
     const std::uint8_t colour = *p;
-    const std::uint8_t* q = p + 1;
-    while (q < end && *q == colour) ++q;
+    const std::uint8_t* q = RunEnd(p + 1, end, colour);
     out = PutLongRun(static_cast<std::size_t>(q - p), colour, out);
     p = q;
   }
@@ -112,6 +130,7 @@ std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data) {
   if (std::size_t{load_be24(head)} + 3 != object_data.size()) return std::nullopt;
   const std::size_t width = load_be16(head + 3);
   const std::size_t height = load_be16(head + 5);
+  if (width == 0 || height == 0) return std::nullopt;  // no picture to show or edit
   ByteSpan lines = object_data.subspan(kObjectDataHeaderSize);
   // Every line ends with a two-byte code, so the data bounds the height before anything is allocated.
   if (height > lines.size() / 2) return std::nullopt;
@@ -146,7 +165,7 @@ std::size_t EncodeLine(std::span<const std::uint8_t> row, std::span<std::uint8_t
 }
 
 Bytes EncodeBitmap(const IndexedBitmap& bitmap) {
-  if (bitmap.width < 0 || bitmap.height < 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF) return {};
+  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF) return {};
   const auto width = static_cast<std::size_t>(bitmap.width);
   const auto height = static_cast<std::size_t>(bitmap.height);
   if (bitmap.pixels.size() != width * height) return {};

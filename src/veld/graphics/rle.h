@@ -27,9 +27,9 @@ inline constexpr std::size_t kMaxRunLength = 16383;      // 14-bit run length
 inline constexpr std::size_t kMaxObjectDataLength = 0xFFFFFF;
 
 // Decodes joined object data (starting with ObjectDataLength). std::nullopt when it is malformed: shorter
-// than its header, ObjectDataLength + 3 differing from the data's size, a line whose runs go past
-// ObjectWidth, data ending before ObjectHeight end-of-line codes, or a size above kMaxBitmapPixels.
-// Bytes after the last line are ignored.
+// than its header, ObjectDataLength + 3 differing from the data's size, a zero width or height, a line
+// whose runs go past ObjectWidth, data ending before ObjectHeight end-of-line codes, or a size above
+// kMaxBitmapPixels. Bytes after the last line are ignored.
 std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data);
 
 // Decodes one line into row (every pixel the codes reach is written; the rest of row is untouched).
@@ -38,7 +38,7 @@ std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data);
 std::size_t DecodeLine(ByteSpan code, std::span<std::uint8_t> row);
 
 // Object data with its 7-byte header for an indexed bitmap; empty when the bitmap is inconsistent
-// (negative size, a side above 65,535, a pixel count that differs from width × height) or its code
+// (a side of 0 or above 65,535, a pixel count that differs from width × height) or its code
 // would not fit the 24-bit ObjectDataLength. Runs longer than kMaxRunLength are split into several codes.
 Bytes EncodeBitmap(const IndexedBitmap& bitmap);
 

@@ -1,5 +1,7 @@
 #include "veld/graphics/segment.h"
 
+#include <fmt/format.h>
+
 #include <array>
 
 namespace veld {
@@ -55,6 +57,49 @@ std::string_view FrameRateText(int code) {
   return code >= 0 && code < 8 ? kTexts[static_cast<std::size_t>(code)] : std::string_view("Reserved");
 }
 
+std::string SegmentTypeName(std::uint8_t type) {
+  switch (type) {
+    case kSegmentPds:
+      return "PDS";
+    case kSegmentOds:
+      return "ODS";
+    case kSegmentPcs:
+      return "PCS";
+    case kSegmentWds:
+      return "WDS";
+    case kSegmentIcs:
+      return "ICS";
+    case kSegmentEnd:
+      return "END";
+    default:
+      return fmt::format("0x{:02X}", type);
+  }
+}
+
+void PrintLine(std::string& out, int indent, std::string_view name, const std::string& value) {
+  out.append(static_cast<std::size_t>(indent), ' ');
+  out.append(name);
+  out.append(": ");
+  out.append(value);
+  out.push_back('\n');
+}
+
+namespace {
+
+std::string Num(std::uint64_t v) { return std::to_string(v); }
+std::string Flag(bool v) { return v ? "1" : "0"; }
+
+void PrintDescriptors(std::string& out, int indent, const SVideoDescriptor& v, const SCompositionDescriptor& c) {
+  PrintLine(out, indent, "Width", Num(v.Width));
+  PrintLine(out, indent, "Height", Num(v.Height));
+  PrintLine(out, indent, "FrameRate", fmt::format("{} ({})", v.FrameRate, FrameRateText(v.FrameRate)));
+  PrintLine(out, indent, "CompositionNumber", Num(c.CompositionNumber));
+  PrintLine(out, indent, "CompositionState",
+            fmt::format("{} ({})", c.CompositionState, CompositionStateText(c.CompositionState)));
+}
+
+}  // namespace
+
 void SVideoDescriptor::Read(ByteReader& r) {
   Width = r.u16();
   Height = r.u16();
@@ -97,6 +142,14 @@ void SWindow::Write(ByteWriter& w) const {
   w.u16(Height);
 }
 
+void SWindow::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "WindowID", Num(WindowID));
+  PrintLine(out, indent, "HorPos", Num(HorPos));
+  PrintLine(out, indent, "VerPos", Num(VerPos));
+  PrintLine(out, indent, "Width", Num(Width));
+  PrintLine(out, indent, "Height", Num(Height));
+}
+
 long SWindow::Parse(ByteSpan data, std::string* error) { return ParseWith(*this, data, "window", error); }
 std::size_t SWindow::Write(Bytes* out) const { return WriteWith(*this, out); }
 
@@ -131,6 +184,21 @@ void SCompositionObject::Write(ByteWriter& w) const {
   }
 }
 
+void SCompositionObject::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "ObjectIdRef", Num(ObjectIdRef));
+  PrintLine(out, indent, "WindowIdRef", Num(WindowIdRef));
+  PrintLine(out, indent, "ObjectCroppedFlag", Flag(ObjectCroppedFlag));
+  PrintLine(out, indent, "ForcedOnFlag", Flag(ForcedOnFlag));
+  PrintLine(out, indent, "CompositionObjectHorPos", Num(CompositionObjectHorPos));
+  PrintLine(out, indent, "CompositionObjectVerPos", Num(CompositionObjectVerPos));
+  if (ObjectCroppedFlag) {
+    PrintLine(out, indent, "ObjectCroppingHorPos", Num(ObjectCroppingHorPos));
+    PrintLine(out, indent, "ObjectCroppingVerPos", Num(ObjectCroppingVerPos));
+    PrintLine(out, indent, "ObjectCroppingWidth", Num(ObjectCroppingWidth));
+    PrintLine(out, indent, "ObjectCroppingHeight", Num(ObjectCroppingHeight));
+  }
+}
+
 long SCompositionObject::Parse(ByteSpan data, std::string* error) {
   return ParseWith(*this, data, "composition object", error);
 }
@@ -160,6 +228,14 @@ std::size_t CSegmentBase::Write(Bytes& out) const {
   return out.size() - start;
 }
 
+void CSegmentBase::Print(std::string& out, int indent) const {
+  PrintLine(out, indent, "SegmentType", fmt::format("0x{:02X} ({})", SegmentType, SegmentTypeName(SegmentType)));
+  PrintLine(out, indent, "SegmentLength", Num(SegmentLength));
+  PrintLine(out, indent, "PTS", Num(PTS));
+  PrintLine(out, indent, "DTS", Num(DTS));
+  PrintBody(out, indent);
+}
+
 void CSegmentBase::CopyFrom(const CSegmentBase& other) {
   SegmentType = other.SegmentType;
   SegmentLength = other.SegmentLength;
@@ -184,6 +260,13 @@ bool CIcs::WriteBody(ByteWriter& w) const {
   w.u8(static_cast<std::uint8_t>((FirstFlag ? 0x80 : 0) | (LastFlag ? 0x40 : 0) | (SequenceReserved & 0x3F)));
   w.bytes(Fragment);
   return true;
+}
+
+void CIcs::PrintBody(std::string& out, int indent) const {
+  PrintDescriptors(out, indent, Video, Composition);
+  PrintLine(out, indent, "FirstFlag", Flag(FirstFlag));
+  PrintLine(out, indent, "LastFlag", Flag(LastFlag));
+  PrintLine(out, indent, "FragmentSize", Num(FragmentSize()));
 }
 
 SPaletteEntry& CPds::AddEntry() { return Entries.emplace_back(SPaletteEntry{255, 255, 255, 255, 255}); }
@@ -220,6 +303,15 @@ bool CPds::WriteBody(ByteWriter& w) const {
   return true;
 }
 
+void CPds::PrintBody(std::string& out, int indent) const {
+  PrintLine(out, indent, "PaletteId", Num(PaletteId));
+  PrintLine(out, indent, "PaletteVersion", Num(PaletteVersion));
+  PrintLine(out, indent, "PaletteEntryCount", Num(PaletteEntryCount()));
+  for (const auto& e : Entries) {
+    PrintLine(out, indent + 2, fmt::format("Entry {}", e.id), fmt::format("Y {} Cr {} Cb {} T {}", e.y, e.cr, e.cb, e.t));
+  }
+}
+
 void COds::ReadBody(ByteReader& r) {
   ObjectId = r.u16();
   ObjectVersion = r.u8();
@@ -237,6 +329,14 @@ bool COds::WriteBody(ByteWriter& w) const {
   w.u8(static_cast<std::uint8_t>((FirstFlag ? 0x80 : 0) | (LastFlag ? 0x40 : 0) | (Reserved & 0x3F)));
   w.bytes(Fragment);
   return true;
+}
+
+void COds::PrintBody(std::string& out, int indent) const {
+  PrintLine(out, indent, "ObjectId", Num(ObjectId));
+  PrintLine(out, indent, "ObjectVersion", Num(ObjectVersion));
+  PrintLine(out, indent, "FirstFlag", Flag(FirstFlag));
+  PrintLine(out, indent, "LastFlag", Flag(LastFlag));
+  PrintLine(out, indent, "FragmentSize", Num(FragmentSize()));
 }
 
 void CPcs::ReadBody(ByteReader& r) {
@@ -261,6 +361,14 @@ bool CPcs::WriteBody(ByteWriter& w) const {
   return true;
 }
 
+void CPcs::PrintBody(std::string& out, int indent) const {
+  PrintDescriptors(out, indent, Video, Composition);
+  PrintLine(out, indent, "PaletteUpdateFlag", Flag(PaletteUpdateFlag));
+  PrintLine(out, indent, "PaletteIdRef", Num(PaletteIdRef));
+  PrintLine(out, indent, "NumberOfCompositionObjects", Num(CompositionObjects.size()));
+  for (const auto& o : CompositionObjects) o.Print(out, indent + 2);
+}
+
 void CWds::ReadBody(ByteReader& r) {
   const std::uint8_t n = r.u8();
   r.need(std::size_t{n} * 9);
@@ -274,6 +382,11 @@ bool CWds::WriteBody(ByteWriter& w) const {
   w.u8(static_cast<std::uint8_t>(Windows.size()));
   for (const auto& win : Windows) win.Write(w);
   return true;
+}
+
+void CWds::PrintBody(std::string& out, int indent) const {
+  PrintLine(out, indent, "NumberOfWindows", Num(Windows.size()));
+  for (const auto& win : Windows) win.Print(out, indent + 2);
 }
 
 }  // namespace veld

@@ -75,6 +75,7 @@ struct SWindow {
   long Parse(ByteSpan data, std::string* error = nullptr);
   // Appends the element to *out and returns its size; with no buffer only the size.
   std::size_t Write(Bytes* out) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const SWindow&) const = default;
 };
 
@@ -96,6 +97,7 @@ struct SCompositionObject {
   void Write(ByteWriter& w) const;
   long Parse(ByteSpan data, std::string* error = nullptr);
   std::size_t Write(Bytes* out) const;
+  void Print(std::string& out, int indent) const;
   bool operator==(const SCompositionObject&) const = default;
 };
 
@@ -113,6 +115,8 @@ class CSegmentBase {
   // Appends type, recomputed length and body to out; returns the bytes appended (3 + body), 0 when the
   // segment cannot be written (out is then unchanged). The base writes only type and length.
   std::size_t Write(Bytes& out) const;
+  // Appends the segment's fields as "name: value" lines, each indented by indent spaces.
+  void Print(std::string& out, int indent = 0) const;
   // Copies type, length, DTS and PTS.
   void CopyFrom(const CSegmentBase& other);
 
@@ -129,7 +133,14 @@ class CSegmentBase {
   virtual void ReadBody(ByteReader& /*r*/) {}
   // Writes the body; false refuses the segment.
   virtual bool WriteBody(ByteWriter& /*w*/) const { return true; }
+  // Appends the body's fields for Print.
+  virtual void PrintBody(std::string& /*out*/, int /*indent*/) const {}
 };
+
+// The segment's display name: "PDS", "ODS", "PCS", "WDS", "ICS", "END", or "0xNN".
+std::string SegmentTypeName(std::uint8_t type);
+// One "name: value" line of a dump.
+void PrintLine(std::string& out, int indent, std::string_view name, const std::string& value);
 
 // Interactive composition segment: descriptors and one fragment of the interactive composition.
 class CIcs : public CSegmentBase {
@@ -151,6 +162,7 @@ class CIcs : public CSegmentBase {
  protected:
   void ReadBody(ByteReader& r) override;
   bool WriteBody(ByteWriter& w) const override;
+  void PrintBody(std::string& out, int indent) const override;
 };
 
 // Palette definition segment.
@@ -172,6 +184,7 @@ class CPds : public CSegmentBase {
  protected:
   void ReadBody(ByteReader& r) override;
   bool WriteBody(ByteWriter& w) const override;
+  void PrintBody(std::string& out, int indent) const override;
 };
 
 // Object definition segment: one fragment of an object's data.
@@ -194,6 +207,7 @@ class COds : public CSegmentBase {
  protected:
   void ReadBody(ByteReader& r) override;
   bool WriteBody(ByteWriter& w) const override;
+  void PrintBody(std::string& out, int indent) const override;
 };
 
 // Presentation composition segment (PG).
@@ -213,6 +227,7 @@ class CPcs : public CSegmentBase {
  protected:
   void ReadBody(ByteReader& r) override;
   bool WriteBody(ByteWriter& w) const override;
+  void PrintBody(std::string& out, int indent) const override;
 };
 
 // Window definition segment (PG).
@@ -229,6 +244,7 @@ class CWds : public CSegmentBase {
  protected:
   void ReadBody(ByteReader& r) override;
   bool WriteBody(ByteWriter& w) const override;  // refuses more than two windows
+  void PrintBody(std::string& out, int indent) const override;
 };
 
 // End of display set segment (empty body).

@@ -666,4 +666,10 @@ std::size_t write_pmt_packet(SPsiPacketContext& ctx, std::uint8_t* packet, ByteS
   return take;
 }
 
+Bytes SHdmvCopyControlDescriptor::default_further() {
+  Bytes b(2, 0xFF);
+  b[1] = 0xFC;
+  return b;
+}
+
 }  // namespace veld

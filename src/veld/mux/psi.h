@@ -98,7 +98,10 @@ struct SHdmvCopyControlDescriptor {
   std::uint8_t tag = 0x88;
   std::uint8_t length = 4;
   std::array<std::uint8_t, 2> fixed{0x0F, 0xFF};
-  Bytes further{0xFF, 0xFC};  // length - 2 bytes
+  // length - 2 bytes. Built by a function: g++ 12 misreads a two-byte initializer list here
+  // (-Warray-bounds false positive).
+  Bytes further = default_further();
+  static Bytes default_further();
 
   bool operator==(const SHdmvCopyControlDescriptor&) const = default;
 };

@@ -1,0 +1,88 @@
+#include "veld/graphics/composition.h"
+
+#include <algorithm>
+
+#include "veld/graphics/rle.h"
+
+namespace veld {
+
+std::optional<CIcData> ParseComposition(const CDsData& ds, std::string* error) {
+  const Bytes data = JoinIcsFragments(ds);
+  if (data.empty()) {
+    if (error) *error = "no interactive composition";
+    return std::nullopt;
+  }
+  CIcData ic;
+  if (ic.Parse(data, error) <= 0) return std::nullopt;
+  return ic;
+}
+
+std::vector<std::uint16_t> ListObjects(const CDsData& ds) {
+  std::vector<std::uint16_t> ids;
+  for (const auto& ods : ds.OdsArray) {
+    if (ods.LastFlag) ids.push_back(ods.ObjectId);
+  }
+  return ids;
+}
+
+std::uint8_t FindObjectPalette(const CIcData& composition, std::uint16_t object_id) {
+  for (const auto& page : composition.Pages) {
+    if (page.UsesObject(object_id)) return static_cast<std::uint8_t>(page.PaletteIdRef);
+  }
+  return kNoPalette;
+}
+
+std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id) {
+  const Bytes data = JoinObjectFragments(ds, object_id);
+  if (data.empty()) return std::nullopt;
+  auto bitmap = DecodeObjectData(data);
+  if (!bitmap) return std::nullopt;
+  // A later PDS with the same id updates the palette within the display set: the last one holds.
+  const auto pds = std::find_if(ds.PdsFolder.rbegin(), ds.PdsFolder.rend(),
+                                [&](const CPds& p) { return p.PaletteId == palette_id; });
+  if (pds == ds.PdsFolder.rend()) return std::nullopt;
+  SObjectBitmap out;
+  out.bitmap = std::move(*bitmap);
+  out.palette = PaletteToArgb(pds->Entries);
+  return out;
+}
+
+SObjectSize ObjectSize(const CDsData& ds, std::uint16_t object_id) {
+  for (const auto& ods : ds.OdsArray) {
+    if (ods.ObjectId != object_id) continue;
+    // The first fragment starts with ObjectDataLength (3), ObjectWidth (2), ObjectHeight (2).
+    if (ods.Fragment.size() < 7) return {};
+    return {load_be16(ods.Fragment.data() + 3), load_be16(ods.Fragment.data() + 5)};
+  }
+  return {};
+}
+
+bool ReplaceObjectFromBitmap(CDsData& ds, std::uint16_t object_id, const IndexedBitmap& bitmap) {
+  const SObjectSize size = ObjectSize(ds, object_id);
+  if (bitmap.width != size.width || bitmap.height != size.height) return false;
+  if (bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height)) {
+    return false;
+  }
+  const Bytes data = EncodeBitmap(bitmap);
+  if (data.empty()) return false;
+  return ReplaceObjectSegments(ds, object_id, SplitObjectData(data, object_id));
+}
+
+bool ReplaceObjectSegments(CDsData& ds, std::uint16_t object_id, std::vector<COds> new_ods) {
+  auto& list = ds.OdsArray;
+  const auto first = std::find_if(list.begin(), list.end(), [&](const COds& o) { return o.ObjectId == object_id; });
+  if (first == list.end()) return false;
+  const auto index = first - list.begin();
+  const std::uint32_t pts = first->PTS;
+  const std::uint32_t dts = first->DTS;
+  std::erase_if(list, [&](const COds& o) { return o.ObjectId == object_id; });
+  for (auto& ods : new_ods) {
+    ods.PTS = pts;
+    ods.DTS = dts;
+    ods.ObjectId = object_id;
+  }
+  list.insert(list.begin() + index, std::make_move_iterator(new_ods.begin()), std::make_move_iterator(new_ods.end()));
+  return true;
+}
+
+}  // namespace veld

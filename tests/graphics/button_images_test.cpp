@@ -1,0 +1,98 @@
+#include "veld/graphics/button_images.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "veld/base/messages.h"
+#include "veld/graphics/composition.h"
+#include "veld/graphics/image_file.h"
+#include "veld/graphics/rle.h"
+
+namespace veld {
+namespace {
+
+class ButtonImages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    set_language(Language::kEnglish);
+    picture_ = IndexedBitmap{12, 5, std::vector<std::uint8_t>(60)};
+    for (std::size_t i = 0; i < picture_.pixels.size(); ++i) picture_.pixels[i] = static_cast<std::uint8_t>(i % 4);
+    CPds& pds = ds_.PdsFolder.emplace_back();
+    pds.PaletteId = 0;
+    pds.Entries = {{0, 16, 128, 128, 0}, {1, 235, 128, 128, 255}, {2, 81, 90, 240, 255}, {3, 145, 54, 34, 255}};
+    for (COds& ods : SplitObjectData(EncodeBitmap(picture_), 3)) {
+      ods.PTS = 500;
+      ds_.OdsArray.push_back(std::move(ods));
+    }
+  }
+  void TearDown() override { reset_language(); }
+
+  std::filesystem::path Save(const IndexedBitmap& bitmap) {
+    const auto path = ImageFileName(dir_.path(), 3);
+    EXPECT_EQ(SaveObjectImage(bitmap, PaletteToArgb(ds_.PdsFolder[0].Entries), path), "");
+    return path;
+  }
+
+  test::TempDir dir_;
+  CDsData ds_;
+  IndexedBitmap picture_;
+  test::RecordingMessenger messenger_;
+};
+
+TEST_F(ButtonImages, AnEditedPictureBecomesTheObjectsData) {
+  IndexedBitmap edited = picture_;
+  edited.pixels[0] = 3;
+  edited.pixels[59] = 200;  // any entry id, even one the palette does not define
+  const auto path = Save(edited);
+  EXPECT_EQ(path.filename(), "0004.gif");
+  ASSERT_TRUE(ImportButtonImage(ds_, 3, path, messenger_));
+  EXPECT_TRUE(messenger_.shown.empty());
+  const auto back = DecodeObjectBitmap(ds_, 3, 0);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->bitmap, edited);
+  EXPECT_EQ(ds_.OdsArray.size(), 1u);
+  EXPECT_EQ(ds_.OdsArray[0].PTS, 500u);
+}
+
+TEST_F(ButtonImages, TheThreeChecksShowTheirMessageAndChangeNothing) {
+  const Bytes before = JoinObjectFragments(ds_, 3);
+
+  IndexedBitmap wider{13, 5, std::vector<std::uint8_t>(65, 1)};
+  const auto path = Save(wider);
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, path, messenger_));
+  ASSERT_EQ(messenger_.shown.size(), 1u);
+  EXPECT_EQ(messenger_.shown[0].kind, MessageKind::kError);
+  EXPECT_EQ(messenger_.shown[0].text, path.string() + "\r\nImage size mismatch with button's size ! ");
+
+  // A 2 x 1 24-bit BMP under the picture's name loads but is not 8-bit indexed.
+  test::write_file(path, test::hex_bytes("424D 3E000000 0000 0000 36000000 28000000 02000000 01000000 0100 1800"
+                                         "00000000 08000000 130B0000 130B0000 00000000 00000000"
+                                         "0000FF 00FF00 0000"));
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, path, messenger_));
+  ASSERT_EQ(messenger_.shown.size(), 2u);
+  EXPECT_EQ(messenger_.shown[1].text, path.string() + "\r\nMust be 256 color ! ");
+
+  test::write_file(path, test::hex_bytes("48 65 6C 6C 6F"));
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, path, messenger_));
+  ASSERT_EQ(messenger_.shown.size(), 3u);
+  EXPECT_EQ(messenger_.shown[2].text, path.string() + "\r\nnot support image file! ");
+
+  // A picture of the right size for an object the display set does not have.
+  const auto other = Save(picture_);
+  EXPECT_FALSE(ImportButtonImage(ds_, 8, other, messenger_));
+  EXPECT_EQ(messenger_.shown.size(), 4u);
+
+  EXPECT_EQ(JoinObjectFragments(ds_, 3), before);
+}
+
+TEST_F(ButtonImages, MessagesInChinese) {
+  set_language(Language::kChinese);
+  const auto path = dir_ / "0004.gif";
+  test::write_file(path, test::hex_bytes("00"));
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, path, messenger_));
+  ASSERT_EQ(messenger_.shown.size(), 1u);
+  EXPECT_EQ(messenger_.shown[0].text, path.string() + "\r\n不支持的图片格式 ! ");
+}
+
+}  // namespace
+}  // namespace veld
