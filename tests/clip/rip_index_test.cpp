@@ -187,6 +187,21 @@ TEST(IndexTest, InterleavedAccessUnitsAreRangesReplayedInOrder) {
   EXPECT_TRUE(replay.finished());
   EXPECT_FALSE(replay.failed());
   EXPECT_EQ(replay.current(), nullptr);
+  // A last index before the first replays the first unit alone; a first index beyond the units nothing.
+  replay.prepare(2, 0, 0, 0x1011);
+  ASSERT_TRUE(replay.advance());
+  EXPECT_EQ(replay.current_index(), 2);
+  EXPECT_FALSE(replay.advance());
+  replay.prepare(5, 9, 0, 0x1011);
+  EXPECT_TRUE(replay.finished());
+  EXPECT_FALSE(replay.advance());
+  EXPECT_EQ(replay.next_packet(nullptr), nullptr);
+  SRipTrack empty = track(0x1012, 0x1B);
+  CTrackReplay none(empty, source);
+  none.prepare(0, 10, 0, 0x1011);
+  EXPECT_FALSE(none.advance());
+  EXPECT_EQ(none.current(), nullptr);
+
   // Profile and level come from the first replayed unit: unit 1 has no sequence parameter set.
   EXPECT_EQ(replay.profile(), 0);
   replay.prepare(0, 0, 0, 0x1011);

@@ -263,9 +263,11 @@ CTrackReplay::CTrackReplay(const SRipTrack& track, CClipPacketSource& source) : 
 void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t time_offset, std::uint16_t new_pid,
                            bool gather_key_points) {
   const std::int64_t count = static_cast<std::int64_t>(track_.access_units.size());
+  // The last index is clamped to the units and to at least the first; a first index beyond the units
+  // (an empty index included) replays nothing.
   first_ = std::max<std::int64_t>(first, 0);
-  last_ = std::min<std::int64_t>(last, count - 1);
-  if (last_ < first_) last_ = first_ - 1;
+  last_ = std::max(std::min<std::int64_t>(last, count - 1), first_);
+  if (first_ >= count) last_ = first_ - 1;
   index_ = first_ - 1;
   offset_ = time_offset;
   pid_ = new_pid;
