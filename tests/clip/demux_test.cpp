@@ -141,6 +141,47 @@ TEST(DemuxTest, PartialLastPacketIsIgnoredAndBadSyncSkipped) {
   EXPECT_EQ(files[0].size(), 10 + kIcs.size());
 }
 
+TEST(DemuxTest, PesStraddlingBlocksAndPiecesAndAPartialTail) {
+  ClipBuilder c;
+  c.put(test::pmt_packet(test::pmt_of({{0x1400, 0x91}})));
+  Bytes null_packet(188, 0xFF);
+  null_packet[0] = 0x47;
+  null_packet[1] = 0x1F;
+  null_packet[2] = 0xFF;
+  null_packet[3] = 0x10;
+  const std::uint32_t block_packets = kDemuxBlockSize / 192;
+  while (c.bytes.size() / 192 < block_packets - 1) c.put(null_packet);
+  Bytes big(400);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 13);
+  c.put_all(pes_packets(0x1400, 0xBD, 2'000'000, std::nullopt, big));  // across the first block's end
+  while (c.bytes.size() / 192 < block_packets + kDemuxScanPiece / 192 - 1) c.put(null_packet);
+  c.put_all(pes_packets(0x1400, 0xBD, 2'100'000, std::nullopt, big));  // across a piece boundary
+  ClipBuilder tail;
+  tail.put_all(pes_packets(0x1400, 0xBD, 2'200'000, std::nullopt, kIcs));
+  c.bytes.insert(c.bytes.end(), tail.bytes.begin(), tail.bytes.begin() + 191);
+  test::TempDir dir;
+  const auto path = write_clip(dir, c.bytes);
+  for (std::uint8_t type : {0x91, 0x92}) {  // with and without the graphics time base
+    CTrackInfoMap map;
+    STrackInfo info;
+    info.coding_type = type;
+    info.track = std::make_unique<SIgTrackFile>();
+    info.track->attach(std::make_unique<CMemorySink>());
+    const STrackInfo& added = map.add(0x1400, std::move(info));
+    File f;
+    ASSERT_TRUE(f.open(path, File::Mode::kRead));
+    test::RecordingProgress progress;
+    ASSERT_EQ(demux_to_track_files(map, f, progress), DemuxResult::kOk);
+    const Bytes& out = static_cast<const CMemorySink*>(added.track->sink())->data();
+    ASSERT_EQ(out.size(), 2 * (10 + big.size())) << int{type};
+    EXPECT_EQ(Bytes(out.begin() + 10, out.begin() + 410), big);
+    EXPECT_EQ(Bytes(out.begin() + 420, out.end()), big);
+    EXPECT_EQ(load_be32(out.data() + 412) - load_be32(out.data() + 2), 100'000u);
+    EXPECT_EQ(progress.positions.front(), 0);
+    EXPECT_EQ(progress.positions.back(), 100);
+  }
+}
+
 TEST(DemuxTest, CancellationStops) {
   ClipBuilder c;
   c.put_all(pes_packets(0x1400, 0xBD, 200'000, std::nullopt, kIcs));
@@ -183,6 +224,33 @@ TEST(LoadClipIgStreamsTest, MessagesWithoutPmtOrIgStream) {
   EXPECT_EQ(m.shown[1].text, p2.string() + ":\n\rhas no IGS (menu) ! ");
   EXPECT_THAT(m.shown[2].text, testing::HasSubstr("missing.m2ts"));
   EXPECT_TRUE(out.empty());
+}
+
+TEST(LoadClipIgStreamsTest, CancellationAndParseFailure) {
+  test::TempDir dir;
+  ClipBuilder c;
+  c.put(test::pmt_packet(test::pmt_of({{0x1400, 0x91}, {0x1401, 0x91}})));
+  // 0x1400: one display set made of an END segment only; 0x1401: a segment of unknown type 0x33.
+  c.put_all(pes_packets(0x1400, 0xBD, 900'000, std::nullopt, test::hex_bytes("80 00 00")));
+  c.put_all(pes_packets(0x1401, 0xBD, 900'000, std::nullopt, test::hex_bytes("33 00 01 00")));
+  const auto path = write_clip(dir, c.bytes);
+  test::RecordingMessenger m;
+  std::vector<SClipIgStream> out;
+  {
+    test::RecordingProgress progress;
+    progress.cancel_after = 1;
+    EXPECT_EQ(LoadClipIgStreams(path, out, progress, m), 1);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(m.shown.empty());
+  }
+  test::RecordingProgress progress;
+  EXPECT_EQ(LoadClipIgStreams(path, out, progress, m), 2);
+  // The first stream parsed and stays; the second failed with a message naming the clip and PID.
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].pid, 0x1400);
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_THAT(m.shown[0].text, testing::HasSubstr("0x1401"));
+  EXPECT_THAT(m.shown[0].text, testing::HasSubstr(path.string()));
 }
 
 // ---- generated discs ----------------------------------------------------------------------------------

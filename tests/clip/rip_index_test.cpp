@@ -27,15 +27,25 @@ std::filesystem::path write_clip(const test::TempDir& dir, const Bytes& bytes, c
   return dir / name;
 }
 
-IndexResult index_all(std::vector<SIndexTrack>& tracks, const std::filesystem::path& path,
-                      std::optional<SPmt>* pmt = nullptr, int cancel_after = -1) {
-  std::vector<SIndexTrack*> ptrs;
-  for (auto& t : tracks) ptrs.push_back(&t);
+SRipTrack track(std::uint16_t pid, std::uint8_t coding_type) {
+  SRipTrack t;
+  t.pid = pid;
+  t.stream_info.StreamPID = pid;
+  t.stream_info.StreamCodingInfo.CodingType = coding_type;
+  return t;
+}
+
+IndexResult index_all(SRipTracks& tracks, const std::filesystem::path& path, int cancel_after = -1) {
   File f;
   EXPECT_TRUE(f.open(path, File::Mode::kRead));
   test::RecordingProgress progress;
   progress.cancel_after = cancel_after;
-  return index_kept_tracks(ptrs, f, progress, pmt);
+  const IndexResult r = index_kept_tracks(tracks, f, progress);
+  if (cancel_after < 0) {
+    EXPECT_EQ(progress.title(), "Parsing");
+    EXPECT_EQ(progress.status(), path.string());
+  }
+  return r;
 }
 
 TEST(AuIndexTest, RangesAreSharedAndCompact) {
@@ -110,29 +120,28 @@ TEST(IndexTest, InterleavedAccessUnitsAreRangesReplayedInOrder) {
   InterleavedClip x = interleaved();
   test::TempDir dir;
   const auto path = write_clip(dir, x.c.bytes);
-  std::vector<SIndexTrack> tracks(2);
-  tracks[0].pid = 0x1011;
-  tracks[0].coding_type = 0x1B;
-  tracks[1].pid = 0x1100;
-  tracks[1].coding_type = 0x81;
-  std::optional<SPmt> pmt;
-  ASSERT_EQ(index_all(tracks, path, &pmt), IndexResult::kOk);
-  ASSERT_TRUE(pmt);
-  ASSERT_TRUE(tracks[0].pmt_entry);
-  EXPECT_EQ(tracks[0].pmt_entry->StreamType, 0x1B);
-  EXPECT_EQ(tracks[0].packet_count, 5u * x.video_spns[0].size());
-  EXPECT_EQ(tracks[1].packet_count, x.audio_spns.size());
-  ASSERT_EQ(tracks[0].index.size(), 5u);
-  EXPECT_EQ(tracks[0].index[0].KeyInfo, 1u);
-  EXPECT_EQ(tracks[0].index[1].KeyInfo, 0u);
-  EXPECT_EQ(tracks[0].index[2].PTS, 180000u + 2 * 3003);
-  EXPECT_EQ(tracks[0].index[2].DTS, 177000u + 2 * 3003);
-  EXPECT_GT(tracks[0].index.ranges(0).size(), 1u);
+  SRipTracks tracks;
+  tracks.tracks.resize(2);
+  tracks.tracks[0] = track(0x1011, 0x1B);
+  tracks.tracks[1] = track(0x1100, 0x81);
+  ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
+  ASSERT_TRUE(tracks.pmt);
+  EXPECT_EQ(tracks.pmt->streams.size(), 2u);
+  ASSERT_TRUE(tracks.tracks[0].pmt_entry);
+  EXPECT_EQ(tracks.tracks[0].pmt_entry->StreamType, 0x1B);
+  EXPECT_EQ(tracks.tracks[0].packet_count, 5u * x.video_spns[0].size());
+  EXPECT_EQ(tracks.tracks[1].packet_count, x.audio_spns.size());
+  ASSERT_EQ(tracks.tracks[0].access_units.size(), 5u);
+  EXPECT_EQ(tracks.tracks[0].access_units[0].KeyInfo, 1u);
+  EXPECT_EQ(tracks.tracks[0].access_units[1].KeyInfo, 0u);
+  EXPECT_EQ(tracks.tracks[0].access_units[2].PTS, 180000u + 2 * 3003);
+  EXPECT_EQ(tracks.tracks[0].access_units[2].DTS, 177000u + 2 * 3003);
+  EXPECT_GT(tracks.tracks[0].access_units.ranges(0).size(), 1u);
 
   File f;
   ASSERT_TRUE(f.open(path, File::Mode::kRead));
   CClipPacketSource source(f);
-  CTrackReplay replay(tracks[0], source);
+  CTrackReplay replay(tracks.tracks[0], source);
   // Only units 1..3, shifted by 90,000 ticks, on a new PID.
   replay.prepare(1, 3, 90000, 0x1B00);
   EXPECT_EQ(replay.current(), nullptr);
@@ -169,9 +178,30 @@ TEST(IndexTest, InterleavedAccessUnitsAreRangesReplayedInOrder) {
     EXPECT_EQ(remaining, 0);
   }
   EXPECT_EQ(units, 3);
+  EXPECT_EQ(replay.stream_info().StreamPID, 0x1B00);
+  EXPECT_EQ(replay.stream_info().StreamCodingInfo.CodingType, 0x1B);
+  ASSERT_TRUE(replay.pmt_entry());
+  EXPECT_EQ(replay.pmt_entry()->ElementaryPid, 0x1B00);
+  EXPECT_EQ(tracks.tracks[0].pmt_entry->ElementaryPid, 0x1011);  // the track's own entry is unchanged
+  EXPECT_EQ(tracks.tracks[0].byte_count(), tracks.tracks[0].packet_count * 192);
   EXPECT_TRUE(replay.finished());
   EXPECT_FALSE(replay.failed());
   EXPECT_EQ(replay.current(), nullptr);
+  // A last index before the first replays the first unit alone; a first index beyond the units nothing.
+  replay.prepare(2, 0, 0, 0x1011);
+  ASSERT_TRUE(replay.advance());
+  EXPECT_EQ(replay.current_index(), 2);
+  EXPECT_FALSE(replay.advance());
+  replay.prepare(5, 9, 0, 0x1011);
+  EXPECT_TRUE(replay.finished());
+  EXPECT_FALSE(replay.advance());
+  EXPECT_EQ(replay.next_packet(nullptr), nullptr);
+  SRipTrack empty = track(0x1012, 0x1B);
+  CTrackReplay none(empty, source);
+  none.prepare(0, 10, 0, 0x1011);
+  EXPECT_FALSE(none.advance());
+  EXPECT_EQ(none.current(), nullptr);
+
   // Profile and level come from the first replayed unit: unit 1 has no sequence parameter set.
   EXPECT_EQ(replay.profile(), 0);
   replay.prepare(0, 0, 0, 0x1011);
@@ -182,32 +212,31 @@ TEST(IndexTest, InterleavedAccessUnitsAreRangesReplayedInOrder) {
 TEST(IndexTest, CancellationEmptiesIndexesAndCounts) {
   InterleavedClip x = interleaved();
   test::TempDir dir;
-  std::vector<SIndexTrack> tracks(1);
-  tracks[0].pid = 0x1011;
-  tracks[0].coding_type = 0x1B;
-  EXPECT_EQ(index_all(tracks, write_clip(dir, x.c.bytes), nullptr, 1), IndexResult::kCancelled);
-  EXPECT_TRUE(tracks[0].index.empty());
-  EXPECT_EQ(tracks[0].packet_count, 0u);
+  SRipTracks tracks;
+  tracks.tracks.resize(1);
+  tracks.tracks[0] = track(0x1011, 0x1B);
+  EXPECT_EQ(index_all(tracks, write_clip(dir, x.c.bytes), 1), IndexResult::kCancelled);
+  EXPECT_TRUE(tracks.tracks[0].access_units.empty());
+  EXPECT_EQ(tracks.tracks[0].packet_count, 0u);
 }
 
 TEST(IndexTest, NotKeptTracksAreCountedButNotIndexed) {
   InterleavedClip x = interleaved();
   test::TempDir dir;
-  std::vector<SIndexTrack> tracks(2);
-  tracks[0].pid = 0x1011;
-  tracks[0].coding_type = 0x1B;
-  tracks[0].kept = false;
-  tracks[1].pid = 0x1100;
-  tracks[1].coding_type = 0x81;
+  SRipTracks tracks;
+  tracks.tracks.resize(2);
+  tracks.tracks[0] = track(0x1011, 0x1B);
+  tracks.tracks[0].kept = false;
+  tracks.tracks[1] = track(0x1100, 0x81);
   const auto path = write_clip(dir, x.c.bytes);
   ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
-  EXPECT_TRUE(tracks[0].index.empty());
-  EXPECT_GT(tracks[0].packet_count, 0u);
-  EXPECT_EQ(tracks[1].index.size(), x.audio_spns.size());
+  EXPECT_TRUE(tracks.tracks[0].access_units.empty());
+  EXPECT_GT(tracks.tracks[0].packet_count, 0u);
+  EXPECT_EQ(tracks.tracks[1].access_units.size(), x.audio_spns.size());
   // Counts are gathered only on the first indexing.
-  tracks[1].packet_count = 1234;
+  tracks.tracks[1].packet_count = 1234;
   ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
-  EXPECT_EQ(tracks[1].packet_count, 1234u);
+  EXPECT_EQ(tracks.tracks[1].packet_count, 1234u);
 }
 
 TEST(ReplayKeyPointsTest, AudioAtMostEveryHalfSecondAndOldMapMatching) {
@@ -215,41 +244,73 @@ TEST(ReplayKeyPointsTest, AudioAtMostEveryHalfSecondAndOldMapMatching) {
   for (int i = 0; i < 100; ++i) c.put_all(pes_packets(0x1100, 0xBD, 90000 + 2880 * i, std::nullopt, Bytes(50, 1)));
   test::TempDir dir;
   const auto path = write_clip(dir, c.bytes);
-  std::vector<SIndexTrack> tracks(1);
-  tracks[0].pid = 0x1100;
-  tracks[0].coding_type = 0x81;
+  SRipTracks tracks;
+  tracks.tracks.resize(1);
+  tracks.tracks[0] = track(0x1100, 0x81);
   ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
-  ASSERT_EQ(tracks[0].index.size(), 100u);
+  ASSERT_EQ(tracks.tracks[0].access_units.size(), 100u);
   File f;
   ASSERT_TRUE(f.open(path, File::Mode::kRead));
   CClipPacketSource source(f);
-  CTrackReplay replay(tracks[0], source);
+  CTrackReplay replay(tracks.tracks[0], source);
   replay.prepare(0, 1000, 0, 0x1100, true);
   while (replay.advance()) {
   }
   const auto& kp = replay.key_points();
   ASSERT_EQ(kp.size(), 7u);  // units 0, 16, 32, ... 96
   for (std::size_t i = 0; i < kp.size(); ++i) {
-    EXPECT_EQ(kp[i].index, 16 * i);
+    EXPECT_EQ(kp[i].AuIndex, static_cast<std::int32_t>(16 * i));
     if (i) {
-      EXPECT_GE(kp[i].pts - kp[i - 1].pts, 45000u);
-      EXPECT_LT(kp[i].pts - kp[i - 1].pts, 45000u + 2880u);
+      EXPECT_GE(kp[i].PTS - kp[i - 1].PTS, 45000u);
+      EXPECT_LT(kp[i].PTS - kp[i - 1].PTS, 45000u + 2880u);
     }
   }
   // With an old entry-point map every unit becomes a key point.
-  CTrackReplay all(tracks[0], source);
-  all.set_has_old_ep_map(true);
+  // Without an old entry the new key points are handed over as they are.
+  STREAM_PID_ENTRY fresh_entry = replay.hand_over_key_points(0x1101);
+  EXPECT_EQ(fresh_entry.StreamPid, 0x1101);
+  EXPECT_EQ(fresh_entry.KeyPoints, kp);
+
+  // With an old entry-point map every unit becomes a key point, and the old points are matched.
+  STREAM_PID_ENTRY old;
+  old.StreamPid = 0x1100;
+  old.EpStreamType = 3;
+  for (int i : {10, 12, 50, 13}) old.KeyPoints.push_back({0, 90000u + 2880u * i, static_cast<std::uint32_t>(i), 0});
+  tracks.tracks[0].old_ep_entry = old;
+  CTrackReplay all(tracks.tracks[0], source);
   all.prepare(10, 19, 1000, 0x1100, true);
   while (all.advance()) {
   }
   ASSERT_EQ(all.key_points().size(), 10u);
-  EXPECT_EQ(all.key_points()[0].pts, 90000u + 2880 * 10 + 1000);
-  EXPECT_EQ(all.key_points()[0].index, 0u);
+  EXPECT_EQ(all.key_points()[0].PTS, 90000u + 2880 * 10 + 1000);
+  EXPECT_EQ(all.key_points()[0].AuIndex, 0);
+  for (std::size_t i = 0; i < all.key_points().size(); ++i) {
+    all.key_points()[i].SpnStart = static_cast<std::uint32_t>(500 + i);
+    all.key_points()[i].SpnEnd = static_cast<std::uint32_t>(600 + i);
+  }
+  const STREAM_PID_ENTRY handed = all.hand_over_key_points(0x1105);
+  EXPECT_EQ(handed.StreamPid, 0x1105);
+  EXPECT_EQ(handed.EpStreamType, 3);
+  // Units 10, 12 and 13 match; 50 lies beyond the replayed units and is dropped.
+  ASSERT_EQ(handed.KeyPoints.size(), 3u);
+  EXPECT_EQ(handed.KeyPoints[2].SpnStart, 503u);
+  EXPECT_EQ(handed.KeyPoints[0].PTS, 90000u + 2880 * 10 + 1000);
+  EXPECT_EQ(handed.KeyPoints[0].SpnStart, 500u);
+  EXPECT_EQ(handed.KeyPoints[1].SpnStart, 502u);
+  EXPECT_EQ(handed.KeyPoints[1].SpnEnd, 602u);
 
   // Old points match new ones with the offset removed, at 512-tick precision, in order.
-  std::vector<SReplayKeyPoint> fresh = {{0, 1000 + 0, 0, 0}, {1, 1000 + 5000, 0, 0}, {2, 1000 + 9000, 0, 0}};
+  const CKpiFolder fresh = {{0, 1000 + 0, 0, 0}, {1, 1000 + 5000, 0, 0}, {2, 1000 + 9000, 0, 0}};
   const std::vector<std::uint32_t> old_pts = {100, 4000, 5100, 9000};
   EXPECT_EQ(match_key_points(old_pts, fresh, 1000), (std::vector<int>{0, -1, 1, 2}));
+
+  EXPECT_EQ(frame_duration_ticks(1), 3753u);
+  EXPECT_EQ(frame_duration_ticks(2), 3750u);
+  EXPECT_EQ(frame_duration_ticks(3), 3600u);
+  EXPECT_EQ(frame_duration_ticks(4), 3003u);
+  EXPECT_EQ(frame_duration_ticks(6), 1800u);
+  EXPECT_EQ(frame_duration_ticks(7), 1501u);
+  for (std::uint8_t c : {0, 5, 8, 9, 15}) EXPECT_EQ(frame_duration_ticks(c), 0u);
 }
 
 TEST(ClipPacketSourceTest, SlidingWindowAndReadsBehindIt) {
@@ -289,13 +350,10 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
     for (const auto& [clip, info] : truth["clips"].items()) {
       const auto path = disc / "BDMV" / "STREAM" / (clip + ".m2ts");
       const Bytes bytes = test::read_file(path);
-      std::vector<SIndexTrack> tracks;
-      for (const auto& [pid_hex, p] : info["pids"].items()) {
-        SIndexTrack t;
-        t.pid = static_cast<std::uint16_t>(std::stoi(pid_hex, nullptr, 16));
-        t.coding_type = static_cast<std::uint8_t>(p["stream_type"].get<int>());
-        tracks.push_back(std::move(t));
-      }
+      SRipTracks tracks;
+      for (const auto& [pid_hex, p] : info["pids"].items())
+        tracks.tracks.push_back(track(static_cast<std::uint16_t>(std::stoi(pid_hex, nullptr, 16)),
+                                      static_cast<std::uint8_t>(p["stream_type"].get<int>())));
       ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
       ++clips;
       File f;
@@ -304,13 +362,13 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
       CClipPacketSource source(f, 64 * 1024);
       std::vector<std::unique_ptr<CTrackReplay>> replays;
       std::map<std::uint16_t, Bytes> payloads;
-      for (const auto& t : tracks) {
+      for (const auto& t : tracks.tracks) {
         const std::string key = fmt::format("0x{:04X}", t.pid);
-        EXPECT_EQ(t.index.size(), info["pids"][key]["pes_count"].get<std::size_t>()) << variant << clip << key;
+        EXPECT_EQ(t.access_units.size(), info["pids"][key]["pes_count"].get<std::size_t>()) << variant << clip << key;
         std::uint64_t count = 0;
         for (std::size_t at = 0; at + 192 <= bytes.size(); at += 192) count += ts_pid(bytes.data() + at + 4) == t.pid;
         EXPECT_EQ(t.packet_count, count);
-        EXPECT_LT(t.index.memory_bytes(), 32 * t.index.size() + 8 * t.index.range_count() + 64);
+        EXPECT_LT(t.access_units.memory_bytes(), 32 * t.access_units.size() + 8 * t.access_units.range_count() + 64);
         replays.push_back(std::make_unique<CTrackReplay>(t, source));
         replays.back()->prepare(0, 1 << 30, 0, t.pid);
         replays.back()->advance();
@@ -327,7 +385,7 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
           }
         }
         if (!next) break;
-        const auto ranges = tracks[which].index.ranges(static_cast<std::size_t>(next->current_index()));
+        const auto ranges = tracks.tracks[which].access_units.ranges(static_cast<std::size_t>(next->current_index()));
         std::vector<std::uint32_t> spns;
         for (const auto& r : ranges)
           for (std::uint32_t s = r.first; s <= r.last; ++s) spns.push_back(s);
@@ -340,17 +398,17 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
           CTsPacketReader r;
           const int off = r.read(p);
           ASSERT_GT(off, 0);
-          Bytes& pl = payloads[tracks[which].pid];
+          Bytes& pl = payloads[tracks.tracks[which].pid];
           pl.insert(pl.end(), p + off, p + 188);
           ++k;
         }
         EXPECT_EQ(k, spns.size());
         next->advance();
       }
-      for (std::size_t i = 0; i < tracks.size(); ++i) {
+      for (std::size_t i = 0; i < tracks.tracks.size(); ++i) {
         EXPECT_FALSE(replays[i]->failed());
-        const std::string key = fmt::format("0x{:04X}", tracks[i].pid);
-        EXPECT_EQ(test::sha256_hex(payloads[tracks[i].pid]), info["pids"][key]["pes_payload_sha256"].get<std::string>())
+        const std::string key = fmt::format("0x{:04X}", tracks.tracks[i].pid);
+        EXPECT_EQ(test::sha256_hex(payloads[tracks.tracks[i].pid]), info["pids"][key]["pes_payload_sha256"].get<std::string>())
             << variant << " " << clip << " " << key;
       }
       EXPECT_LE(source.bytes_read(), bytes.size() * 3 / 2) << variant << " " << clip;
@@ -386,18 +444,16 @@ TEST(DamagedStreamsTest, FlipsTruncationAndBadSyncNeverCrash) {
     std::vector<SClipIgStream> out;
     const int r = LoadClipIgStreams(p, out, progress, m);
     EXPECT_TRUE(r == 0 || r == 2);
-    std::vector<SIndexTrack> tracks(3);
-    tracks[0].pid = 0x1011;
-    tracks[0].coding_type = 0x1B;
-    tracks[1].pid = 0x1400;
-    tracks[1].coding_type = 0x91;
-    tracks[2].pid = 0x1401;
-    tracks[2].coding_type = 0x91;
+    SRipTracks tracks;
+  tracks.tracks.resize(3);
+    tracks.tracks[0] = track(0x1011, 0x1B);
+    tracks.tracks[1] = track(0x1400, 0x91);
+    tracks.tracks[2] = track(0x1401, 0x91);
     ASSERT_EQ(index_all(tracks, p), IndexResult::kOk);
     File f;
     ASSERT_TRUE(f.open(p, File::Mode::kRead));
     CClipPacketSource source(f, 32 * 1024);
-    for (const auto& t : tracks) {
+    for (const auto& t : tracks.tracks) {
       CTrackReplay replay(t, source);
       replay.prepare(0, 1 << 30, 12345, 0x1B00, true);
       while (replay.advance()) {

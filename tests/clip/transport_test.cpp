@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "support/test_support.h"
 
@@ -119,6 +120,39 @@ TEST(TsPacketReaderTest, PatSitAndPmtPids) {
   // The next read drops the completed table.
   r.read(packet("47 14 00 11").data());
   EXPECT_FALSE(r.pmt());
+}
+
+TEST(TsPacketReaderTest, RandomPacketsStayInsideThePacket) {
+  std::mt19937 rng(11);
+  const std::uint16_t pids[] = {0x0000, 0x001F, 0x0100, 0x1011, 0x1400, 0x1001};
+  CTsPacketReader r;
+  Bytes p(188);
+  for (int i = 0; i < 50000; ++i) {
+    for (auto& b : p) b = static_cast<std::uint8_t>(rng());
+    p[0] = 0x47;
+    const std::uint16_t pid = pids[rng() % std::size(pids)];
+    p[1] = static_cast<std::uint8_t>((p[1] & 0xE0) | (pid >> 8));
+    p[2] = static_cast<std::uint8_t>(pid);
+    if (i % 2) {  // a plausible PES start, so that the header parser gets far
+      const std::size_t at = ts_payload_offset(p.data());
+      if (at > 0 && at + 9 <= 188) {
+        p[at] = 0;
+        p[at + 1] = 0;
+        p[at + 2] = 1;
+        p[at + 6] = static_cast<std::uint8_t>(0x80 | (p[at + 6] & 0x3F));
+        p[at + 8] = static_cast<std::uint8_t>(p[at + 8] % 40);
+      }
+    }
+    const int off = r.read(p.data());
+    ASSERT_GE(off, 0);
+    ASSERT_LE(off, 188);
+    if (r.pes_header()) {
+      ASSERT_LE(static_cast<std::size_t>(r.pes_offset()) + r.pes_header()->header_size(), 188u);
+    }
+    Bytes out(188, 0xFF);
+    const std::size_t n = r.write(out.data());
+    ASSERT_LE(n, 188u);
+  }
 }
 
 }  // namespace

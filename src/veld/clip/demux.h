@@ -20,6 +20,10 @@ namespace veld {
 
 inline constexpr std::size_t kDemuxBlockSize = 0x1E00000;  // 30 MiB, 163,840 source packets
 inline constexpr std::size_t kPmtSearchBlockSize = 19200;  // 100 source packets
+// After the first block (which gives the time base), blocks are read in pieces of this size into the head
+// of the block buffer, each scanned right after it is read, so that the data is still in the cache.
+inline constexpr std::size_t kDemuxScanPiece = 1024 * 192;  // 192 KiB, 160 pieces per block
+static_assert(kDemuxBlockSize % kDemuxScanPiece == 0);
 
 // Number of whole source packets in a block; a partial packet at the end is ignored.
 inline std::size_t whole_packets(std::size_t bytes) { return bytes / kSourcePacketSize; }

@@ -55,8 +55,8 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     stream.pid = pid;
     std::string why;
     if (!ReadGraphicsStream(sink->data(), stream.data, &why)) {
-      messenger.show(MessageKind::kError,
-                     format_message(kMsgParseError, fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, why)));
+      const std::string where = fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, why);
+      messenger.show(MessageKind::kError, format_message(kMsgParseError, where));
       return 2;
     }
     out.push_back(std::move(stream));

@@ -103,25 +103,26 @@ std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload) {
 
 // ---- indexing -----------------------------------------------------------------------------------------
 
-IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, Progress& progress,
-                              std::optional<SPmt>* pmt, std::string* error) {
+IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error) {
+  std::vector<SRipTrack*> tracks;
+  for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
   bool counting = true;
-  for (SIndexTrack* t : tracks)
+  for (SRipTrack* t : tracks)
     if (t->packet_count != 0) counting = false;
   std::array<std::int16_t, 8192> slot;
   slot.fill(-1);
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     if (is_elementary_pid(tracks[i]->pid)) slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
-    tracks[i]->index.clear();
+    tracks[i]->access_units.clear();
   }
   progress.set_title(message_text(kStrParsing));
   progress.set_status(file.path().string());
   progress.set_position(0);
 
   auto fail = [&](IndexResult r) {
-    for (SIndexTrack* t : tracks) {
-      t->index.clear();
-      t->index.shrink();
+    for (SRipTrack* t : tracks) {
+      t->access_units.clear();
+      t->access_units.shrink();
       if (counting) t->packet_count = 0;
     }
     return r;
@@ -131,34 +132,23 @@ IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, 
     if (error) *error = file.error();
     return fail(IndexResult::kReadError);
   }
-  std::optional<SPmt> found = find_pmt(file);
-  if (found) {
-    for (SIndexTrack* t : tracks)
-      if (const SEsInfo* es = found->find(t->pid)) t->pmt_entry = *es;
+  rip_tracks.pmt = find_pmt(file);
+  if (rip_tracks.pmt) {
+    for (SRipTrack* t : tracks)
+      if (const SEsInfo* es = rip_tracks.pmt->find(t->pid)) t->pmt_entry = *es;
   }
-  if (pmt) *pmt = found;
 
   const std::int64_t size = file.length();
   std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
   CTsPacketReader reader;
   std::uint64_t spn = 0;
-  std::int64_t done = 0;
-  for (;;) {
-    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
-      return fail(IndexResult::kCancelled);
-    const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
-    if (n < 0) {
-      if (error) *error = file.error();
-      return fail(IndexResult::kReadError);
-    }
-    if (n == 0) break;
-    const std::size_t packets = whole_packets(static_cast<std::size_t>(n));
-    const std::uint8_t* p = block.get() + 4;
+  auto scan = [&](const std::uint8_t* data, std::size_t packets) {
+    const std::uint8_t* p = data + 4;
     for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
       if (p[0] != kSyncByte) continue;
       const int s = slot[ts_pid(p)];
       if (s < 0) continue;
-      SIndexTrack& t = *tracks[static_cast<std::size_t>(s)];
+      SRipTrack& t = *tracks[static_cast<std::size_t>(s)];
       if (counting) ++t.packet_count;
       if (!t.kept) continue;
       if (ts_payload_unit_start(p)) {
@@ -168,17 +158,35 @@ IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, 
           const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
           const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
           const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
-          t.index.open(pts, dts, access_unit_key_info(t.coding_type, payload));
+          t.access_units.open(pts, dts, access_unit_key_info(t.coding_type(), payload));
         }
       }
-      t.index.add_packet(static_cast<std::uint32_t>(spn));
+      t.access_units.add_packet(static_cast<std::uint32_t>(spn));
     }
-    done += n;
-    if (static_cast<std::size_t>(n) < kDemuxBlockSize) break;
+  };
+  std::int64_t done = 0;
+  for (bool at_end = false; !at_end;) {
+    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
+      return fail(IndexResult::kCancelled);
+    // The 30 MiB block is read piece by piece into the head of the buffer, each piece scanned while it
+    // is still in the cache.
+    std::size_t got = 0;
+    while (got < kDemuxBlockSize) {
+      const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
+      if (n < 0) {
+        if (error) *error = file.error();
+        return fail(IndexResult::kReadError);
+      }
+      scan(block.get(), whole_packets(static_cast<std::size_t>(n)));
+      got += static_cast<std::size_t>(n);
+      if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
+    }
+    done += static_cast<std::int64_t>(got);
+    at_end = got < kDemuxBlockSize;
   }
-  for (SIndexTrack* t : tracks) {
-    t->index.close();
-    t->index.shrink();
+  for (SRipTrack* t : tracks) {
+    t->access_units.close();
+    t->access_units.shrink();
   }
   progress.set_position(100);
   return IndexResult::kOk;
@@ -250,14 +258,16 @@ bool CClipPacketSource::copy_packets(std::span<const SPacketRange> ranges, std::
   return true;
 }
 
-CTrackReplay::CTrackReplay(const SIndexTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
+CTrackReplay::CTrackReplay(const SRipTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
 
 void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t time_offset, std::uint16_t new_pid,
                            bool gather_key_points) {
-  const std::int64_t count = static_cast<std::int64_t>(track_.index.size());
+  const std::int64_t count = static_cast<std::int64_t>(track_.access_units.size());
+  // The last index is clamped to the units and to at least the first; a first index beyond the units
+  // (an empty index included) replays nothing.
   first_ = std::max<std::int64_t>(first, 0);
-  last_ = std::min<std::int64_t>(last, count - 1);
-  if (last_ < first_) last_ = first_ - 1;
+  last_ = std::max(std::min<std::int64_t>(last, count - 1), first_);
+  if (first_ >= count) last_ = first_ - 1;
   index_ = first_ - 1;
   offset_ = time_offset;
   pid_ = new_pid;
@@ -268,9 +278,9 @@ void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t t
   key_points_.clear();
   have_audio_key_ = false;
   profile_ = level_ = 0;
-  const std::uint8_t ct = track_.coding_type;
+  const std::uint8_t ct = track_.coding_type();
   if (!finished_ && (ct == 0x02 || ct == 0x1B || ct == 0xEA)) {
-    const auto ranges = track_.index.ranges(static_cast<std::size_t>(first_));
+    const auto ranges = track_.access_units.ranges(static_cast<std::size_t>(first_));
     std::uint8_t packet[kSourcePacketSize];
     const SPacketRange one{ranges[0].first, ranges[0].first};
     if (source_.copy_packets(std::span(&one, 1), packet)) find_profile_level(packet + 4);
@@ -278,11 +288,10 @@ void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t t
 }
 
 void CTrackReplay::find_profile_level(const std::uint8_t* packet) {
-  CTsPacketReader reader;
-  const int off = reader.read(packet);
+  const int off = reader_.read(packet);
   if (off <= 0 || off >= static_cast<int>(kTsPacketSize)) return;
   MemBitReader r(ByteSpan(packet + off, kTsPacketSize - static_cast<std::size_t>(off)));
-  switch (track_.coding_type) {
+  switch (track_.coding_type()) {
     case 0x02:
       if (r.find_start_code({0x00, 0x00, 0x01, 0xB5})) {
         r.skip(4);
@@ -318,13 +327,13 @@ bool CTrackReplay::advance() {
     return false;
   }
   const std::size_t i = static_cast<std::size_t>(index_);
-  current_ = track_.index[i];
+  current_ = track_.access_units[i];
   current_.PTS = static_cast<std::uint32_t>(current_.PTS + offset_);
   current_.DTS = static_cast<std::uint32_t>(current_.DTS + offset_);
   const std::size_t bytes = static_cast<std::size_t>(current_.size());
   if (buffer_.size() < bytes) buffer_.resize(bytes);
   next_ = 0;
-  if (!source_.copy_packets(track_.index.ranges(i), buffer_.data())) {
+  if (!source_.copy_packets(track_.access_units.ranges(i), buffer_.data())) {
     failed_ = true;
     finished_ = true;
     return false;
@@ -334,10 +343,10 @@ bool CTrackReplay::advance() {
 }
 
 void CTrackReplay::gather_key_point() {
-  const std::uint8_t ct = track_.coding_type;
+  const std::uint8_t ct = track_.coding_type();
   const std::uint32_t rel = static_cast<std::uint32_t>(index_ - first_);
   bool qualifies = false;
-  if (has_old_ep_map_) {
+  if (track_.old_ep_entry) {
     qualifies = true;
   } else if (ct == 0x02 || ct == 0x1B || ct == 0xEA) {
     qualifies = current_.KeyInfo == 1;
@@ -351,7 +360,7 @@ void CTrackReplay::gather_key_point() {
     const std::uint32_t type = current_.KeyInfo & 0xFF;
     qualifies = (type == 0x16 || type == 0x18) && ((current_.KeyInfo >> 8) & 0xFF) != 0;
   }
-  if (qualifies) key_points_.push_back({rel, current_.PTS, 0, 0});
+  if (qualifies) key_points_.push_back({static_cast<std::int32_t>(rel), current_.PTS, 0, 0});
 }
 
 std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining) {
@@ -361,10 +370,9 @@ std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining)
   ts_set_pid(p, pid_);
   int start = ts_payload_offset(p);
   if (ts_payload_unit_start(p)) {
-    CTsPacketReader reader;
-    if (reader.read(p) > 0 && reader.pes_header()) {
-      const SPesHeader& pes = *reader.pes_header();
-      start = reader.pes_offset();
+    if (reader_.read(p) > 0 && reader_.pes_header()) {
+      const SPesHeader& pes = *reader_.pes_header();
+      start = reader_.pes_offset();
       if (offset_ != 0 && pes.has_pts()) {
         constexpr std::uint64_t kMask = (std::uint64_t{1} << 33) - 1;
         std::uint8_t* stamps = p + start + 9;
@@ -379,14 +387,14 @@ std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining)
   return p;
 }
 
-std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
-                                  std::span<const SReplayKeyPoint> new_points, std::int64_t offset) {
+std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts, std::span<const KEY_POINT_INFO> new_points,
+                                  std::int64_t offset) {
   std::vector<int> match(old_pts.size(), -1);
   std::size_t from = 0;
   for (std::size_t i = 0; i < old_pts.size(); ++i) {
     const std::uint32_t want = old_pts[i] >> 9;
     for (std::size_t j = from; j < new_points.size(); ++j) {
-      const std::uint32_t v = static_cast<std::uint32_t>(new_points[j].pts - offset) >> 9;
+      const std::uint32_t v = static_cast<std::uint32_t>(static_cast<std::int64_t>(new_points[j].PTS) - offset) >> 9;
       if (v == want) {
         match[i] = static_cast<int>(j);
         from = j + 1;
@@ -396,6 +404,54 @@ std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
     }
   }
   return match;
+}
+
+}  // namespace veld
+
+namespace veld {
+
+std::uint32_t frame_duration_ticks(std::uint8_t code) {
+  // Milliseconds per frame x 90, truncated: 1001/24, 1000/24, 40, 1001/30, -, 20, 1001/60.
+  static constexpr std::uint32_t kTicks[] = {0, 3753, 3750, 3600, 3003, 0, 1800, 1501, 0};
+  return code < std::size(kTicks) ? kTicks[code] : 0;
+}
+
+STREAM_INFO CTrackReplay::stream_info() const {
+  STREAM_INFO si = track_.stream_info;
+  si.StreamPID = pid_;
+  return si;
+}
+
+std::optional<SEsInfo> CTrackReplay::pmt_entry() const {
+  std::optional<SEsInfo> es = track_.pmt_entry;
+  if (es) es->ElementaryPid = pid_;
+  return es;
+}
+
+STREAM_PID_ENTRY CTrackReplay::hand_over_key_points(std::uint16_t new_pid) const {
+  STREAM_PID_ENTRY entry;
+  if (!track_.old_ep_entry) {
+    entry.StreamPid = new_pid;
+    entry.KeyPoints = key_points_;
+    return entry;
+  }
+  entry = *track_.old_ep_entry;
+  entry.StreamPid = new_pid;
+  std::vector<std::uint32_t> old_pts;
+  for (const KEY_POINT_INFO& k : entry.KeyPoints) old_pts.push_back(static_cast<std::uint32_t>(k.PTS));
+  const std::vector<int> match = match_key_points(old_pts, key_points_, offset_);
+  CKpiFolder kept;
+  for (std::size_t i = 0; i < match.size(); ++i) {
+    if (match[i] < 0) continue;
+    KEY_POINT_INFO k = entry.KeyPoints[i];
+    const KEY_POINT_INFO& n = key_points_[static_cast<std::size_t>(match[i])];
+    k.PTS = n.PTS;
+    k.SpnStart = n.SpnStart;
+    k.SpnEnd = n.SpnEnd;
+    kept.push_back(k);
+  }
+  entry.KeyPoints = std::move(kept);
+  return entry;
 }
 
 }  // namespace veld

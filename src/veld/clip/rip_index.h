@@ -1,9 +1,7 @@
 // Indexing the kept elementary streams of a clip into access units, and replaying them packet by packet
 // with a new PID and shifted time stamps.
 //
-// The index is compact because a feature holds millions of access units: an access unit is 20 bytes
-// (key information, DTS, PTS, packet count and the position of its first packet range), and the packet
-// ranges of all access units of a track live in one shared array (8 bytes per range). Replay reads the
+// The index is compact (rip_index_data.h). Replay reads the
 // clip through one sliding window shared by all tracks of the clip, so that each byte of the file is read
 // about once however the tracks' packets interleave.
 #pragma once
@@ -20,71 +18,12 @@
 #include "veld/base/file.h"
 #include "veld/base/progress.h"
 #include "veld/clip/ts_packet.h"
+#include "veld/clip/rip_index_data.h"
+#include "veld/clip/rip_track.h"
+#include "veld/clip/transport.h"
 #include "veld/mux/psi.h"
 
 namespace veld {
-
-// Consecutive source packets of one PID, first and last source packet number, both inclusive.
-struct SPacketRange {
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
-  std::uint32_t count() const { return last - first + 1; }
-  bool operator==(const SPacketRange&) const = default;
-};
-
-// One access unit (one PES packet) of a kept track.
-struct SRipAu {
-  // Video: 1 when the unit starts with a sequence header. Graphics: segment type in bits 0..7,
-  // composition state in bits 8..15, bit 16 set when the composition holds no objects.
-  std::uint32_t KeyInfo = 0;
-  std::uint32_t DTS = 0;  // low 32 bits of the 90 kHz value; the PTS when the PES header has no DTS
-  std::uint32_t PTS = 0;
-  std::uint32_t PacketCount = 0;
-  std::uint32_t FirstRange = 0;  // index of its first range in the track's range array
-
-  std::uint64_t size() const { return std::uint64_t{PacketCount} * kSourcePacketSize; }
-};
-
-// The access units of one track and their packet ranges.
-class CAuIndex {
- public:
-  std::size_t size() const { return units_.size(); }
-  bool empty() const { return units_.empty(); }
-  const SRipAu& operator[](std::size_t i) const { return units_[i]; }
-  std::span<const SRipAu> units() const { return units_; }
-  std::span<const SPacketRange> ranges(std::size_t i) const;
-  std::size_t range_count() const { return ranges_.size(); }
-
-  void clear();
-  // Releases spare capacity after indexing.
-  void shrink();
-  // Bytes held by the index (capacity of both arrays).
-  std::size_t memory_bytes() const;
-
-  // Building: open a unit, add its packets in increasing order, close it (a unit without packets is
-  // discarded). Opening closes the unit left open.
-  void open(std::uint32_t pts, std::uint32_t dts, std::uint32_t key_info);
-  void add_packet(std::uint32_t spn);
-  void close();
-  bool is_open() const { return open_; }
-  SRipAu& open_unit() { return current_; }
-
- private:
-  std::vector<SRipAu> units_;
-  std::vector<SPacketRange> ranges_;
-  SRipAu current_;
-  bool open_ = false;
-};
-
-// What indexing needs of a kept stream of a clip, and what it finds.
-struct SIndexTrack {
-  std::uint16_t pid = 0;
-  std::uint8_t coding_type = 0;  // stream_coding_type of the clip information
-  bool kept = true;
-  std::uint64_t packet_count = 0;  // transport packets of the PID, counted on the first indexing
-  std::optional<SEsInfo> pmt_entry;
-  CAuIndex index;
-};
 
 // Key information of an access unit from the payload of its first packet, by coding type.
 std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload);
@@ -92,11 +31,11 @@ std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload);
 enum class IndexResult { kOk = 0, kCancelled = 1, kReadError = 2 };
 
 // Indexes the kept tracks of a clip. Packet counts are gathered only when no track has one yet. The PMT
-// is stored in *pmt (when given) and each track takes the entry of its PID. Progress: title "Parsing",
+// is stored in tracks.pmt and each track takes the entry of its PID. Progress: title "Parsing",
 // status the path, the percentage before each 30 MiB block. A cancellation empties the indexes (and the
 // counts when they were counted here).
-IndexResult index_kept_tracks(std::span<SIndexTrack* const> tracks, File& file, Progress& progress,
-                              std::optional<SPmt>* pmt = nullptr, std::string* error = nullptr);
+// The PMT is stored with the tracks.
+IndexResult index_kept_tracks(SRipTracks& tracks, File& file, Progress& progress, std::string* error = nullptr);
 
 // A read window over a clip stream shared by the replay of all tracks of the clip.
 class CClipPacketSource {
@@ -123,18 +62,14 @@ class CClipPacketSource {
   bool eof_ = false;
 };
 
-// A key point gathered during replay.
-struct SReplayKeyPoint {
-  std::uint32_t index = 0;  // relative to the first replayed access unit
-  std::uint32_t pts = 0;    // shifted PTS
-  std::uint32_t spn_start = 0;
-  std::uint32_t spn_end = 0;
-};
+// Frame duration in 90 kHz ticks of a STREAM_INFO frame-rate code (1: 1001/24 ms ... 7: 1001/60 ms,
+// truncated); 0 for codes 0, 5, 8 and the reserved codes 9 to 15.
+std::uint32_t frame_duration_ticks(std::uint8_t frame_rate_code);
 
 // Replay of one indexed track.
 class CTrackReplay {
  public:
-  CTrackReplay(const SIndexTrack& track, CClipPacketSource& source);
+  CTrackReplay(const SRipTrack& track, CClipPacketSource& source);
 
   // Clamps [first, last] to the index, sets the clip-wide time offset (added to PTS and DTS) and the new
   // PID, and looks for the video profile and level in the first access unit.
@@ -153,16 +88,26 @@ class CTrackReplay {
   std::uint8_t* next_packet(int* pes_bytes, std::int64_t* remaining = nullptr);
 
   std::int64_t current_index() const { return index_; }
+  std::uint16_t new_pid() const { return pid_; }
+  // The stream's STREAM_INFO and PMT entry under its new PID, for the new clip's information and PMT.
+  STREAM_INFO stream_info() const;
+  std::optional<SEsInfo> pmt_entry() const;
   std::uint8_t profile() const { return profile_; }
   std::uint8_t level() const { return level_; }
-  std::vector<SReplayKeyPoint>& key_points() { return key_points_; }
+  // Key points gathered so far: AuIndex relative to the first replayed unit and the shifted PTS; the
+  // multiplexer fills in SpnStart and SpnEnd.
+  CKpiFolder& key_points() { return key_points_; }
+  // The entry-point map entry of the replayed stream under new_pid: with an old entry, its key points
+  // matched against the new ones (unmatched old points are dropped); without, the new key points.
+  STREAM_PID_ENTRY hand_over_key_points(std::uint16_t new_pid) const;
 
  private:
   void find_profile_level(const std::uint8_t* packet);
   void gather_key_point();
 
-  const SIndexTrack& track_;
+  const SRipTrack& track_;
   CClipPacketSource& source_;
+  CTsPacketReader reader_;
   std::int64_t first_ = 0;
   std::int64_t last_ = -1;
   std::int64_t index_ = -1;
@@ -178,19 +123,14 @@ class CTrackReplay {
   std::uint8_t level_ = 0;
   bool have_audio_key_ = false;
   std::uint32_t last_audio_key_pts_ = 0;
-  std::vector<SReplayKeyPoint> key_points_;
-  bool has_old_ep_map_ = false;
-
- public:
-  // With an old entry-point map for the PID every access unit gets a key point.
-  void set_has_old_ep_map(bool v) { has_old_ep_map_ = v; }
+  CKpiFolder key_points_;
 };
 
 // Matches old key points (PTS values of an old entry-point map) against the new ones gathered during
 // replay: for each old point, a forward search from the last match for a new point whose
 // (PTS - offset) >> 9 equals the old PTS >> 9, stopping at the first greater one. Returns for each old
 // point the index of its match in new_points, or -1 (the caller drops unmatched old points).
-std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts,
-                                  std::span<const SReplayKeyPoint> new_points, std::int64_t offset);
+std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts, std::span<const KEY_POINT_INFO> new_points,
+                                  std::int64_t offset);
 
 }  // namespace veld

@@ -1,15 +1,18 @@
 // Tracks kept from an old clip: one per elementary stream of a clip's program information, or of the
 // stream list a playlist derives from its first play item.
 //
-// This is the record as the disc model builds it (stream index, PID, a copy of the stream's
-// STREAM_INFO, primary flag); the access-unit index and the replay state are added by the
-// demultiplexer.
+// The disc model builds the record (stream index, PID, a copy of the stream's STREAM_INFO, primary
+// flag); the demultiplexer adds what indexing finds: the PMT entry of the PID, the packet count and the
+// access-unit index (rip_index.h). Replay state lives in CTrackReplay.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "veld/clip/clpi_data.h"
+#include "veld/clip/rip_index_data.h"
+#include "veld/mux/psi.h"
 
 namespace veld {
 
@@ -20,6 +23,20 @@ struct SRipTrack {
   // 1 for a primary stream; 0 for secondary audio (PIDs 0x1A00..0x1A1F) and secondary video
   // (0x1B00..0x1B1F).
   bool primary = true;
+  // Cleared by the replacement for a stream that is replaced; only kept tracks are indexed.
+  bool kept = true;
+  // Transport packets of the PID in the clip, counted on the first indexing.
+  std::uint64_t packet_count = 0;
+  // The PMT's entry for the PID (descriptors included), from the last indexing.
+  std::optional<SEsInfo> pmt_entry;
+  // The access units of the PID, in stream order.
+  CAuIndex access_units;
+  // The clip's old entry-point map entry for the PID, when it had one.
+  std::optional<STREAM_PID_ENTRY> old_ep_entry;
+
+  std::uint8_t coding_type() const { return stream_info.StreamCodingInfo.CodingType; }
+  // Bytes of the stream in the clip: packet count x 192.
+  std::uint64_t byte_count() const { return packet_count * 192; }
   bool operator==(const SRipTrack&) const = default;
 };
 
@@ -31,6 +48,8 @@ constexpr bool is_primary_pid(std::uint16_t pid) {
 // The tracks of one clip (or playlist), in the order of the stream list.
 struct SRipTracks {
   std::vector<SRipTrack> tracks;
+  // The PMT found in the clip stream by the last indexing.
+  std::optional<SPmt> pmt;
 
   // Clears the list and makes one track per stream: index i, its PID, a copy of the STREAM_INFO.
   void build(const CSiFolder& streams);
