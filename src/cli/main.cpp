@@ -56,7 +56,12 @@ int main(int argc, char** argv) {
   extract->add_flag("-y,--yes", yes, "answer yes to questions (reuse an existing VELD folder)");
   extract->add_flag("-q,--quiet", quiet, "print only errors");
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end here with status 0; a usage error is a failure.
+    return app.exit(e) == 0 ? kResultOk : kResultFailed;
+  }
   if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
   return kResultFailed;
 }

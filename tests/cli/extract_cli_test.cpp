@@ -60,6 +60,7 @@ json load_truth(const fs::path& disc) {
 }
 
 void copy_disc(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
   fs::copy(from, to, fs::copy_options::recursive);
 }
 
@@ -245,7 +246,25 @@ TEST(ExtractCommand, RefusesSourcesThatDoNotOpen) {
   RunResult missing = run_veld({"extract", (dir / "nothing" / "BDMV").string(), (dir / "rip").string()},
                                dir.path());
   EXPECT_EQ(missing.status, 2);
-  EXPECT_THAT(missing.err, HasSubstr("index.bdmv"));
+  EXPECT_THAT(missing.err, HasSubstr("No such folder"));
+  EXPECT_FALSE(fs::exists(dir / "rip"));  // refused before any folder is made
+
+  // The disc's root instead of its BDMV folder: the message names the folder that was meant.
+  copy_disc(test::test_discs_dir() / "menu" / "BDMV", dir / "root" / "BDMV");
+  RunResult root = run_veld({"extract", (dir / "root").string(), (dir / "rip").string()}, dir.path());
+  EXPECT_EQ(root.status, 2);
+  EXPECT_THAT(root.err, HasSubstr("is not a BDMV folder"));
+  EXPECT_THAT(root.err, HasSubstr((dir / "root" / "BDMV").string()));
+
+  // A folder without index.bdmv: the disc model names the missing file.
+  fs::create_directories(dir / "empty");
+  RunResult no_index = run_veld({"extract", (dir / "empty").string(), (dir / "rip").string()}, dir.path());
+  EXPECT_EQ(no_index.status, 2);
+  EXPECT_THAT(no_index.err, HasSubstr("index.bdmv"));
+  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));  // the failed run removed the folders it made
+
+  EXPECT_EQ(run_veld({}, dir.path()).status, 2);  // no command: a usage error
+  EXPECT_EQ(run_veld({"--version"}, dir.path()).status, 0);
 
   RunResult empty = run_veld({"extract", "", (dir / "rip").string()}, dir.path());
   EXPECT_EQ(empty.status, 2);
@@ -308,7 +327,8 @@ TEST(ExtractCommand, InterruptCancelsCleanly) {
   std::ifstream err(err_path);
   const std::string err_text(std::istreambuf_iterator<char>(err), {});
   EXPECT_THAT(err_text, HasSubstr("Cancelled."));
-  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD" / "Images" / "VELD.rip"));
+  // Nothing of the cancelled run is left: the work folder it made is gone.
+  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));
 }
 
 // A picture that cannot be written (here: files may not grow beyond 1,000 bytes) ends the run with the
@@ -337,7 +357,7 @@ TEST(ExtractCommand, FailedImageSaveIsReported) {
   const std::string err_text(std::istreambuf_iterator<char>(err), {});
   EXPECT_THAT(err_text, HasSubstr(".gif"));
   EXPECT_THAT(err_text, HasSubstr("File too large"));
-  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD" / "Images" / "VELD.rip"));
+  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));
 }
 
 }  // namespace

@@ -9,6 +9,26 @@
 namespace veld {
 namespace fs = std::filesystem;
 
+namespace {
+
+// A source that cannot be a BDMV folder is refused before any folder is made. A disc's root folder
+// (the one holding BDMV) is a common slip: name the folder that was probably meant.
+bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
+  std::error_code ec;
+  if (!fs::is_directory(source, ec)) {
+    messenger.show(MessageKind::kError, format_message(kMsgNoSuchFolder, source.string()));
+    return false;
+  }
+  const fs::path inner = source / "BDMV";
+  if (!fs::exists(source / "index.bdmv", ec) && fs::exists(inner / "index.bdmv", ec)) {
+    messenger.show(MessageKind::kError, format_message(kMsgNotBdmvFolder, source.string(), inner.string()));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
                                  Progress& progress) {
   ExtractOutcome out;
@@ -17,23 +37,33 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
     out.result = kResultFailed;
     return out;
   }
+  if (!CheckSourceFolder(source, messenger)) {
+    out.result = kResultFailed;
+    return out;
+  }
   const SOutputNames names;
   const fs::path work = names.work_folder(rip);
   std::error_code ec;
-  const bool existed = fs::is_directory(work, ec);
+  const bool work_existed = fs::is_directory(work, ec);
   if (!EnsureFolder(work, &messenger)) {
     // Declining the reuse of an existing folder is not a failure; a folder that cannot be made is.
-    out.result = existed ? kResultCancelled : kResultFailed;
+    out.result = work_existed ? kResultCancelled : kResultFailed;
     return out;
   }
   out.image_folder = names.image_folder(work);
+  const bool images_existed = fs::is_directory(out.image_folder, ec);
   if (!EnsureFolder(out.image_folder, nullptr)) {
     messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, out.image_folder.string()));
     out.result = kResultFailed;
     return out;
   }
   out.result = ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats);
-  if (out.result != kResultOk) return out;
+  if (out.result != kResultOk) {
+    // A failed or cancelled run leaves no partial pictures behind, nor the folders it made itself.
+    EmptyFolder(out.image_folder, !images_existed);
+    if (!work_existed) fs::remove(work, ec);  // only when empty
+    return out;
+  }
   if (out.found) {
     messenger.show(MessageKind::kInfo, format_message(kMsgExtractDone, out.image_folder.string()));
   } else {

@@ -51,6 +51,9 @@ constexpr Entry kCatalogue[] = {
     {kMsgImageNot256, "%s\r\n不是256色图片 ! ", "%s\r\nMust be 256 color ! "},
     {kMsgImageSizeMismatch, "%s\r\n图片尺寸和按钮大小不一致 ! ", "%s\r\nImage size mismatch with button's size ! "},
     {kMsgPackEmpty, "错误:包为空 ! ", "Wrong: pack is empty ! "},
+    {kMsgNotBdmvFolder, "%s\n不是BDMV文件夹(没有index.bdmv),应为 %s ? ",
+     "%s\nis not a BDMV folder (it has no index.bdmv); did you mean %s ? "},
+    {kMsgNoSuchFolder, "%s\n文件夹不存在 ! ", "%s\nNo such folder ! "},
     {kStrCancel, " 取消 ", " Cancel "},
     {kStrAboutMenu, "关于 VELD(&A)...", "About VELD(&A)..."},
 };

@@ -52,6 +52,8 @@ enum MsgId : int {
   kMsgImageNot256 = 9012,        // import check 1
   kMsgImageSizeMismatch = 9013,  // import check 2
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
+  kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder; did you mean "%s"?
+  kMsgNoSuchFolder = 9042,       // "%s": no such folder
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
 };
