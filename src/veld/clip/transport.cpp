@@ -42,7 +42,7 @@ int CTsPacketReader::read(const std::uint8_t* packet) {
       if (pat.parse(all.subspan(off)) > 0) pat_ = std::move(pat);
     } else {
       SSit sit;
-      if (sit.parse(all.subspan(off)) > 0) sit_ = std::move(sit);
+      if (sit.parse(all.subspan(off)) > 0) sit_ = sit;
     }
     return off;
   }
