@@ -31,7 +31,7 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
                              s.clips == 1 ? "" : "s", s.ig_streams, s.ig_streams == 1 ? "" : "s",
                              s.display_sets, s.display_sets == 1 ? "" : "s", s.images, s.images == 1 ? "" : "s");
     if (s.skipped > 0) std::cout << fmt::format(", {} object{} skipped (no picture)", s.skipped, s.skipped == 1 ? "" : "s");
-    std::cout << ".\nEdit the pictures (same size, same palette, same name), then run `veld replace`." << std::endl;
+    std::cout << ".\nEdit the pictures you want to change; keep their size, palette and name." << std::endl;
   }
   return out.result;
 }
