@@ -202,10 +202,10 @@ double peak_rss_mib() {
 
 SRipTracks make_tracks() {
   CSiFolder streams(4);
-  const std::pair<std::uint16_t, std::uint8_t> spec[] = {{0x1011, 0x1B}, {0x1100, 0x83}, {0x1101, 0x81}, {0x1400, 0x91}};
+  const std::pair<std::uint16_t, std::uint8_t> plan[] = {{0x1011, 0x1B}, {0x1100, 0x83}, {0x1101, 0x81}, {0x1400, 0x91}};
   for (std::size_t i = 0; i < 4; ++i) {
-    streams[i].StreamPID = spec[i].first;
-    streams[i].StreamCodingInfo.CodingType = spec[i].second;
+    streams[i].StreamPID = plan[i].first;
+    streams[i].StreamCodingInfo.CodingType = plan[i].second;
   }
   SRipTracks tracks;
   tracks.build(streams);
