@@ -63,6 +63,18 @@ ByteReader read_section_head(ByteReader& r, SectionHead& h, std::string_view ele
   return s;
 }
 
+// Copies the fields every long-form table keeps from its section header.
+template <typename Table>
+void take_section_head(Table& t, const SectionHead& h) {
+  t.TableId = h.table_id;
+  t.SectionSyntaxIndicator = h.syntax;
+  t.SectionLength = h.length;
+  t.VersionNumber = h.version;
+  t.CurrentNextIndicator = h.current_next;
+  t.SectionNumber = h.section_number;
+  t.LastSectionNumber = h.last_section_number;
+}
+
 // A descriptor (tag, length, body) at the reader's position, if it lies within the reader.
 struct Desc {
   std::uint8_t tag = 0;
@@ -355,14 +367,8 @@ int SPat::parse(ByteSpan section) {
     SectionHead h{};
     ByteReader s = read_section_head(r, h, "PAT");
     SPat p;
-    p.TableId = h.table_id;
-    p.SectionSyntaxIndicator = h.syntax;
-    p.SectionLength = h.length;
+    take_section_head(p, h);
     p.TransportStreamId = h.id;
-    p.VersionNumber = h.version;
-    p.CurrentNextIndicator = h.current_next;
-    p.SectionNumber = h.section_number;
-    p.LastSectionNumber = h.last_section_number;
     while (s.remaining() >= 8) {
       SPatProgram pi;
       pi.ProgramNumber = s.u16();
@@ -403,13 +409,7 @@ int SSit::parse(ByteSpan section) {
     SectionHead h{};
     ByteReader s = read_section_head(r, h, "SIT");
     SSit t;
-    t.TableId = h.table_id;
-    t.SectionSyntaxIndicator = h.syntax;
-    t.SectionLength = h.length;
-    t.VersionNumber = h.version;
-    t.CurrentNextIndicator = h.current_next;
-    t.SectionNumber = h.section_number;
-    t.LastSectionNumber = h.last_section_number;
+    take_section_head(t, h);
     t.TransmissionInfoLength = s.u16() & 0x0FFF;
     ByteReader d = s.sub(t.TransmissionInfoLength, "SIT transmission info");
     Desc x;
