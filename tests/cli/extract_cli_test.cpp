@@ -65,6 +65,33 @@ void copy_disc(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive);
 }
 
+// Starts `veld extract bdmv rip` as a child process with stderr in err_path; before_exec runs in the
+// child (resource limits, signal dispositions). Use wait_veld for its result.
+pid_t start_extract(const fs::path& bdmv, const fs::path& rip, const fs::path& err_path,
+                    void (*before_exec)() = nullptr) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(err_path.c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout) ||
+        !freopen("/dev/null", "r", stdin)) {
+      _exit(126);
+    }
+    if (before_exec) before_exec();
+    execl(VELD_CLI_PATH, VELD_CLI_PATH, "extract", bdmv.c_str(), rip.c_str(), nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Exit status (-1 when ended by a signal) and standard error of a child started by start_extract.
+RunResult wait_veld(pid_t pid, const fs::path& err_path) {
+  RunResult r;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  std::ifstream err(err_path);
+  r.err.assign(std::istreambuf_iterator<char>(err), {});
+  return r;
+}
+
 struct Gif {
   int width = 0, height = 0;
   std::vector<std::uint8_t> indices;
@@ -297,15 +324,8 @@ TEST(ExtractCommand, InterruptCancelsCleanly) {
     for (int i = 0; i < 214; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
   const fs::path err_path = dir / "stderr.txt";
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    freopen(err_path.c_str(), "w", stderr);
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "r", stdin);
-    execl(VELD_CLI_PATH, VELD_CLI_PATH, "extract", (dir / "BDMV").c_str(), (dir / "rip").c_str(), nullptr);
-    _exit(127);
-  }
+  const pid_t pid = start_extract(dir / "BDMV", dir / "rip", err_path);
+  ASSERT_GT(pid, 0);
   // Wait until the clip stream is open, stop the process, interrupt it, and let it go on: the
   // interrupt is then handled before the scan reads on.
   bool seen = false;
@@ -321,13 +341,9 @@ TEST(ExtractCommand, InterruptCancelsCleanly) {
   kill(pid, SIGSTOP);
   kill(pid, SIGINT);
   kill(pid, SIGCONT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  std::ifstream err(err_path);
-  const std::string err_text(std::istreambuf_iterator<char>(err), {});
-  EXPECT_THAT(err_text, HasSubstr("Cancelled."));
+  const RunResult r = wait_veld(pid, err_path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("Cancelled."));
   // Nothing of the cancelled run is left: the work folder it made is gone.
   EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));
 }
@@ -337,27 +353,16 @@ TEST(ExtractCommand, InterruptCancelsCleanly) {
 TEST(ExtractCommand, FailedImageSaveIsReported) {
   test::TempDir dir;
   const fs::path err_path = dir / "stderr.txt";
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    freopen(err_path.c_str(), "w", stderr);
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "r", stdin);
+  const pid_t pid = start_extract(test::test_discs_dir() / "menu" / "BDMV", dir / "rip", err_path, [] {
     signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
     rlimit limit{1000, 1000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const fs::path bdmv = test::test_discs_dir() / "menu" / "BDMV";
-    execl(VELD_CLI_PATH, VELD_CLI_PATH, "extract", bdmv.c_str(), (dir / "rip").c_str(), nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  std::ifstream err(err_path);
-  const std::string err_text(std::istreambuf_iterator<char>(err), {});
-  EXPECT_THAT(err_text, HasSubstr(".gif"));
-  EXPECT_THAT(err_text, HasSubstr("File too large"));
+  });
+  ASSERT_GT(pid, 0);
+  const RunResult r = wait_veld(pid, err_path);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr(".gif"));
+  EXPECT_THAT(r.err, HasSubstr("File too large"));
   EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));
 }
 
