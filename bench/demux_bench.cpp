@@ -24,7 +24,7 @@
 #include "veld/base/progress.h"
 #include "veld/clip/demux.h"
 #include "veld/clip/rip_index.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace {
 

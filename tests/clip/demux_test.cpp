@@ -9,10 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
-#include "ts_builder.h"
+#include "ts/ts_builder.h"
 #include "veld/base/crc32.h"
 #include "veld/clip/ig_track.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 #include "veld/graphics/segment_file.h"
 
 namespace veld {

@@ -11,10 +11,10 @@
 #include <random>
 
 #include "support/test_support.h"
-#include "ts_builder.h"
+#include "ts/ts_builder.h"
 #include "veld/clip/demux.h"
 #include "veld/clip/ig_track.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace veld {
 namespace {

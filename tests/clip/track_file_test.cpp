@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
-#include "ts_builder.h"
+#include "ts/ts_builder.h"
 
 namespace veld {
 namespace {

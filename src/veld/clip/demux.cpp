@@ -1,7 +1,7 @@
 #include "veld/clip/demux.h"
 
 #include "veld/base/messages.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace veld {
 

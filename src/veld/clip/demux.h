@@ -14,7 +14,7 @@
 #include "veld/base/file.h"
 #include "veld/base/progress.h"
 #include "veld/clip/track_file.h"
-#include "veld/mux/psi.h"
+#include "veld/ts/psi.h"
 
 namespace veld {
 

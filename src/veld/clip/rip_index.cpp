@@ -6,7 +6,7 @@
 #include "veld/base/bit_reader.h"
 #include "veld/base/messages.h"
 #include "veld/clip/demux.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace veld {
 

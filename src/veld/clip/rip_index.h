@@ -17,11 +17,11 @@
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
 #include "veld/base/progress.h"
-#include "veld/clip/ts_packet.h"
+#include "veld/ts/ts_packet.h"
 #include "veld/clip/rip_index_data.h"
 #include "veld/clip/rip_track.h"
-#include "veld/clip/transport.h"
-#include "veld/mux/psi.h"
+#include "veld/ts/transport.h"
+#include "veld/ts/psi.h"
 
 namespace veld {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "veld/clip/ts_packet.h"
+#include "veld/ts/ts_packet.h"
 
 namespace veld {
 

@@ -12,7 +12,7 @@
 
 #include "veld/clip/clpi_data.h"
 #include "veld/clip/rip_index_data.h"
-#include "veld/mux/psi.h"
+#include "veld/ts/psi.h"
 
 namespace veld {
 

@@ -11,7 +11,7 @@
 
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
-#include "veld/clip/ts_packet.h"
+#include "veld/ts/ts_packet.h"
 
 namespace veld {
 

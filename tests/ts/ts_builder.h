@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "veld/base/bytes.h"
-#include "veld/clip/ts_packet.h"
-#include "veld/mux/psi.h"
+#include "veld/ts/ts_packet.h"
+#include "veld/ts/psi.h"
 
 namespace veld::test {
 

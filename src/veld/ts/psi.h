@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "veld/base/bytes.h"
-#include "veld/clip/ts_packet.h"
+#include "veld/ts/ts_packet.h"
 
 namespace veld {
 

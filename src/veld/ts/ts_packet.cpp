@@ -1,4 +1,4 @@
-#include "veld/clip/ts_packet.h"
+#include "veld/ts/ts_packet.h"
 
 #include <cstring>
 

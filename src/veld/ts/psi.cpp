@@ -1,10 +1,10 @@
-#include "veld/mux/psi.h"
+#include "veld/ts/psi.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "veld/base/crc32.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace veld {
 namespace {

@@ -1,4 +1,4 @@
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The ISO 639-2 language names used when printing the language codes of streams: 486 pairs of code and
 // English name, sorted by the name as the table has always been. "ast" appears twice, and "Bok" stands
 // for Norwegian.
-#include "veld/mux/psi.h"
+#include "veld/ts/psi.h"
 
 #include <array>
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "veld/clip/ts_packet.h"
-#include "veld/mux/psi.h"
+#include "veld/ts/ts_packet.h"
+#include "veld/ts/psi.h"
 
 namespace veld {
 

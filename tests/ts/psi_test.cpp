@@ -1,4 +1,4 @@
-#include "veld/mux/psi.h"
+#include "veld/ts/psi.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <set>
 
 #include "support/test_support.h"
-#include "veld/clip/transport.h"
+#include "veld/ts/transport.h"
 
 namespace veld {
 namespace {
