@@ -52,10 +52,52 @@ enum MsgId : int {
   kMsgImageNot256 = 9012,        // import check 1
   kMsgImageSizeMismatch = 9013,  // import check 2
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
-  kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder; did you mean "%s"?
+  kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder (no index.bdmv)
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
+  // The extract command's checks and its staged image folder.
+  kMsgFolderExistsEdited = 9003,  // "%s" exists; %d pictures edited since the last extraction; overwrite?
+  kMsgNoRipFolder = 9043,         // no output folder given
+  kMsgIsFileNotBdmv = 9044,       // "%s" is a file, not a BDMV folder
+  kMsgBdmvFolderHint = 9045,      // which folder the BDMV folder is
+  kMsgDidYouMean = 9046,          // did you mean "%s"?
+  kMsgRipInsideSource = 9047,     // output "%s" lies inside the BDMV folder "%s"
+  kMsgSourceInsideWork = 9048,    // BDMV folder "%s" lies inside the work folder "%s"
+  kMsgUsingBackup = 9049,         // "%s" cannot be used; its copy "%s" is read instead
+  kMsgOldImagesLeft = 9050,       // the earlier pictures in "%s" could not all be deleted: "%s"
+  // Texts of the command line.
+  kCliAbout = 9100,
+  kCliExample = 9101,
+  kCliExtract = 9102,
+  kCliBdmvArgument = 9103,
+  kCliRipArgument = 9104,
+  kCliYes = 9105,
+  kCliQuiet = 9106,
+  kCliHelp = 9107,
+  kCliVersion = 9108,
+  kCliLabelUsage = 9110,
+  kCliLabelOptions = 9111,         // group of options
+  kCliLabelSubcommands = 9112,     // group of commands
+  kCliLabelPositionals = 9113,     // group of arguments
+  kCliLabelOptionsWord = 9114,     // "[OPTIONS]" in the usage line
+  kCliLabelSubcommandWord = 9115,  // "SUBCOMMAND" in the usage line
+  kCliLabelRequired = 9116,
+  kCliLabelText = 9117,            // type of a text argument
+  kCliError = 9120,                // prefix of an error line
+  kCliWarning = 9121,              // prefix of a warning line
+  kCliCancelled = 9122,
+  kCliSummary = 9123,              // clips, IG streams, display sets, images
+  kCliSkipped = 9124,              // objects without a picture
+  kCliEditHint = 9125,
+  kCliPromptChoices = 9126,
+  kCliAssumedYes = 9127,
+  kCliAssumedNo = 9128,
+  kCliUnknownCommand = 9129,
+  kCliUnknownArgument = 9130,
+  kCliMissingArgument = 9131,
+  kCliMoreInformation = 9132,
+  kCliCommandRequired = 9133,
 };
 
 // The language picked from the environment (read once), unless overridden.
