@@ -19,8 +19,12 @@ struct ExtractOutcome {
 };
 
 // source: the BDMV folder; rip: the folder that receives (or holds) the "VELD" work folder.
-// Shows "no BDMV folder" for an empty source, asks before reusing an existing work folder, runs the
-// extraction and shows where the images are (or that the disc has no menu stream).
+// Refuses, before any folder is made: an empty source or rip, a source that is no BDMV folder, a rip
+// inside the source (or the source itself), a source inside the work folder, and a rip, work or image
+// folder that is a file. Asks before reusing an existing work folder, naming how many of its pictures
+// were edited since their extraction. The rip folder may be made but not its parents. Runs the
+// extraction (which replaces the earlier pictures only when it completes), removes the folders it made
+// when nothing was extracted, and shows where the images are (or that the disc has no menu stream).
 ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
                                  Messenger& messenger, Progress& progress);
 
