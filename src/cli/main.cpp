@@ -2,17 +2,22 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <clocale>
 #include <filesystem>
 #include <iostream>
 
 #include "terminal.h"
+#include "usage.h"
 #include "veld/app/commands.h"
+#include "veld/base/messages.h"
 #include "veld/base/result.h"
 
 namespace fs = std::filesystem;
 using namespace veld;
 
 namespace {
+
+std::string Text(int id) { return std::string(message_text(id)); }
 
 int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet) {
   cli::TerminalMessenger messenger(yes, quiet);
@@ -23,15 +28,13 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
                                          rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress);
   progress.clear_line();
   if (out.result == kResultCancelled && progress.cancelled()) {
-    std::cerr << "Cancelled." << std::endl;
+    std::cerr << message_text(kCliCancelled) << std::endl;
   }
   if (out.result == kResultOk && out.found && !quiet) {
     const auto& s = out.stats;
-    std::cout << fmt::format("{} clip{}, {} IG stream{}, {} display set{}: {} image{} written", s.clips,
-                             s.clips == 1 ? "" : "s", s.ig_streams, s.ig_streams == 1 ? "" : "s",
-                             s.display_sets, s.display_sets == 1 ? "" : "s", s.images, s.images == 1 ? "" : "s");
-    if (s.skipped > 0) std::cout << fmt::format(", {} object{} skipped (no picture)", s.skipped, s.skipped == 1 ? "" : "s");
-    std::cout << ".\nEdit the pictures you want to change; keep their size, palette and name." << std::endl;
+    std::cout << format_message(kCliSummary, s.clips, s.ig_streams, s.display_sets, s.images);
+    if (s.skipped > 0) std::cout << format_message(kCliSkipped, s.skipped);
+    std::cout << "\n" << message_text(kCliEditHint) << std::endl;
   }
   return out.result;
 }
@@ -39,29 +42,22 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder.\n\n"
-               "Example:\n"
-               "  veld extract /media/disc/BDMV ~/work      # pictures in ~/work/VELD/Images\n"};
+  // The system's error texts (a failed open, a full disk) follow the user's locale too.
+  std::setlocale(LC_MESSAGES, "");
+  CLI::App app{Text(kCliAbout) + "\n\n" + Text(kCliExample) + "\n", "veld"};
   app.set_version_flag("--version", fmt::format("VELD, Version {}", VELD_VERSION));
   app.require_subcommand(1);
 
   std::string bdmv, rip;
   bool yes = false, quiet = false;
-  CLI::App* extract = app.add_subcommand(
-      "extract",
-      "Write every menu button picture of BDMV_FOLDER as a 256-colour GIF into "
-      "RIP_FOLDER/VELD/Images/<clip>/<PID>/Epoch<e>/DS<d>/<nnnn>.gif");
-  extract->add_option("BDMV_FOLDER", bdmv, "the BDMV folder of the disc")->required();
-  extract->add_option("RIP_FOLDER", rip, "the folder that receives the VELD work folder")->required();
-  extract->add_flag("-y,--yes", yes, "answer yes to questions (reuse an existing VELD folder)");
-  extract->add_flag("-q,--quiet", quiet, "print only errors");
+  CLI::App* extract = app.add_subcommand("extract", Text(kCliExtract));
+  extract->add_option("BDMV_FOLDER", bdmv, Text(kCliBdmvArgument))->required();
+  extract->add_option("RIP_FOLDER", rip, Text(kCliRipArgument))->required();
+  extract->add_flag("-y,--yes", yes, Text(kCliYes));
+  extract->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // --help and --version end here with status 0; a usage error is a failure.
-    return app.exit(e) == 0 ? kResultOk : kResultFailed;
-  }
+  cli::LocalizeHelp(app);
+  if (const auto status = cli::ParseCommandLine(app, argc, argv)) return *status == 0 ? kResultOk : kResultFailed;
   if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
   return kResultFailed;
 }
