@@ -56,7 +56,9 @@ TreeSnapshot snapshot_tree(const fs::path& folder) {
   for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
     const fs::file_status st = it->symlink_status();
     std::string entry = fmt::format("mode {:o}", static_cast<unsigned>(st.permissions()));
-    if (fs::is_directory(st)) {
+    if (fs::is_symlink(st)) {
+      entry = "link to " + fs::read_symlink(it->path()).string();
+    } else if (fs::is_directory(st)) {
       entry = "folder, " + entry;
     } else {
       entry = fmt::format("file, {}, time {}, sha256 {}", entry, it->last_write_time().time_since_epoch().count(),

@@ -80,7 +80,7 @@ std::filesystem::path test_discs_dir();
 std::filesystem::path source_dir();
 
 // Every entry below folder (relative path -> kind, mode, and for files the last-write time and the
-// SHA-256 of the content), for checking that a run left a folder tree exactly as it was. An absent folder
+// SHA-256 of the content; links are not followed), for checking that a run left a folder tree exactly as it was. An absent folder
 // gives an empty snapshot.
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot snapshot_tree(const std::filesystem::path& folder);
