@@ -81,7 +81,7 @@ constexpr Entry kCatalogue[] = {
     {kCliBdmvArgument, "光盘的BDMV文件夹", "the BDMV folder of the disc"},
     {kCliRipArgument, "存放VELD工作文件夹的文件夹", "the folder that receives the VELD work folder"},
     {kCliYes, "对提问一律回答“是”(重用已有的VELD文件夹)", "answer yes to questions (reuse an existing VELD folder)"},
-    {kCliQuiet, "只显示错误", "print only errors"},
+    {kCliQuiet, "只显示错误和警告", "print only errors and warnings"},
     {kCliHelp, "显示本帮助并退出", "Print this help message and exit"},
     {kCliVersion, "显示版本信息并退出", "Display program version information and exit"},
     {kCliLabelUsage, "用法", "Usage"},
