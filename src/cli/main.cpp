@@ -11,6 +11,7 @@
 #include "veld/app/commands.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/ts/psi.h"
 
 namespace fs = std::filesystem;
 using namespace veld;
@@ -39,6 +40,25 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
   return out.result;
 }
 
+int run_replace(const std::string& bdmv, const std::string& work, const ReplaceOptions& options, bool yes,
+                bool quiet) {
+  cli::TerminalMessenger messenger(yes, quiet);
+  cli::TerminalProgress progress(quiet);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  ReplaceOutcome out = RunReplaceCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
+                                         work.empty() ? fs::path() : fs::absolute(work), options, messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) {
+    std::cerr << message_text(kCliCancelled) << std::endl;
+  }
+  if (out.result == kResultOk && out.edited && !quiet) {
+    const auto& s = out.stats;
+    std::cout << format_message(kCliReplaceSummary, s.images, s.ig_streams, s.clips, s.playlists) << std::endl;
+  }
+  return out.result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,8 +76,28 @@ int main(int argc, char** argv) {
   extract->add_flag("-y,--yes", yes, Text(kCliYes));
   extract->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
+  std::string work, ig_language;
+  bool copy_back = false, no_copy_back = false;
+  CLI::App* replace = app.add_subcommand("replace", Text(kCliReplace));
+  replace->add_option("BDMV_FOLDER", bdmv, Text(kCliReplaceBdmvArgument))->required();
+  replace->add_option("WORK_FOLDER", work, Text(kCliWorkArgument))->required();
+  auto* copy_opt = replace->add_flag("--copy-back", copy_back, Text(kCliCopyBack));
+  replace->add_flag("--no-copy-back", no_copy_back, Text(kCliNoCopyBack))->excludes(copy_opt);
+  replace->add_option("--ig-language", ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
+    return code.size() == 3 && !language_name(code).empty() ? std::string() : Text(kCliNotLanguageCode);
+  });
+  replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
+  replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
+
   cli::LocalizeHelp(app);
   if (const auto status = cli::ParseCommandLine(app, argc, argv)) return *status == 0 ? kResultOk : kResultFailed;
   if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
+  if (replace->parsed()) {
+    ReplaceOptions options;
+    options.ig_language = ig_language;
+    if (copy_back) options.copy_back = true;
+    if (no_copy_back) options.copy_back = false;
+    return run_replace(bdmv, work, options, yes, quiet);
+  }
   return kResultFailed;
 }

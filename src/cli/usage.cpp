@@ -119,6 +119,8 @@ void LocalizeHelp(CLI::App& app) {
   formatter->label("REQUIRED", Text(kCliLabelRequired));
   formatter->label("Positionals", Text(kCliLabelPositionals));
   formatter->label("TEXT", Text(kCliLabelText));
+  formatter->label("Excludes", Text(kCliLabelExcludes));
+  formatter->label("Needs", Text(kCliLabelNeeds));
   if (CLI::Option* help = app.get_help_ptr()) help->description(Text(kCliHelp));
   if (CLI::Option* version = app.get_option_no_throw("--version")) version->description(Text(kCliVersion));
   RenameGroups(app);

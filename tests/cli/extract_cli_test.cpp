@@ -670,12 +670,13 @@ std::vector<std::string> english_words(const std::string& text) {
   static const std::set<std::string> names = {
       "veld", "VELD", "extract", "help", "yes", "quiet", "version", "BDMV", "BDMV_FOLDER", "RIP_FOLDER",
       "index", "bdmv", "PLAYLIST", "CLIPINF", "STREAM", "BACKUP", "IG", "IGS", "gif", "GIF", "PID", "Epoch", "nnnn",
-      "mpls", "clpi", "m2ts", "rip", "Images", "MovieObject", "extrct", "yse"};
+      "mpls", "clpi", "m2ts", "rip", "Images", "MovieObject", "extrct", "yse", "replace", "copy-back",
+      "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO"};
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string token; in >> token;) {
     if (token.find('/') != std::string::npos) continue;
-    static const std::regex word("[A-Za-z][A-Za-z_]*[A-Za-z]");
+    static const std::regex word("[A-Za-z][A-Za-z_-]*[A-Za-z]");
     for (std::sregex_iterator it(token.begin(), token.end(), word), end; it != end; ++it) {
       if (!names.count(it->str())) out.push_back(it->str());
     }
@@ -729,6 +730,7 @@ TEST(ExtractCommand, ChineseLocalePrintsNoEnglishSentence) {
       {"no command", {}, 2, "需要一个命令"},
       {"the help", {"--help"}, 0, "编辑蓝光BDMV文件夹中的交互菜单"},
       {"the command's help", {"extract", "--help"}, 0, "对提问一律回答"},
+      {"the other command's help", {"replace", "--help"}, 0, "那次提取的VELD工作文件夹"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

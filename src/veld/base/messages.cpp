@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 namespace veld {
@@ -54,6 +55,14 @@ constexpr Entry kCatalogue[] = {
     {kMsgNotBdmvFolder, "%s\n不是BDMV文件夹(没有index.bdmv) ! ",
      "%s\nis not a BDMV folder (it has no index.bdmv) ! "},
     {kMsgNoSuchFolder, "%s\n文件夹不存在 ! ", "%s\nNo such folder ! "},
+    {kMsgImageForeignColour, "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! ",
+     "%s\r\nuses the colour %s (first at pixel %d, %d), which is not in the menu's palette ! "},
+    {kMsgNoStcSequence, "%s\n素材信息没有STC序列,无法重新复用 ! ",
+     "%s\nThe clip information has no STC sequence, so the clip cannot be remultiplexed ! "},
+    {kMsgNoRoom, "%s\n空间不足:需要 %s,可用 %s ! ", "%s\nNot enough free space: %s needed, %s free ! "},
+    {kMsgCopyBackFile, "%s\n不能替换:%s", "%s\ncannot be replaced: %s"},
+    {kMsgNotWorkFolder, "%s\n不是提取时生成的VELD工作文件夹(文件夹名应为 VELD)! ",
+     "%s\nis not the VELD work folder of an extraction (its name must be VELD) ! "},
     {kStrCancel, " 取消 ", " Cancel "},
     {kStrAboutMenu, "关于 VELD(&A)...", "About VELD(&A)..."},
     {kMsgFolderExistsEdited, "%s\n 已经存在,其中 %d 张图片在上次提取后修改过,将被替换。覆盖 ? ",
@@ -72,8 +81,17 @@ constexpr Entry kCatalogue[] = {
     {kMsgOldImagesLeft, "未能完全删除先前的图片 %s:\n%s", "The earlier pictures in %s could not all be deleted:\n%s"},
     {kCliAbout, "VELD:编辑蓝光BDMV文件夹中的交互菜单(IG)。",
      "VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder."},
-    {kCliExample, "示例:\n  veld extract /media/disc/BDMV ~/work      # 图片位于 ~/work/VELD/Images",
-     "Example:\n  veld extract /media/disc/BDMV ~/work      # pictures in ~/work/VELD/Images"},
+    {kCliExample,
+     "编辑流程:\n"
+     "  veld extract ~/disc/BDMV ~/work           # 图片位于 ~/work/VELD/Images\n"
+     "  (编辑部分图片:尺寸、调色板和文件名保持不变)\n"
+     "  veld replace ~/disc/BDMV ~/work/VELD      # 新文件位于 ~/work/VELD/Stream\n"
+     "  veld replace ~/disc/BDMV ~/work/VELD --copy-back   # ……并放入光盘",
+     "The edit cycle:\n"
+     "  veld extract ~/disc/BDMV ~/work           # pictures in ~/work/VELD/Images\n"
+     "  (edit some pictures: same size, palette and name)\n"
+     "  veld replace ~/disc/BDMV ~/work/VELD      # new files in ~/work/VELD/Stream\n"
+     "  veld replace ~/disc/BDMV ~/work/VELD --copy-back   # ... and put them into the disc"},
     {kCliExtract,
      "把BDMV_FOLDER的每张菜单按钮图片存为256色GIF:RIP_FOLDER/VELD/Images/<素材>/<PID>/Epoch<e>/DS<d>/<nnnn>.gif",
      "Write every menu button picture of BDMV_FOLDER as a 256-colour GIF into "
@@ -92,6 +110,8 @@ constexpr Entry kCatalogue[] = {
     {kCliLabelSubcommandWord, "命令", "SUBCOMMAND"},
     {kCliLabelRequired, "必需", "REQUIRED"},
     {kCliLabelText, "文本", "TEXT"},
+    {kCliLabelExcludes, "不能同时使用", "Excludes"},
+    {kCliLabelNeeds, "需要同时使用", "Needs"},
     {kCliError, "错误:", "error: "},
     {kCliWarning, "警告:", "warning: "},
     {kCliCancelled, "已取消。", "Cancelled."},
@@ -109,7 +129,35 @@ constexpr Entry kCatalogue[] = {
     {kCliMissingArgument, "缺少参数 %s", "%s is required"},
     {kCliMoreInformation, "运行 %s --help 查看说明。", "Run %s --help for more information."},
     {kCliCommandRequired, "需要一个命令:%s", "A command is required: %s"},
+    {kCliReplace,
+     "把提取后修改过的每张图片放回菜单:重建菜单流(IG),把素材重新复用到WORK_FOLDER/Stream并生成新的素材信息和播放列表,"
+     "需要时再复制到BDMV_FOLDER(先暂存:失败时光盘保持原样)",
+     "Put every picture edited since the extraction back into its menu: rebuild the IG streams, remultiplex "
+     "the clips into WORK_FOLDER/Stream with new clip information and playlists, and copy them into "
+     "BDMV_FOLDER if asked (staged first: a failure leaves the disc as it was)"},
+    {kCliReplaceBdmvArgument, "提取图片时所用的BDMV文件夹", "the BDMV folder the pictures were extracted from"},
+    {kCliWorkArgument, "那次提取的VELD工作文件夹", "the VELD work folder of that extraction"},
+    {kCliCopyBack, "把新文件复制到BDMV_FOLDER及其BACKUP", "copy the new files into BDMV_FOLDER and its BACKUP"},
+    {kCliNoCopyBack, "新文件留在WORK_FOLDER/Stream", "leave the new files in WORK_FOLDER/Stream"},
+    {kCliIgLanguage, "重建的菜单流使用的三字母ISO 639-2语言代码(默认:各自保留原来的)",
+     "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)"},
+    {kCliNotLanguageCode, "不是三字母的ISO 639-2语言代码", "not a three-letter ISO 639-2 language code"},
+    {kCliReplaceYes, "对提问一律回答“是”(因此除非指定 --no-copy-back,新文件会被复制回去)",
+     "answer yes to every question (so the files are copied back unless --no-copy-back)"},
+    {kCliReplaceSummary, "导入图片 %d 张,重建菜单流(IG) %d 个,重新复用素材 %d 个,调整播放列表 %d 个",
+     "Pictures imported: %d, IG streams rebuilt: %d, clips remultiplexed: %d, playlists adjusted: %d"},
 };
+
+// Every id names one text.
+constexpr bool IdsAreUnique() {
+  for (std::size_t i = 0; i < std::size(kCatalogue); ++i) {
+    for (std::size_t j = i + 1; j < std::size(kCatalogue); ++j) {
+      if (kCatalogue[i].id == kCatalogue[j].id) return false;
+    }
+  }
+  return true;
+}
+static_assert(IdsAreUnique(), "two texts of the catalogue share an id");
 
 // -1: not forced; otherwise the Language value.
 std::atomic<int> g_forced{-1};
