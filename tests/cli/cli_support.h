@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gif_lib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
