@@ -22,6 +22,7 @@
 #include <sstream>
 #include <set>
 
+#include "cli_support.h"
 #include "support/test_support.h"
 #include "veld/base/crc32.h"
 
@@ -34,51 +35,15 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using json = nlohmann::json;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::copy_disc;
+using test::Gif;
+using test::load_truth;
+using test::read_gif;
+using test::run_veld;
+using test::RunResult;
 
-std::string shell_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// The locale of most runs, and one that picks Chinese texts the way a user's environment does.
-const char* const kEnglish = "LC_ALL=C.UTF-8";
-const char* const kChinese = "-u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8";
-
-// Runs the veld command with arguments in the given environment (arguments of env), stdin from
-// /dev/null, capturing stdout and stderr in files in scratch.
-RunResult run_veld(const std::vector<std::string>& args, const fs::path& scratch,
-                   const std::string& environment = kEnglish) {
-  std::string cmd = "env " + environment + " " + shell_quote(VELD_CLI_PATH);
-  for (const auto& a : args) cmd += " " + shell_quote(a);
-  const fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
-  cmd += " </dev/null >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string());
-  RunResult r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto slurp = [](const fs::path& p) {
-    std::ifstream in(p);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
-
-json load_truth(const fs::path& disc) {
-  std::ifstream in(disc / "truth.json");
-  return json::parse(in);
-}
-
-void copy_disc(const fs::path& from, const fs::path& to) {
-  fs::create_directories(to.parent_path());
-  fs::copy(from, to, fs::copy_options::recursive);
-}
+// A locale that picks Chinese texts the way a user's environment does (LC_ALL and LC_MESSAGES unset).
+const char* const kChinese = "env -u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8";
 
 // Starts `veld extract bdmv rip [options]` as a child process with stderr in err_path; before_exec runs
 // in the child (resource limits, signal dispositions). Use wait_veld for its result.
@@ -110,44 +75,6 @@ RunResult wait_veld(pid_t pid, const fs::path& err_path) {
   std::ifstream err(err_path);
   r.err.assign(std::istreambuf_iterator<char>(err), {});
   return r;
-}
-
-struct Gif {
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> indices;
-  std::array<std::array<int, 3>, 256> colours{};
-  int colour_count = 0;
-  int transparent = -1;
-};
-
-Gif read_gif(const fs::path& p) {
-  int err = 0;
-  GifFileType* g = DGifOpenFileName(p.c_str(), &err);
-  if (!g) throw std::runtime_error("giflib cannot open " + p.string());
-  if (DGifSlurp(g) != GIF_OK || g->ImageCount < 1) {
-    DGifCloseFile(g, &err);
-    throw std::runtime_error("giflib cannot read " + p.string());
-  }
-  Gif out;
-  out.width = g->SWidth;
-  out.height = g->SHeight;
-  const SavedImage& img = g->SavedImages[0];
-  const ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : g->SColorMap;
-  if (map) {
-    out.colour_count = map->ColorCount;
-    for (int i = 0; i < map->ColorCount; ++i)
-      out.colours[i] = {map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue};
-  }
-  GraphicsControlBlock gcb;
-  if (DGifSavedExtensionToGCB(g, 0, &gcb) == GIF_OK) out.transparent = gcb.TransparentColor;
-  const auto& d = img.ImageDesc;
-  out.indices.assign(static_cast<std::size_t>(out.width) * out.height, 0);
-  for (int y = 0; y < d.Height; ++y)
-    for (int x = 0; x < d.Width; ++x)
-      out.indices[static_cast<std::size_t>(y + d.Top) * out.width + x + d.Left] =
-          img.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
-  DGifCloseFile(g, &err);
-  return out;
 }
 
 // BT.601 studio range, truncated toward zero and clamped, written here independently of the product.
@@ -216,7 +143,7 @@ TEST_P(ExtractDisc, WritesExactlyTheTruthImages) {
   EXPECT_EQ(found, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ExtractDisc, ::testing::Values("menu", "twoig", "popup", "subpath"));
+INSTANTIATE_TEST_SUITE_P(Variants, ExtractDisc, ::testing::Values("menu", "twoig", "popup", "subpath", "streams"));
 
 // The pictures below folder, sorted.
 std::vector<fs::path> gif_files(const fs::path& folder) {
