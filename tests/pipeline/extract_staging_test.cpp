@@ -74,7 +74,7 @@ TEST_F(ExtractStaging, FirstExtractionMakesTheImageFolder) {
   EXPECT_TRUE(found);
   EXPECT_TRUE(fs::is_regular_file(images / "VELD.rip"));
   EXPECT_TRUE(fs::is_regular_file(images / "00000" / "5120" / "Epoch1" / "DS1" / "0002.gif"));
-  EXPECT_EQ(CountEditedImages(images, names), 0);
+  EXPECT_EQ(CountEditedImages(work, names), 0);
   ExpectNoStagingLeft();
 }
 
@@ -89,7 +89,7 @@ TEST_F(ExtractStaging, CompletedReextractionReplacesEveryEarlierPicture) {
   EXPECT_FALSE(fs::exists(images / "00000" / "stale.gif"));
   EXPECT_NE(test::read_file(edited), test::hex_bytes("47 49 46 38 39 61 65 64 69 74"));
   EXPECT_GE(fs::last_write_time(images / "VELD.rip"), old_marker);
-  EXPECT_EQ(CountEditedImages(images, names), 0);
+  EXPECT_EQ(CountEditedImages(work, names), 0);
   ExpectNoStagingLeft();
 }
 
@@ -101,7 +101,7 @@ TEST_F(ExtractStaging, CancelledReextractionLeavesTheEarlierPicturesAsTheyWere) 
   RecordingMessenger messenger;
   EXPECT_EQ(Extract(progress, messenger), kResultCancelled);
   EXPECT_EQ(test::snapshot_tree(images), before);
-  EXPECT_EQ(CountEditedImages(images, names), 1);
+  EXPECT_EQ(CountEditedImages(work, names), 1);
   ExpectNoStagingLeft();
 }
 
@@ -200,9 +200,10 @@ TEST_F(ExtractStaging, EarlierPicturesAreDeletedWithoutChangingModes) {
             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
-// Pictures written after the marker are the edited ones; without a marker every picture counts.
+// Pictures written after the marker (in whole seconds) are the edited ones, as the replacement takes
+// them; without a marker every picture counts.
 TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
-  EXPECT_EQ(CountEditedImages(images, names), 0);  // no image folder
+  EXPECT_EQ(CountEditedImages(work, names), 0);  // no image folder
   RecordingProgress progress;
   RecordingMessenger messenger;
   ASSERT_EQ(Extract(progress, messenger), kResultOk) << messenger.all_text();
@@ -210,10 +211,13 @@ TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
   for (const auto& e : fs::recursive_directory_iterator(images))
     if (e.path().extension() == ".gif") pictures.push_back(e.path());
   ASSERT_GE(pictures.size(), 3u);
-  const auto marker_time = fs::last_write_time(images / "VELD.rip");
+  // The marker early in a second, so that a picture written later in the same second can be tried.
+  const auto marker_time =
+      std::chrono::floor<std::chrono::seconds>(fs::last_write_time(images / "VELD.rip")) + std::chrono::microseconds(1);
+  fs::last_write_time(images / "VELD.rip", marker_time);
   struct Case {
     const char* what;
-    std::vector<std::pair<fs::path, int>> newer;  // file, seconds after the marker
+    std::vector<std::pair<fs::path, int>> newer;  // file, milliseconds after the marker
     int expected;
   };
   const fs::path note = images / "notes.txt";
@@ -222,21 +226,22 @@ TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
   test::write_file(png, test::hex_bytes("00"));
   const std::vector<Case> cases = {
       {"none newer", {}, 0},
-      {"one picture", {{pictures[0], 1}}, 1},
-      {"two pictures", {{pictures[0], 1}, {pictures[2], 3600}}, 2},
-      {"a note is no picture", {{note, 5}}, 0},
-      {"a PNG is", {{pictures[1], 2}, {png, 2}}, 2},
+      {"later within the marker's second", {{pictures[0], 900}}, 0},
+      {"one picture", {{pictures[0], 1000}}, 1},
+      {"two pictures", {{pictures[0], 1000}, {pictures[2], 3600000}}, 2},
+      {"a note is no picture", {{note, 5000}}, 0},
+      {"a PNG is", {{pictures[1], 2000}, {png, 2000}}, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const fs::path& p : pictures) fs::last_write_time(p, marker_time);
     fs::last_write_time(note, marker_time);
     fs::last_write_time(png, marker_time);
-    for (const auto& [p, seconds] : c.newer) fs::last_write_time(p, marker_time + std::chrono::seconds(seconds));
-    EXPECT_EQ(CountEditedImages(images, names), c.expected);
+    for (const auto& [p, ms] : c.newer) fs::last_write_time(p, marker_time + std::chrono::milliseconds(ms));
+    EXPECT_EQ(CountEditedImages(work, names), c.expected);
   }
   fs::remove(images / "VELD.rip");
-  EXPECT_EQ(CountEditedImages(images, names), static_cast<int>(pictures.size()) + 1);
+  EXPECT_EQ(CountEditedImages(work, names), static_cast<int>(pictures.size()) + 1);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   if (fs::is_directory(work, ec)) {
     // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
     RestoreInterruptedSwap(out.image_folder);
-    const int edited = CountEditedImages(out.image_folder, names);
+    const int edited = CountEditedImages(work, names);
     const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, FolderText(work), edited)
                                             : format_message(kMsgFolderExists, FolderText(work));
     if (messenger.ask(question) != Answer::kYes) {

@@ -14,6 +14,7 @@
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/composition.h"
 #include "veld/graphics/image_file.h"
+#include "veld/pipeline/replace.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -196,18 +197,13 @@ void RestoreInterruptedSwap(const fs::path& image_folder) {
   }
 }
 
-int CountEditedImages(const fs::path& image_folder, const SOutputNames& names) {
-  std::error_code ec;
-  const fs::path marker = image_folder / names[SOutputNames::kMarker];
-  const auto marker_time = fs::last_write_time(marker, ec);
-  const bool has_marker = !ec;
+int CountEditedImages(const fs::path& work, const SOutputNames& names) {
+  const std::optional<std::int64_t> reference = ExtractionTime(names, work);
   int edited = 0;
-  for (fs::recursive_directory_iterator it(image_folder, ec), end; !ec && it != end; it.increment(ec)) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(names.image_folder(work), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fec;
-    if (!it->is_regular_file(fec) || !IsPictureFile(it->path())) continue;
-    const auto t = it->last_write_time(fec);
-    if (fec) continue;
-    if (!has_marker || t > marker_time) ++edited;
+    if (it->is_regular_file(fec) && IsPictureFile(it->path()) && EditedSince(it->path(), reference)) ++edited;
   }
   return edited;
 }

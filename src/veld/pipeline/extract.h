@@ -37,9 +37,9 @@ std::filesystem::path AsideFolder(const std::filesystem::path& image_folder);
 // folder: the earlier one is put back. Nothing happens otherwise.
 void RestoreInterruptedSwap(const std::filesystem::path& image_folder);
 
-// The pictures (.gif, .png) below image_folder written after its marker, that is edited since the
-// extraction; every picture counts when there is no marker.
-int CountEditedImages(const std::filesystem::path& image_folder, const SOutputNames& names);
+// The pictures (.gif, .png) in the image folder of the work folder that the replacement takes as edited:
+// written after the marker (EditedSince); every picture counts when there is no marker.
+int CountEditedImages(const std::filesystem::path& work, const SOutputNames& names);
 
 // Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... Same results.
 int ExtractClipMenus(const std::filesystem::path& clip_stream, const std::filesystem::path& image_folder,
