@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "veld/app/shell.h"
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
@@ -32,12 +33,7 @@ bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
                                  Progress& progress) {
   ExtractOutcome out;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    out.result = kResultFailed;
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) {
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) {
     out.result = kResultFailed;
     return out;
   }

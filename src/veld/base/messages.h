@@ -56,6 +56,33 @@ enum MsgId : int {
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
+  // Desktop window.
+  kStrUsage = 1019,              // usage note in the main window's text pane
+  kStrSourceLabel = 9101,        // "源BDMV文件:"
+  kStrAboutButton = 9102,
+  kStrWebButton = 9103,
+  kStrExtractButton = 9104,
+  kStrReplaceButton = 9105,
+  kStrExitButton = 9106,
+  kStrBrowseTip = 9107,
+  kStrIgLanguageLabel = 9108,
+  kStrIgLanguageHint = 9109,
+  kStrChooseSource = 9110,
+  kStrChooseRip = 9111,
+  kStrChooseWork = 9112,
+  kStrChooserHint = 9113,        // which folder name enables OK ("%s")
+  kStrNewFolder = 9114,
+  kStrOk = 9115,
+  kStrYes = 9116,
+  kStrNo = 9117,
+  kStrFolderLabel = 9118,
+  kStrAboutTitle = 9120,
+  kStrFileDescription = 9121,
+  kStrAppVersion = 9122,         // "%s, Version %s"
+  kStrCompany = 9123,
+  kStrLegal = 9124,
+  kStrComments = 9125,
+  kStrNewFolderName = 9126,
 };
 
 // The language picked from the environment (read once), unless overridden.
@@ -69,6 +96,10 @@ Language language_from_locale(std::string_view lc_all, std::string_view lc_messa
 // The raw text of an id in the current (or given) language; an unknown id gives "#<id>".
 std::string_view message_text(int id);
 std::string_view message_text(int id, Language lang);
+
+// A catalogue text as plain lines: "\r\n", "\n\r" and a lone "\r" become "\n"; trailing blanks and line
+// breaks (" ! ") are dropped.
+std::string plain_text(std::string_view text);
 
 // The text of id with printf-style arguments ("%s", "%d").
 template <typename... Args>
