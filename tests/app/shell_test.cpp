@@ -86,6 +86,7 @@ TEST(Shell, PlainTextHasOneKindOfLineBreakAndNoTrailingBlanks) {
       {"a\rb", "a\nb"},
       {"No image folder set ! ", "No image folder set !"},
       {"x\r\n", "x"},
+      {"done ! \r\nAt: /a b", "done !\nAt: /a b"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(plain_text(c.in), c.out) << c.in;

@@ -183,13 +183,15 @@ std::string plain_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
+    char c = text[i];
     if (c == '\r') {
       // "\r\n" and "\n\r" become one line break; a lone "\r" too.
       if (i + 1 < text.size() && text[i + 1] == '\n') continue;
       if (!out.empty() && out.back() == '\n') continue;
-      out += '\n';
-      continue;
+      c = '\n';
+    }
+    if (c == '\n') {
+      while (!out.empty() && out.back() == ' ') out.pop_back();
     }
     out += c;
   }

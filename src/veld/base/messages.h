@@ -97,8 +97,8 @@ Language language_from_locale(std::string_view lc_all, std::string_view lc_messa
 std::string_view message_text(int id);
 std::string_view message_text(int id, Language lang);
 
-// A catalogue text as plain lines: "\r\n", "\n\r" and a lone "\r" become "\n"; trailing blanks and line
-// breaks (" ! ") are dropped.
+// A catalogue text as plain lines: "\r\n", "\n\r" and a lone "\r" become "\n"; blanks at the end of a line
+// (" ! ") and trailing line breaks are dropped.
 std::string plain_text(std::string_view text);
 
 // The text of id with printf-style arguments ("%s", "%d").
