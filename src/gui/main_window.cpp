@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,6 +45,35 @@ QString Key(std::string_view key) { return QString::fromLatin1(key.data(), stati
 QSettings AppSettings() {
   // ~/.config/VELD/VELD.ini; keys outside any group are the file's [General] section.
   return QSettings(QSettings::IniFormat, QSettings::UserScope, Key(kSettingsOrganization), Key(kSettingsApplication));
+}
+
+// The usage note: lines that start with a tab are indented as a block (wrapped lines keep the indent),
+// the first line (the title) and the other lines that do not start with a tab are bold.
+void ShowUsage(QTextEdit* pane, const QString& text) {
+  pane->clear();
+  QTextCursor cursor(pane->document());
+  const int indent = pane->fontMetrics().horizontalAdvance(QStringLiteral("MM"));
+  bool first = true;
+  for (const QString& line : text.split(QLatin1Char('\n'))) {
+    QTextBlockFormat block;
+    QTextCharFormat chars;
+    QString shown = line;
+    if (line.startsWith(QLatin1Char('\t'))) {
+      shown = line.mid(1);
+      block.setLeftMargin(indent);
+    } else if (!line.isEmpty()) {
+      chars.setFontWeight(QFont::Bold);
+    }
+    if (first) {
+      chars.setFontWeight(QFont::Bold);  // the title line
+      cursor.setBlockFormat(block);
+      first = false;
+    } else {
+      cursor.insertBlock(block);
+    }
+    cursor.insertText(shown, chars);
+  }
+  pane->moveCursor(QTextCursor::Start);
 }
 
 QPushButton* Button(int text, const char* name, QWidget* parent) {
@@ -96,8 +127,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   usage_->setObjectName(QStringLiteral("usagePane"));
   usage_->setReadOnly(true);
   usage_->setAcceptRichText(false);
-  usage_->setTabStopDistance(usage_->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
-  usage_->setPlainText(FromUtf8(message_text(kStrUsage)));
+  ShowUsage(usage_, FromUtf8(message_text(kStrUsage)));
 
   auto* source_row = new QHBoxLayout;
   source_row->addWidget(label);

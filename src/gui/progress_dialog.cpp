@@ -62,6 +62,7 @@ ProgressDialog::ProgressDialog(GuiProgress& progress, QWidget* owner)
   setObjectName(QStringLiteral("progressDialog"));
   setWindowTitle(QStringLiteral("VELD"));
   setWindowModality(Qt::NonModal);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   status_ = new StatusText(this);
   status_->setObjectName(QStringLiteral("status"));
   bar_ = new QProgressBar(this);
@@ -84,6 +85,7 @@ ProgressDialog::ProgressDialog(GuiProgress& progress, QWidget* owner)
   layout->addLayout(buttons);
   setMinimumWidth(390);
   resize(390, sizeHint().height());
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::cancelRun);
   connect(&progress_, &GuiProgress::windowTitleChanged, this, &QWidget::setWindowTitle);
