@@ -243,6 +243,16 @@ class GuiTest : public QObject {
     QVERIFY(en.findChild<QTextEdit*>(QStringLiteral("usagePane"))->toPlainText().contains(QStringLiteral("back up")));
   }
 
+  void aboutNamesTheProgramAndItsVersion() {
+    MainWindow w;
+    ModalScript script;
+    script.then(Click(QStringLiteral("OK")));
+    ButtonOf(&w, "aboutButton")->click();
+    QCOMPARE(script.pending(), 0);
+    QCOMPARE(script.boxes.size(), 1);
+    QVERIFY2(script.boxes[0].contains(QStringLiteral("VELD, Version " VELD_VERSION)), qPrintable(script.boxes[0]));
+  }
+
   void progressTitleShowsThePercentage() {
     veld::gui::GuiProgress progress;
     veld::gui::ProgressDialog dialog(progress, nullptr);
