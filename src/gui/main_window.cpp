@@ -217,13 +217,24 @@ int MainWindow::extractImages() {
 int MainWindow::replaceImages() {
   GuiMessenger messenger(this);
   if (!CheckSourceSet(PathFrom(src_path_), messenger)) return kResultFailed;
+  ReplaceOptions options;
+  options.ig_language = ig_language_->text().toStdString();
+  if (!CheckIgLanguage(options.ig_language, messenger)) {
+    ig_language_->setFocus();
+    return kResultFailed;
+  }
   const QString work_name = FromUtf8(SOutputNames()[SOutputNames::kWork]);
   const auto chosen = FolderChooser::choose(Text(kStrChooseWork), work_name, fix_path_, this);
   if (!chosen) return kResultCancelled;
   fix_path_ = PathText(WithTrailingSeparator(PathFrom(*chosen)));
+  const fs::path source = PathFrom(src_path_);
   const fs::path work = PathFrom(*chosen);
+  // Checked here too so that no progress window opens for a folder without pictures.
   if (!CheckImageFolder(work, messenger)) return kResultFailed;
-  return kResultFailed;
+  CommandSession session(this);
+  const ReplaceOutcome out = session.run<ReplaceOutcome>(
+      [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
+  return out.result;
 }
 
 void MainWindow::showAbout() {

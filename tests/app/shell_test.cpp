@@ -75,6 +75,25 @@ TEST(Shell, AWorkFolderWithoutImagesGivesMessage1021) {
   reset_language();
 }
 
+TEST(Shell, LanguageCodesAreThreeKnownLetters) {
+  struct Case {
+    const char* code;
+    bool known;
+  };
+  const Case cases[] = {{"eng", true}, {"fra", true}, {"zho", true}, {"en", false},
+                        {"engl", false}, {"ENG", false}, {"xqz", false}, {"", false}};
+  for (const auto& c : cases) EXPECT_EQ(IsLanguageCode(c.code), c.known) << c.code;
+
+  set_language(Language::kEnglish);
+  test::RecordingMessenger m;
+  EXPECT_TRUE(CheckIgLanguage("", m));  // empty keeps each stream's own
+  EXPECT_TRUE(CheckIgLanguage("deu", m));
+  EXPECT_FALSE(CheckIgLanguage("de", m));
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_EQ(m.shown[0].text, "de\nis not a three-letter ISO 639-2 language code ! ");
+  reset_language();
+}
+
 TEST(Shell, PlainTextHasOneKindOfLineBreakAndNoTrailingBlanks) {
   struct Case {
     const char* in;

@@ -12,12 +12,14 @@
 #include <QTextEdit>
 #include <QTreeView>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "cli/cli_support.h"
 #include "command_session.h"
 #include "folder_chooser.h"
 #include "main_window.h"
@@ -52,6 +54,45 @@ ModalScript::Step ChooseFolder(const fs::path& path) {
 
 ModalScript::Step Click(const QString& button) {
   return [button](QWidget* w) { ClickBoxButton(w, button); };
+}
+
+// Paints the top-left quarter of a picture with another index of its own, as an editor that keeps the
+// palette would, and dates it after the extraction's marker.
+void EditPicture(const fs::path& gif_path, const fs::path& marker) {
+  veld::test::Gif gif = veld::test::read_gif(gif_path);
+  const std::uint8_t first = gif.indices.front();
+  std::uint8_t other = first;
+  for (std::uint8_t i : gif.indices) other = i != first ? i : other;
+  if (other == first) other = static_cast<std::uint8_t>(first == 1 ? 2 : 1);
+  for (int y = 0; y < gif.height / 2; ++y)
+    for (int x = 0; x < gif.width / 2; ++x) gif.indices[static_cast<std::size_t>(y) * gif.width + x] = other;
+  veld::test::write_gif_indices(gif_path, gif.indices);
+  veld::test::touch_after(gif_path, marker, 2);
+}
+
+fs::path FirstPicture(const fs::path& images) {
+  std::vector<fs::path> all;
+  for (const auto& e : fs::recursive_directory_iterator(images))
+    if (e.path().extension() == ".gif") all.push_back(e.path());
+  std::sort(all.begin(), all.end());
+  return all.empty() ? fs::path() : all.front();
+}
+
+// A copy of the menu disc with its pictures extracted through the window into rip/VELD.
+struct Extracted {
+  veld::test::TempDir tmp;
+  fs::path bdmv, work;
+};
+void ExtractCopy(Extracted& e, MainWindow& w) {
+  e.bdmv = e.tmp / "disc" / "BDMV";
+  e.work = e.tmp / "rip" / "VELD";
+  veld::test::copy_disc(veld::test::test_discs_dir() / "menu" / "BDMV", e.bdmv);
+  fs::create_directories(e.tmp / "rip");
+  w.setSrcPath(PathText(e.bdmv));
+  ModalScript script;
+  script.then(ChooseFolder(e.tmp / "rip"));
+  script.then(Click(QStringLiteral("OK")));
+  QCOMPARE(w.extractImages(), int(veld::kResultOk));
 }
 
 int CountFiles(const fs::path& folder, const std::string& ext) {
@@ -370,6 +411,91 @@ class GuiTest : public QObject {
     QVERIFY(script.boxes[0].endsWith(QStringLiteral("exists, overwrite ?")));
     QVERIFY(!fs::exists(tmp / "VELD" / "Images" / "VELD.rip"));
     QCOMPARE(CountFiles(tmp / "VELD", ".gif"), 0);
+  }
+
+  void replaceThroughTheWindowAndCopyBack() {
+    MainWindow w;
+    w.show();
+    Extracted e;
+    ExtractCopy(e, w);
+    if (QTest::currentTestFailed()) return;
+    const fs::path pic = FirstPicture(e.work / "Images");
+    QVERIFY(!pic.empty());
+    EditPicture(pic, e.work / "Images" / "VELD.rip");
+    const auto before = veld::test::tree_hashes(e.bdmv);
+    w.findChild<QLineEdit*>(QStringLiteral("igLanguage"))->setText(QStringLiteral("fra"));
+
+    ModalScript script;
+    script.then(ChooseFolder(e.work));
+    script.then(Click(QStringLiteral("OK")));     // where the new files are
+    script.then(Click(QStringLiteral("&Yes")));   // copy them into the BDMV folder
+    script.then(Click(QStringLiteral("OK")));     // done
+    QCOMPARE(w.replaceImages(), int(veld::kResultOk));
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(script.boxes.size(), 3);
+    QVERIFY2(script.boxes[0].startsWith(QStringLiteral("The button images of the given BDMV were replaced !")),
+             qPrintable(script.boxes[0]));
+    QVERIFY(script.boxes[0].contains(PathText(e.work / "Stream")));
+    QCOMPARE(script.boxes[1], QStringLiteral("Replace the existing Blu-ray files automatically ?"));
+    QVERIFY(script.boxes[2].startsWith(QStringLiteral("Congratulations")));
+    QCOMPARE(w.fixPath(), PathText(e.work) + "/");
+
+    // The disc now carries the rebuilt clip, in BDMV and BACKUP alike, and libbluray reads it with the
+    // menu stream in its new language.
+    const auto after = veld::test::tree_hashes(e.bdmv);
+    QVERIFY(after.at("STREAM/00000.m2ts") != before.at("STREAM/00000.m2ts"));
+    QVERIFY(after.at("CLIPINF/00000.clpi") != before.at("CLIPINF/00000.clpi"));
+    QCOMPARE(after.at("BACKUP/CLIPINF/00000.clpi"), after.at("CLIPINF/00000.clpi"));
+    QCOMPARE(after.at("STREAM/00001.m2ts"), before.at("STREAM/00001.m2ts"));
+    const veld::test::RunResult check = veld::test::run_shell(
+        veld::test::shell_quote(VELD_BDCHECK_PATH) + " " + veld::test::shell_quote((e.tmp / "disc").string()) +
+            " --read --titles 1 --playlists 00000,00001 --ig-streams 0:1 --audio-streams 1:1 --menu 8",
+        e.tmp.path());
+    QVERIFY2(check.status == 0, check.err.c_str());
+    QVERIFY2(check.out.find("pid 0x1400 IG(0x91) lang 'fra'") != std::string::npos, check.out.c_str());
+  }
+
+  void decliningTheCopyBackLeavesTheDiscAlone() {
+    MainWindow w;
+    Extracted e;
+    ExtractCopy(e, w);
+    if (QTest::currentTestFailed()) return;
+    EditPicture(FirstPicture(e.work / "Images"), e.work / "Images" / "VELD.rip");
+    const auto before = veld::test::tree_hashes(e.bdmv);
+    ModalScript script;
+    script.then(ChooseFolder(e.work));
+    script.then(Click(QStringLiteral("OK")));
+    script.then(Click(QStringLiteral("&No")));
+    QCOMPARE(w.replaceImages(), int(veld::kResultOk));
+    QCOMPARE(script.boxes.size(), 2);
+    QCOMPARE(script.unexpected, 0);
+    QVERIFY(veld::test::tree_hashes(e.bdmv) == before);
+    QVERIFY(fs::exists(e.work / "Stream" / "00000.m2ts"));
+  }
+
+  void replaceWithoutEditedPicturesSaysSo() {
+    MainWindow w;
+    Extracted e;
+    ExtractCopy(e, w);
+    if (QTest::currentTestFailed()) return;
+    ModalScript script;
+    script.then(ChooseFolder(e.work));
+    script.then(Click(QStringLiteral("OK")));
+    QCOMPARE(w.replaceImages(), int(veld::kResultOk));
+    QCOMPARE(script.boxes.size(), 1);
+    QCOMPARE(script.boxes[0], PathText(e.work) + QStringLiteral("/\nholds no edited button images !"));
+  }
+
+  void anUnknownLanguageCodeStopsBeforeTheChooser() {
+    veld::test::TempDir tmp;
+    MainWindow w;
+    w.setSrcPath(PathText(tmp / "BDMV"));
+    w.findChild<QLineEdit*>(QStringLiteral("igLanguage"))->setText(QStringLiteral("xq"));
+    ModalScript script;
+    script.then(Click(QStringLiteral("OK")));
+    QCOMPARE(w.replaceImages(), int(veld::kResultFailed));
+    QCOMPARE(script.boxes, QStringList{QStringLiteral("xq\nis not a three-letter ISO 639-2 language code !")});
+    QVERIFY(w.fixPath().isEmpty());
   }
 
   void decliningTheReuseQuestionChangesNothing() {

@@ -5,6 +5,7 @@
 #include "veld/app/output_names.h"
 #include "veld/base/messages.h"
 #include "veld/base/progress.h"
+#include "veld/ts/psi.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -27,6 +28,14 @@ std::string WithTrailingSeparator(const fs::path& folder) {
 bool CheckSourceSet(const fs::path& source, Messenger& messenger) {
   if (!source.empty()) return true;
   messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
+  return false;
+}
+
+bool IsLanguageCode(std::string_view code) { return code.size() == 3 && !language_name(code).empty(); }
+
+bool CheckIgLanguage(std::string_view code, Messenger& messenger) {
+  if (code.empty() || IsLanguageCode(code)) return true;
+  messenger.show(MessageKind::kError, format_message(kMsgBadLanguage, std::string(code)));
   return false;
 }
 

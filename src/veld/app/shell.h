@@ -33,6 +33,11 @@ std::string WithTrailingSeparator(const std::filesystem::path& folder);
 // Before a command asks for its second folder: no source folder set gives message 1020.
 bool CheckSourceSet(const std::filesystem::path& source, Messenger& messenger);
 
+// A three-letter ISO 639-2 code of the language table (for the rebuilt IG streams).
+bool IsLanguageCode(std::string_view code);
+// An empty code (keep each stream's own) or a known one; otherwise a message naming it.
+bool CheckIgLanguage(std::string_view code, Messenger& messenger);
+
 // The chosen work folder must hold the "Images" folder of an earlier extraction, or message 1021.
 bool CheckImageFolder(const std::filesystem::path& work, Messenger& messenger);
 

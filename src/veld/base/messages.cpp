@@ -64,6 +64,7 @@ constexpr Entry kCatalogue[] = {
      "%s\nis not the VELD work folder of an extraction (its name must be VELD) ! "},
     {kStrCancel, " 取消 ", " Cancel "},
     {kStrAboutMenu, "关于 VELD(&A)...", "About VELD(&A)..."},
+    {kMsgBadLanguage, "%s\n不是三个字母的ISO 639-2语言代码 ! ", "%s\nis not a three-letter ISO 639-2 language code ! "},
     // Desktop window.
     {kStrUsage,
      "\tVELD 蓝光菜单按钮图片工具    https://veld.example.org/\n"
@@ -83,7 +84,7 @@ constexpr Entry kCatalogue[] = {
      "\t2. 点击“提取按钮图片”,按钮图片以GIF格式保存。\n"
      "\t3. 用图像编辑软件修改图片:保持提取图片的格式和调色板,以原文件名保存。\n"
      "\t4. 点击“替换按钮图片”,修改过的图片被打包进新的m2ts、clpi和mpls文件。"
-     "要更改新菜单流的语言,请在“新菜单流语言”中填入三个字母的代码(如 chi)。\n"
+     "要更改新菜单流的语言,请在“新菜单流语言”中填入三个字母的代码(如 zho)。\n"
      "\t5. 让本工具把新文件自动复制到源BDMV文件夹,或者手工复制,别忘了BACKUP文件夹中对应的文件。\n"
      "\n"
      "四、其他说明\n"
@@ -109,7 +110,7 @@ constexpr Entry kCatalogue[] = {
      "\t3. Edit the pictures in an image editor: keep the format and the palette of the extracted picture "
      "and save it under the same name.\n"
      "\t4. Click \"Replace button images\": the edited pictures are packed into new m2ts, clpi and mpls "
-     "files. To give the rebuilt menu stream another language, enter its three-letter code (chi, for "
+     "files. To give the rebuilt menu stream another language, enter its three-letter code (zho, for "
      "example) in \"Language of the rebuilt menu stream\".\n"
      "\t5. Let the tool copy the new files into the source BDMV folder, or copy them by hand; do not forget "
      "the matching files in BACKUP.\n"
@@ -145,6 +146,16 @@ constexpr Entry kCatalogue[] = {
      "folder."},
     {kStrNewFolderName, "新建文件夹", "New folder"},
 };
+
+// Every id once: a second entry with the same id would never be found.
+constexpr bool ids_unique() {
+  constexpr std::size_t n = sizeof(kCatalogue) / sizeof(kCatalogue[0]);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j)
+      if (kCatalogue[i].id == kCatalogue[j].id) return false;
+  return true;
+}
+static_assert(ids_unique(), "two catalogue entries share an id");
 
 // -1: not forced; otherwise the Language value.
 std::atomic<int> g_forced{-1};

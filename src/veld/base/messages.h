@@ -54,6 +54,7 @@ enum MsgId : int {
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
   kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder; did you mean "%s"?
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
+  kMsgBadLanguage = 9051,        // "%s" is not a three-letter ISO 639-2 language code
   kMsgImageForeignColour = 9101,  // an edited picture uses a colour the menu's palette lacks
   kMsgNoStcSequence = 9102,      // a clip without STC sequence cannot be remultiplexed
   kMsgNoRoom = 9103,             // copy-back: not enough free space
@@ -61,33 +62,33 @@ enum MsgId : int {
   kMsgNotWorkFolder = 9105,      // replace: the folder is not named VELD
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
-  // Desktop window.
+  // Desktop window (9200 up).
   kStrUsage = 1019,              // usage note in the main window's text pane
-  kStrSourceLabel = 9101,        // "源BDMV文件:"
-  kStrAboutButton = 9102,
-  kStrWebButton = 9103,
-  kStrExtractButton = 9104,
-  kStrReplaceButton = 9105,
-  kStrExitButton = 9106,
-  kStrBrowseTip = 9107,
-  kStrIgLanguageLabel = 9108,
-  kStrIgLanguageHint = 9109,
-  kStrChooseSource = 9110,
-  kStrChooseRip = 9111,
-  kStrChooseWork = 9112,
-  kStrChooserHint = 9113,        // which folder name enables OK ("%s")
-  kStrNewFolder = 9114,
-  kStrOk = 9115,
-  kStrYes = 9116,
-  kStrNo = 9117,
-  kStrFolderLabel = 9118,
-  kStrAboutTitle = 9120,
-  kStrFileDescription = 9121,
-  kStrAppVersion = 9122,         // "%s, Version %s"
-  kStrCompany = 9123,
-  kStrLegal = 9124,
-  kStrComments = 9125,
-  kStrNewFolderName = 9126,
+  kStrSourceLabel = 9201,        // "源BDMV文件:"
+  kStrAboutButton = 9202,
+  kStrWebButton = 9203,
+  kStrExtractButton = 9204,
+  kStrReplaceButton = 9205,
+  kStrExitButton = 9206,
+  kStrBrowseTip = 9207,
+  kStrIgLanguageLabel = 9208,
+  kStrIgLanguageHint = 9209,
+  kStrChooseSource = 9210,
+  kStrChooseRip = 9211,
+  kStrChooseWork = 9212,
+  kStrChooserHint = 9213,        // which folder name enables OK ("%s")
+  kStrNewFolder = 9214,
+  kStrOk = 9215,
+  kStrYes = 9216,
+  kStrNo = 9217,
+  kStrFolderLabel = 9218,
+  kStrAboutTitle = 9220,
+  kStrFileDescription = 9221,
+  kStrAppVersion = 9222,         // "%s, Version %s"
+  kStrCompany = 9223,
+  kStrLegal = 9224,
+  kStrComments = 9225,
+  kStrNewFolderName = 9226,
 };
 
 // The language picked from the environment (read once), unless overridden.
