@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gif_lib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
