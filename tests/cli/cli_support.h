@@ -137,14 +137,23 @@ inline void write_gif_indices(const std::filesystem::path& p, const std::vector<
   const std::filesystem::path tmp = p.string() + ".tmp";
   GifFileType* out = EGifOpenFileName(tmp.c_str(), false, &err);
   if (!out) throw std::runtime_error("giflib cannot write " + tmp.string());
-  out->SWidth = in->SWidth;
-  out->SHeight = in->SHeight;
-  out->SColorResolution = in->SColorResolution;
-  out->SBackGroundColor = in->SBackGroundColor;
-  out->SColorMap = in->SColorMap ? GifMakeMapObject(in->SColorMap->ColorCount, in->SColorMap->Colors) : nullptr;
-  GifMakeSavedImage(out, &img);
+  // Written piece by piece rather than with EGifSpew: giflib 5.2.1's EGifSpew keeps the saved images it
+  // was given (a leak the sanitizer build reports).
   EGifSetGifVersion(out, true);
-  if (EGifSpew(out) != GIF_OK) throw std::runtime_error("giflib cannot write " + tmp.string());
+  bool ok = EGifPutScreenDesc(out, in->SWidth, in->SHeight, in->SColorResolution, in->SBackGroundColor,
+                              in->SColorMap) == GIF_OK;
+  for (int b = 0; ok && b < img.ExtensionBlockCount; ++b) {
+    const ExtensionBlock& e = img.ExtensionBlocks[b];
+    const bool last = b + 1 == img.ExtensionBlockCount || img.ExtensionBlocks[b + 1].Function != CONTINUE_EXT_FUNC_CODE;
+    if (e.Function != CONTINUE_EXT_FUNC_CODE) ok = EGifPutExtensionLeader(out, e.Function) == GIF_OK;
+    ok = ok && EGifPutExtensionBlock(out, e.ByteCount, e.Bytes) == GIF_OK;
+    if (ok && last) ok = EGifPutExtensionTrailer(out) == GIF_OK;
+  }
+  const GifImageDesc& d = img.ImageDesc;
+  ok = ok && EGifPutImageDesc(out, d.Left, d.Top, d.Width, d.Height, false, d.ColorMap) == GIF_OK;
+  for (int y = 0; ok && y < d.Height; ++y)
+    ok = EGifPutLine(out, img.RasterBits + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+  if (EGifCloseFile(out, &err) != GIF_OK || !ok) throw std::runtime_error("giflib cannot write " + tmp.string());
   DGifCloseFile(in, &err);
   std::filesystem::rename(tmp, p);
 }
