@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libbluray-dev ffmpeg python3 nlohmann-json3-dev
   xvfb xauth imagemagick
+  libqt6svg6 fonts-wqy-microhei desktop-file-utils
 )
 
 missing=()

@@ -7,8 +7,8 @@
 
 #include "terminal.h"
 #include "veld/app/commands.h"
+#include "veld/app/shell.h"
 #include "veld/base/result.h"
-#include "veld/ts/psi.h"
 
 namespace fs = std::filesystem;
 using namespace veld;
@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
   replace->add_option("--ig-language", ig_language,
                       "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)")
       ->check([](const std::string& code) {
-        return code.size() == 3 && !language_name(code).empty() ? std::string()
-                                                                : "not a three-letter ISO 639-2 language code";
+        return IsLanguageCode(code) ? std::string() : "not a three-letter ISO 639-2 language code";
       });
   replace->add_flag("-y,--yes", yes, "answer yes to every question (so the files are copied back unless --no-copy-back)");
   replace->add_flag("-q,--quiet", quiet, "print only errors");

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "veld/app/shell.h"
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
@@ -33,12 +34,7 @@ bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
                                  Progress& progress) {
   ExtractOutcome out;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    out.result = kResultFailed;
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) {
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) {
     out.result = kResultFailed;
     return out;
   }
@@ -77,23 +73,15 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
                                  Messenger& messenger, Progress& progress) {
   ReplaceOutcome out;
   out.result = kResultFailed;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) return out;
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) return out;
   const SOutputNames names;
   fs::path folder = work;
   if (folder.filename().empty()) folder = folder.parent_path();  // "VELD/" names the folder VELD
-  if (!equal_ignoring_case(folder.filename().string(), names[SOutputNames::kWork])) {
+  if (!FolderNameIs(folder, names[SOutputNames::kWork])) {
     messenger.show(MessageKind::kError, format_message(kMsgNotWorkFolder, work.string()));
     return out;
   }
-  std::error_code ec;
-  if (!fs::is_directory(names.image_folder(folder), ec)) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoImageFolder));
-    return out;
-  }
+  if (!CheckImageFolder(folder, messenger)) return out;
   out.stream_folder = names.stream_folder(folder);
   out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
                                    &out.stats);
