@@ -10,14 +10,14 @@ set -euo pipefail
 
 # Compiler, build tools and the libraries of the command line.
 packages=(build-essential cmake pkg-config libgif-dev libpng-dev libcli11-dev libfmt-dev)
-# The desktop window.
-gui_packages=(qt6-base-dev)
-# Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the
-# window's tests on a virtual display.
+# The desktop window: Qt 6, its SVG icons, and a font with Chinese characters.
+gui_packages=(qt6-base-dev libqt6svg6 fonts-wqy-microhei)
+# Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the window's tests on a
+# virtual display; the check of the Debian package's desktop entry.
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libbluray-dev ffmpeg python3
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick desktop-file-utils
 )
 
 for arg in "$@"; do

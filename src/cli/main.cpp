@@ -9,9 +9,9 @@
 #include "terminal.h"
 #include "usage.h"
 #include "veld/app/commands.h"
+#include "veld/app/shell.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
-#include "veld/ts/psi.h"
 
 namespace fs = std::filesystem;
 using namespace veld;
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   auto* copy_opt = replace->add_flag("--copy-back", copy_back, Text(kCliCopyBack));
   replace->add_flag("--no-copy-back", no_copy_back, Text(kCliNoCopyBack))->excludes(copy_opt);
   replace->add_option("--ig-language", ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
-    return code.size() == 3 && !language_name(code).empty() ? std::string() : Text(kCliNotLanguageCode);
+    return IsLanguageCode(code) ? std::string() : plain_text(format_message(kMsgBadLanguage, code));
   });
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));

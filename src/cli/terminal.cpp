@@ -33,33 +33,7 @@ void install_interrupt_handler() {
 
 bool interrupted() { return g_interrupted != 0; }
 
-std::string terminal_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  auto line_break = [&out] {
-    // Blanks before a line break (" ! \n") are of no use on a terminal.
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    out += '\n';
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      // "\r\n" and "\n\r" become one line break; a lone "\r" too.
-      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-      if (!out.empty() && out.back() == '\n') continue;
-      line_break();
-      continue;
-    }
-    if (c == '\n') {
-      line_break();
-      continue;
-    }
-    out += c;
-  }
-  // Trailing blanks of the catalogue texts (" ! ") are of no use on a terminal.
-  while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
-  return out;
-}
+std::string terminal_text(std::string_view text) { return plain_text(text); }
 
 void TerminalMessenger::show(MessageKind kind, std::string_view text) {
   if (progress_) progress_->clear_line();

@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "veld/app/shell.h"
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
@@ -101,23 +102,13 @@ bool MakeOneFolder(const fs::path& folder, bool* made, Messenger& messenger) {
   return true;
 }
 
-// "<folder>/", as the overwrite question shows the work folder.
-std::string FolderText(const fs::path& folder) {
-  std::string s = folder.string();
-  if (s.empty() || s.back() != '/') s += '/';
-  return s;
-}
-
 }  // namespace
 
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
                                  Progress& progress) {
   ExtractOutcome out;
   out.result = kResultFailed;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    return out;
-  }
+  if (!CheckSourceSet(source, messenger)) return out;
   if (rip.empty()) {
     messenger.show(MessageKind::kError, message_text(kMsgNoRipFolder));
     return out;
@@ -133,8 +124,8 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
     // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
     RestoreInterruptedSwap(out.image_folder);
     const int edited = CountEditedImages(work, names);
-    const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, FolderText(work), edited)
-                                            : format_message(kMsgFolderExists, FolderText(work));
+    const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, WithTrailingSeparator(work), edited)
+                                            : format_message(kMsgFolderExists, WithTrailingSeparator(work));
     if (messenger.ask(question) != Answer::kYes) {
       out.result = kResultCancelled;  // declined: nothing changed
       return out;
@@ -168,23 +159,15 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
                                  Messenger& messenger, Progress& progress) {
   ReplaceOutcome out;
   out.result = kResultFailed;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) return out;
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) return out;
   const SOutputNames names;
   fs::path folder = work;
   if (folder.filename().empty()) folder = folder.parent_path();  // "VELD/" names the folder VELD
-  if (!equal_ignoring_case(folder.filename().string(), names[SOutputNames::kWork])) {
+  if (!FolderNameIs(folder, names[SOutputNames::kWork])) {
     messenger.show(MessageKind::kError, format_message(kMsgNotWorkFolder, work.string()));
     return out;
   }
-  std::error_code ec;
-  if (!fs::is_directory(names.image_folder(folder), ec)) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoImageFolder));
-    return out;
-  }
+  if (!CheckImageFolder(folder, messenger)) return out;
   out.stream_folder = names.stream_folder(folder);
   out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
                                    &out.stats);

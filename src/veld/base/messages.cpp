@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 
 namespace veld {
@@ -141,23 +140,102 @@ constexpr Entry kCatalogue[] = {
     {kCliNoCopyBack, "新文件留在WORK_FOLDER/Stream", "leave the new files in WORK_FOLDER/Stream"},
     {kCliIgLanguage, "重建的菜单流使用的三字母ISO 639-2语言代码(默认:各自保留原来的)",
      "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)"},
-    {kCliNotLanguageCode, "不是三字母的ISO 639-2语言代码", "not a three-letter ISO 639-2 language code"},
     {kCliReplaceYes, "对提问一律回答“是”(因此除非指定 --no-copy-back,新文件会被复制回去)",
      "answer yes to every question (so the files are copied back unless --no-copy-back)"},
     {kCliReplaceSummary, "导入图片 %d 张,重建菜单流(IG) %d 个,重新复用素材 %d 个,调整播放列表 %d 个",
      "Pictures imported: %d, IG streams rebuilt: %d, clips remultiplexed: %d, playlists adjusted: %d"},
+    {kMsgBadLanguage, "%s\n不是三个字母的ISO 639-2语言代码 ! ", "%s\nis not a three-letter ISO 639-2 language code ! "},
+    // Desktop window.
+    {kStrUsage,
+     "\tVELD 蓝光菜单按钮图片工具    https://veld.example.org/\n"
+     "\n"
+     "一、主要功能\n"
+     "\t1. 提取HDMV模式蓝光菜单的按钮图片。\n"
+     "\t2. 替换按钮图片,直接修改蓝光菜单。\n"
+     "\t3. 支持按钮的所有状态(普通、选中、激活)以及切入、切出效果的图片。\n"
+     "\t4. 菜单的其他属性保持不变:命令、位置、导航、效果、按钮声音。\n"
+     "\t5. 支持多语言菜单。\n"
+     "\n"
+     "二、重要提示\n"
+     "\t替换会覆盖文件:替换前请先备份BDMV文件夹,切勿在唯一的副本上操作。\n"
+     "\n"
+     "三、使用步骤\n"
+     "\t1. 备份BDMV文件夹后,用浏览按钮选择它。\n"
+     "\t2. 点击“提取按钮图片”,按钮图片以GIF格式保存。\n"
+     "\t3. 用图像编辑软件修改图片:保持提取图片的格式和调色板,以原文件名保存。\n"
+     "\t4. 点击“替换按钮图片”,修改过的图片被打包进新的m2ts、clpi和mpls文件。"
+     "要更改新菜单流的语言,请在“新菜单流语言”中填入三个字母的代码(如 zho)。\n"
+     "\t5. 让本工具把新文件自动复制到源BDMV文件夹,或者手工复制,别忘了BACKUP文件夹中对应的文件。\n"
+     "\n"
+     "四、其他说明\n"
+     "\tBD-J模式的菜单是BDMV文件夹中的普通图片文件,不需要本工具。\n"
+     "\t不需要修改的图片可以不动,也可以删除。\n",
+     "\tVELD, the Blu-ray menu button image tool    https://veld.example.org/\n"
+     "\n"
+     "What it does\n"
+     "\t1. Extracts the button images of Blu-ray menus in HDMV mode.\n"
+     "\t2. Replaces them, and so changes the Blu-ray menus directly.\n"
+     "\t3. Every button state (normal, selected, activated) and the pictures of in and out effects are "
+     "supported.\n"
+     "\t4. Everything else about the menus stays as it was: commands, positions, navigation, effects, "
+     "button sounds.\n"
+     "\t5. Menus in several languages are supported.\n"
+     "\n"
+     "Important\n"
+     "\tReplacing overwrites files: back up the BDMV folder first and never work on your only copy.\n"
+     "\n"
+     "Steps\n"
+     "\t1. Back up the BDMV folder, then choose it with the browse button.\n"
+     "\t2. Click \"Extract button images\": the button images are saved as GIF files.\n"
+     "\t3. Edit the pictures in an image editor: keep the format and the palette of the extracted picture "
+     "and save it under the same name.\n"
+     "\t4. Click \"Replace button images\": the edited pictures are packed into new m2ts, clpi and mpls "
+     "files. To give the rebuilt menu stream another language, enter its three-letter code (zho, for "
+     "example) in \"Language of the rebuilt menu stream\".\n"
+     "\t5. Let the tool copy the new files into the source BDMV folder, or copy them by hand; do not forget "
+     "the matching files in BACKUP.\n"
+     "\n"
+     "Other notes\n"
+     "\tMenus in BD-J mode are plain picture files in the BDMV folder and need no tool.\n"
+     "\tPictures that need no change may be left alone or deleted.\n"},
+    {kStrSourceLabel, "源BDMV文件:", "Source BDMV folder:"},
+    {kStrAboutButton, "关于...", "About..."},
+    {kStrWebButton, "网站...", "Web site..."},
+    {kStrExtractButton, "提取按钮图片", "Extract button images"},
+    {kStrReplaceButton, "替换按钮图片", "Replace button images"},
+    {kStrExitButton, "退出", "Exit"},
+    {kStrBrowseTip, "选择源BDMV文件夹", "Choose the source BDMV folder"},
+    {kStrIgLanguageLabel, "新菜单流语言:", "Language of the rebuilt menu stream:"},
+    {kStrIgLanguageHint, "保持原样", "keep"},
+    {kStrChooseSource, "选择源BDMV文件夹", "Choose the BDMV folder"},
+    {kStrChooseRip, "选择存放提取图片的文件夹", "Choose the folder for the extracted images"},
+    {kStrChooseWork, "选择VELD工作文件夹", "Choose the VELD work folder"},
+    {kStrChooserHint, "请选择名为 %s 的文件夹", "Select a folder named %s"},
+    {kStrNewFolder, "新建文件夹", "New folder"},
+    {kStrOk, "确定", "OK"},
+    {kStrYes, "是(&Y)", "&Yes"},
+    {kStrNo, "否(&N)", "&No"},
+    {kStrFolderLabel, "文件夹:", "Folder:"},
+    {kStrAboutTitle, "关于 VELD", "About VELD"},
+    {kStrFileDescription, "VELD 蓝光菜单按钮图片工具", "VELD, the Blu-ray menu button image tool"},
+    {kStrAppVersion, "%s, Version %s", "%s, Version %s"},
+    {kStrCompany, "VELD 项目", "The VELD project"},
+    {kStrLegal, "版权所有 (C) VELD 开发者", "Copyright (C) the VELD developers"},
+    {kStrComments, "提取并替换蓝光 BDMV 文件夹中交互图形(IG)菜单的按钮图片。",
+     "Extracts and replaces the button images of the interactive graphics (IG) menus of a Blu-ray BDMV "
+     "folder."},
+    {kStrNewFolderName, "新建文件夹", "New folder"},
 };
 
-// Every id names one text.
-constexpr bool IdsAreUnique() {
-  for (std::size_t i = 0; i < std::size(kCatalogue); ++i) {
-    for (std::size_t j = i + 1; j < std::size(kCatalogue); ++j) {
+// Every id once: a second entry with the same id would never be found.
+constexpr bool ids_unique() {
+  constexpr std::size_t n = sizeof(kCatalogue) / sizeof(kCatalogue[0]);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j)
       if (kCatalogue[i].id == kCatalogue[j].id) return false;
-    }
-  }
   return true;
 }
-static_assert(IdsAreUnique(), "two texts of the catalogue share an id");
+static_assert(ids_unique(), "two catalogue entries share an id");
 
 // -1: not forced; otherwise the Language value.
 std::atomic<int> g_forced{-1};
@@ -199,5 +277,25 @@ std::string_view message_text(int id, Language lang) {
 }
 
 std::string_view message_text(int id) { return message_text(id, ui_language()); }
+
+std::string plain_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      // "\r\n" and "\n\r" become one line break; a lone "\r" too.
+      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+      if (!out.empty() && out.back() == '\n') continue;
+      c = '\n';
+    }
+    if (c == '\n') {
+      while (!out.empty() && out.back() == ' ') out.pop_back();
+    }
+    out += c;
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
+  return out;
+}
 
 }  // namespace veld

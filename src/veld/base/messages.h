@@ -54,6 +54,7 @@ enum MsgId : int {
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
   kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder (no index.bdmv)
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
+  kMsgBadLanguage = 9051,        // "%s" is not a three-letter ISO 639-2 language code
   kMsgImageForeignColour = 9101,  // an edited picture uses a colour the menu's palette lacks
   kMsgNoStcSequence = 9102,      // a clip without STC sequence cannot be remultiplexed
   kMsgNoRoom = 9103,             // copy-back: not enough free space
@@ -111,9 +112,35 @@ enum MsgId : int {
   kCliCopyBack = 9537,
   kCliNoCopyBack = 9538,
   kCliIgLanguage = 9539,
-  kCliNotLanguageCode = 9540,
   kCliReplaceYes = 9541,
   kCliReplaceSummary = 9542,       // pictures, IG streams, clips, playlists
+  // Desktop window (9200 up).
+  kStrUsage = 1019,              // usage note in the main window's text pane
+  kStrSourceLabel = 9201,        // "源BDMV文件:"
+  kStrAboutButton = 9202,
+  kStrWebButton = 9203,
+  kStrExtractButton = 9204,
+  kStrReplaceButton = 9205,
+  kStrExitButton = 9206,
+  kStrBrowseTip = 9207,
+  kStrIgLanguageLabel = 9208,
+  kStrIgLanguageHint = 9209,
+  kStrChooseSource = 9210,
+  kStrChooseRip = 9211,
+  kStrChooseWork = 9212,
+  kStrChooserHint = 9213,        // which folder name enables OK ("%s")
+  kStrNewFolder = 9214,
+  kStrOk = 9215,
+  kStrYes = 9216,
+  kStrNo = 9217,
+  kStrFolderLabel = 9218,
+  kStrAboutTitle = 9220,
+  kStrFileDescription = 9221,
+  kStrAppVersion = 9222,         // "%s, Version %s"
+  kStrCompany = 9223,
+  kStrLegal = 9224,
+  kStrComments = 9225,
+  kStrNewFolderName = 9226,
 };
 
 // The language picked from the environment (read once), unless overridden.
@@ -127,6 +154,10 @@ Language language_from_locale(std::string_view lc_all, std::string_view lc_messa
 // The raw text of an id in the current (or given) language; an unknown id gives "#<id>".
 std::string_view message_text(int id);
 std::string_view message_text(int id, Language lang);
+
+// A catalogue text as plain lines: "\r\n", "\n\r" and a lone "\r" become "\n"; blanks at the end of a line
+// (" ! ") and trailing line breaks are dropped.
+std::string plain_text(std::string_view text);
 
 // The text of id with printf-style arguments ("%s", "%d").
 template <typename... Args>
