@@ -2,8 +2,8 @@
 // editing GIF pictures with giflib as an image editor would, and snapshots of folder trees.
 #pragma once
 
-#include <fcntl.h>
 #include <gif_lib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
