@@ -80,7 +80,7 @@ TEST(Shell, LanguageCodesAreThreeKnownLetters) {
     const char* code;
     bool known;
   };
-  const Case cases[] = {{"eng", true}, {"fra", true}, {"zho", true}, {"en", false},
+  const Case cases[] = {{"eng", true}, {"fra", true}, {"zho", true}, {"chi", true}, {"ger", true}, {"en", false},
                         {"engl", false}, {"ENG", false}, {"xqz", false}, {"", false}};
   for (const auto& c : cases) EXPECT_EQ(IsLanguageCode(c.code), c.known) << c.code;
 

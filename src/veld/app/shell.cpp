@@ -1,5 +1,6 @@
 #include "veld/app/shell.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "veld/app/output_names.h"
@@ -31,7 +32,16 @@ bool CheckSourceSet(const fs::path& source, Messenger& messenger) {
   return false;
 }
 
-bool IsLanguageCode(std::string_view code) { return code.size() == 3 && !language_name(code).empty(); }
+bool IsLanguageCode(std::string_view code) {
+  if (code.size() != 3) return false;
+  if (!language_name(code).empty()) return true;
+  // The bibliographic forms (ISO 639-2/B) of the codes whose terminology form the table holds: discs
+  // often carry these ("chi", "fre", "ger").
+  static constexpr std::string_view kBibliographic[] = {"alb", "arm", "baq", "bur", "chi", "cze", "dut",
+                                                        "fre", "geo", "ger", "gre", "ice", "mac", "mao",
+                                                        "may", "per", "rum", "slo", "tib", "wel"};
+  return std::find(std::begin(kBibliographic), std::end(kBibliographic), code) != std::end(kBibliographic);
+}
 
 bool CheckIgLanguage(std::string_view code, Messenger& messenger) {
   if (code.empty() || IsLanguageCode(code)) return true;
