@@ -230,8 +230,8 @@ bool SRawTrack::next_access_unit() {
   return true;
 }
 
-const std::uint8_t* SRawTrack::make_packet(int* payload_bytes) {
-  if (ended || sent_ >= bytes_.size()) return nullptr;
+int SRawTrack::make_packet(std::uint8_t* out) {
+  if (ended || sent_ >= bytes_.size()) return -1;
   packetiser_.set_pid(pid);
   SPacketUnit unit;
   unit.bytes = bytes_;
@@ -239,10 +239,9 @@ const std::uint8_t* SRawTrack::make_packet(int* payload_bytes) {
   unit.dts = au_.dts;
   unit.pts_and_dts = pts_and_dts_;
   const std::size_t before = sent_;
-  const int n = packetiser_.next(unit, sent_, packet_.data());
+  const int n = packetiser_.next(unit, sent_, out);
   au_.bytes_left -= sent_ - before;
-  if (payload_bytes) *payload_bytes = n;
-  return packet_.data();
+  return n;
 }
 
 STREAM_INFO SRawTrack::clip_stream_entry() const {

@@ -66,11 +66,12 @@ bool CRipMuxTrack::next_access_unit() {
   return true;
 }
 
-const std::uint8_t* CRipMuxTrack::make_packet(int* payload_bytes) {
+int CRipMuxTrack::make_packet(std::uint8_t* out) {
   std::int64_t left = static_cast<std::int64_t>(au_.bytes_left);
-  const std::uint8_t* p = replay_.next_packet(payload_bytes, &left);
-  if (p) au_.bytes_left = static_cast<std::uint64_t>(left);
-  return p;
+  int payload = 0;
+  if (!replay_.next_packet(out, &payload, &left)) return -1;
+  au_.bytes_left = static_cast<std::uint64_t>(left);
+  return payload;
 }
 
 std::uint32_t CRipMuxTrack::frame_duration() const {
