@@ -210,7 +210,7 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
 
 // ---- replay -------------------------------------------------------------------------------------------
 
-CClipPacketSource::CClipPacketSource(File& file) {
+CClipPacketSource::CClipPacketSource(File& file) : path_(file.path()) {
   const std::int64_t length = file.length();
   size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
   if (size_ == 0) return;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,6 +52,7 @@ class CClipPacketSource {
   // false when the file could not be mapped (error() says why).
   bool ok() const { return data_ != nullptr || size_ == 0; }
   const std::string& error() const { return error_; }
+  const std::filesystem::path& path() const { return path_; }
   // The 192-byte source packet number spn, or null when the file ends before it.
   const std::uint8_t* packet(std::uint64_t spn);
   std::uint64_t packet_count() const { return size_ / kSourcePacketSize; }
@@ -67,6 +69,7 @@ class CClipPacketSource {
  private:
   void release();
 
+  std::filesystem::path path_;
   const std::uint8_t* data_ = nullptr;
   std::uint64_t size_ = 0;
   std::string error_;

@@ -139,11 +139,11 @@ bool CMuxer::start(std::vector<SMuxTrack*> tracks, std::uint8_t application_type
   pmt_bytes_.clear();
   const std::size_t length = pmt.write(pmt_bytes_);
   if (length > 1024) {
-    if (error) *error = "the program map table of the new clip is longer than one section";
+    if (error) *error = message_text(kMsgPmtTooLong);
     return false;
   }
   // 183 section bytes fit the first packet (after the pointer field), 184 each further one.
-  pmt_packets_ = length <= 183 ? 1 : 1 + static_cast<int>((length - 183 + 183) / 184);
+  pmt_packets_ = length <= 183 ? 1 : 1 + static_cast<int>((length - 183 + 184 - 1) / 184);
   return true;
 }
 

@@ -4,10 +4,12 @@
 
 #include <limits>
 
+#include "veld/base/messages.h"
+
 namespace veld {
 
 CRipMuxTrack::CRipMuxTrack(const SRipTrack& track, CClipPacketSource& source, std::int64_t time_offset)
-    : track_(track), replay_(track, source), offset_(time_offset) {
+    : track_(track), source_(source), replay_(track, source), offset_(time_offset) {
   primary = track.primary;
   pid = track.pid;
   stream_index = track.index;
@@ -50,7 +52,7 @@ bool CRipMuxTrack::next_access_unit() {
   if (!replay_.advance()) {
     ended = true;
     if (replay_.failed()) {
-      error_ = fmt::format("{}: cannot read the packets of PID 0x{:04X}", describe(), track_.pid);
+      error_ = format_message(kMsgShortClip, source_.path().string(), track_.pid);
       return false;
     }
     return true;

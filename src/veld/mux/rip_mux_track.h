@@ -36,6 +36,7 @@ class CRipMuxTrack : public SMuxTrack {
 
  private:
   const SRipTrack& track_;
+  CClipPacketSource& source_;
   CTrackReplay replay_;
   std::int64_t offset_;
   SMuxAu au_;
