@@ -437,7 +437,11 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
     if (track->ended) active.erase(active.begin());
   }
   // A write failure of the opening packets leaves the loop early.
-  const bool ok = active.empty() && finish_file() && (progress.set_position(100), write_clip_info());
+  bool ok = active.empty() && finish_file();
+  if (ok) {
+    progress.set_position(100);
+    ok = write_clip_info();
+  }
   close_tracks();
   return ok ? 0 : 2;
 }
