@@ -7,6 +7,8 @@
 
 #include "terminal.h"
 #include "veld/app/commands.h"
+#include "veld/app/show_command.h"
+#include "veld/base/messages.h"
 #include "veld/base/result.h"
 
 namespace fs = std::filesystem;
@@ -14,13 +16,13 @@ using namespace veld;
 
 namespace {
 
-int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet) {
+int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet, const ExtractRequest& request) {
   cli::TerminalMessenger messenger(yes, quiet);
   cli::TerminalProgress progress(quiet);
   messenger.set_progress(&progress);
   cli::install_interrupt_handler();
   ExtractOutcome out = RunExtractCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
-                                         rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress);
+                                         rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress, request);
   progress.clear_line();
   if (out.result == kResultCancelled && progress.cancelled()) {
     std::cerr << "Cancelled." << std::endl;
@@ -32,7 +34,23 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
                              s.display_sets, s.display_sets == 1 ? "" : "s", s.images, s.images == 1 ? "" : "s");
     if (s.skipped > 0) std::cout << fmt::format(", {} object{} skipped (no picture)", s.skipped, s.skipped == 1 ? "" : "s");
     std::cout << ".\nEdit the pictures you want to change; keep their size, palette and name." << std::endl;
+    if (request.preview) {
+      std::cout << cli::terminal_text(format_message(kMsgPreviewsDone, s.previews, out.preview_folder.string()))
+                << std::endl;
+    }
   }
+  return out.result;
+}
+
+int run_show(const std::string& bdmv, bool json) {
+  cli::TerminalMessenger messenger(false, false);
+  cli::TerminalProgress progress(false);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  const ShowOutcome out = RunShowCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv), json, messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) std::cerr << "Cancelled." << std::endl;
+  if (out.result == kResultOk) std::cout << out.report << std::flush;
   return out.result;
 }
 
@@ -55,6 +73,17 @@ int main(int argc, char** argv) {
   extract->add_option("RIP_FOLDER", rip, "the folder that receives the VELD work folder")->required();
   extract->add_flag("-y,--yes", yes, "answer yes to questions (reuse an existing VELD folder)");
   extract->add_flag("-q,--quiet", quiet, "print only errors");
+  bool preview = false;
+  std::string format = "gif";
+  extract->add_flag("--preview", preview, std::string(message_text(kStrOptPreview)));
+  extract->add_option("--format", format, std::string(message_text(kStrOptFormat)))
+      ->check(CLI::IsMember({"gif", "png"}));
+
+  std::string show_bdmv;
+  bool json = false;
+  CLI::App* show = app.add_subcommand("show", std::string(message_text(kStrShowCommand)));
+  show->add_option("BDMV_FOLDER", show_bdmv, "the BDMV folder of the disc")->required();
+  show->add_flag("--json", json, std::string(message_text(kStrOptJson)));
 
   try {
     app.parse(argc, argv);
@@ -62,6 +91,12 @@ int main(int argc, char** argv) {
     // --help and --version end here with status 0; a usage error is a failure.
     return app.exit(e) == 0 ? kResultOk : kResultFailed;
   }
-  if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
+  if (extract->parsed()) {
+    ExtractRequest request;
+    request.format = format == "png" ? ImageFormat::kPng : ImageFormat::kGif;
+    request.preview = preview;
+    return run_extract(bdmv, rip, yes, quiet, request);
+  }
+  if (show->parsed()) return run_show(show_bdmv, json);
   return kResultFailed;
 }

@@ -9,10 +9,6 @@
 namespace veld {
 namespace fs = std::filesystem;
 
-namespace {
-
-// A source that cannot be a BDMV folder is refused before any folder is made. A disc's root folder
-// (the one holding BDMV) is a common slip: name the folder that was probably meant.
 bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
   std::error_code ec;
   if (!fs::is_directory(source, ec)) {
@@ -27,10 +23,8 @@ bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
   return true;
 }
 
-}  // namespace
-
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
-                                 Progress& progress) {
+                                 Progress& progress, const ExtractRequest& request) {
   ExtractOutcome out;
   if (source.empty()) {
     messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
@@ -57,10 +51,20 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
     out.result = kResultFailed;
     return out;
   }
-  out.result = ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats);
+  SExtractOptions options;
+  options.format = request.format;
+  bool previews_existed = false;
+  if (request.preview) {
+    out.preview_folder = names.preview_folder(work);
+    previews_existed = fs::is_directory(out.preview_folder, ec);
+    options.preview_folder = out.preview_folder;
+  }
+  out.result =
+      ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats, options);
   if (out.result != kResultOk) {
     // A failed or cancelled run leaves no partial pictures behind, nor the folders it made itself.
     EmptyFolder(out.image_folder, !images_existed);
+    if (request.preview) EmptyFolder(out.preview_folder, !previews_existed);
     if (!work_existed) fs::remove(work, ec);  // only when empty
     return out;
   }

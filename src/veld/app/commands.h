@@ -15,13 +15,24 @@ struct ExtractOutcome {
   int result = 0;  // 0 success, 1 cancelled or declined, 2 failure (reported)
   bool found = false;  // at least one clip with an IG stream
   std::filesystem::path image_folder;
+  std::filesystem::path preview_folder;  // set when previews were asked for
   ExtractStats stats;
+};
+
+// A source that cannot be a BDMV folder is refused (reported) before any folder is made. A disc's root
+// folder (the one holding BDMV) is a common slip: the message names the folder that was probably meant.
+bool CheckSourceFolder(const std::filesystem::path& source, Messenger& messenger);
+
+// What the user asked of the extraction beyond the pictures themselves.
+struct ExtractRequest {
+  ImageFormat format = ImageFormat::kGif;
+  bool preview = false;  // page previews in VELD/Preview
 };
 
 // source: the BDMV folder; rip: the folder that receives (or holds) the "VELD" work folder.
 // Shows "no BDMV folder" for an empty source, asks before reusing an existing work folder, runs the
 // extraction and shows where the images are (or that the disc has no menu stream).
 ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
-                                 Messenger& messenger, Progress& progress);
+                                 Messenger& messenger, Progress& progress, const ExtractRequest& request = {});
 
 }  // namespace veld

@@ -56,6 +56,40 @@ enum MsgId : int {
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
+  // Display words of the composition model.
+  kStrEpoch = 1630,
+  kStrDisplaySet = 1631,
+  kStrGraphics = 1632,
+  kStrPalettes = 1633,
+  kStrPage = 1637,
+  kStrBog = 1638,
+  kStrButton = 1639,
+  kStrWindow = 1643,
+  kStrCompositionObject = 1644,
+  kStrEffect = 1645,
+  kStrInEffect = 1647,
+  kStrOutEffect = 1648,
+  // Menu report, previews and picture formats.
+  kStrOptPreview = 9501,          // extract --preview
+  kStrOptFormat = 9502,           // extract --format
+  kStrShowCommand = 9503,         // the show subcommand
+  kStrOptJson = 9504,             // show --json
+  kMsgPreviewsDone = 9505,        // "%d page previews, located at: %s"
+  kStrIgStream = 9510,            // report: "IG stream"
+  kStrPlayItem = 9511,            // "play item %d"
+  kStrAngle = 9512,               // angle (%2$d) of play item (%1$d)
+  kStrSubPath = 9513,             // "sub-path %d, item %d"
+  kStrAlwaysOn = 9514,            // always-on menu
+  kStrPopUp = 9515,               // pop-up menu
+  kStrMultiplexed = 9516,
+  kStrPreloaded = 9517,
+  kStrLanguage = 9518,
+  kStrPicture = 9519,             // "picture"
+  kStrNoPicture = 9520,           // "no picture (no palette or unusable data)"
+  kStrUsedBy = 9521,              // "used by"
+  kStrCommands = 9522,
+  kStrNotUsed = 9523,             // "used by no page"
+  kStrNoComposition = 9524,       // "no interactive composition: %s"
 };
 
 // The language picked from the environment (read once), unless overridden.

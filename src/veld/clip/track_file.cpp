@@ -77,7 +77,7 @@ void STrackFile::write_with_prefix(const std::uint8_t* data, std::size_t count, 
   append({ByteSpan(prefix, prefix_count), ByteSpan(data, count)});
 }
 
-SGsTrackFile::SGsTrackFile() : STrackFile(kCapacity) {}
+SGsTrackFile::SGsTrackFile(std::size_t capacity) : STrackFile(capacity) {}
 
 void SGsTrackFile::write(const std::uint8_t* data, std::size_t count, const SPesHeader* pes,
                          std::uint64_t time_base) {

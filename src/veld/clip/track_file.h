@@ -105,7 +105,8 @@ class SGsTrackFile : public STrackFile {
   // The first record never carries a time below this many ticks after the clip start.
   static constexpr std::int64_t kMinStartTicks = 131070;
 
-  SGsTrackFile();
+  // capacity: bytes buffered before they go to the sink (a smaller buffer hands display sets on sooner).
+  explicit SGsTrackFile(std::size_t capacity = kCapacity);
   // With a PES header: a new record (tag, PTS and DTS rebased to time_base plus the adjustment, then the
   // payload); without: payload of the current record.
   void write(const std::uint8_t* data, std::size_t count, const SPesHeader* pes, std::uint64_t time_base) override;
@@ -125,7 +126,7 @@ class SGsTrackFile : public STrackFile {
 // The graphics track file of an Interactive Graphics stream: records tagged "IG".
 class SIgTrackFile : public SGsTrackFile {
  public:
-  SIgTrackFile() { tag_ = "IG"; }
+  explicit SIgTrackFile(std::size_t capacity = kCapacity) : SGsTrackFile(capacity) { tag_ = "IG"; }
 };
 
 }  // namespace veld

@@ -32,7 +32,8 @@ std::uint8_t FindObjectPalette(const CIcData& composition, std::uint16_t object_
   return kNoPalette;
 }
 
-std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id) {
+std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
+                                                ColourMatrix matrix) {
   const Bytes data = JoinObjectFragments(ds, object_id);
   if (data.empty()) return std::nullopt;
   auto bitmap = DecodeObjectData(data);
@@ -43,7 +44,7 @@ std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t
   if (pds == ds.PdsFolder.rend()) return std::nullopt;
   SObjectBitmap out;
   out.bitmap = std::move(*bitmap);
-  out.palette = PaletteToArgb(pds->Entries);
+  out.palette = PaletteToArgb(pds->Entries, matrix);
   return out;
 }
 

@@ -34,8 +34,9 @@ struct SObjectBitmap {
 };
 // Decodes the object with the palette palette_id as the display set defines it (its last PDS with that
 // id, a later PDS being an update of an earlier one); nothing when the object has no data, its data is
-// malformed, or no PDS has that id.
-std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id);
+// malformed, or no PDS has that id. The palette's colours are converted with matrix (palette.h).
+std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
+                                                ColourMatrix matrix = ColourMatrix::kGif);
 
 // Width and height of an object as its first fragment declares them; 0 x 0 when no ODS has the id.
 struct SObjectSize {

@@ -1,0 +1,27 @@
+#include "veld/app/show_command.h"
+
+#include "veld/app/commands.h"
+#include "veld/base/messages.h"
+#include "veld/base/result.h"
+#include "veld/pipeline/show.h"
+
+namespace veld {
+
+ShowOutcome RunShowCommand(const std::filesystem::path& source, bool json, Messenger& messenger, Progress& progress) {
+  ShowOutcome out;
+  if (source.empty()) {
+    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
+    out.result = kResultFailed;
+    return out;
+  }
+  if (!CheckSourceFolder(source, messenger)) {
+    out.result = kResultFailed;
+    return out;
+  }
+  SMenuReport report;
+  out.result = BuildMenuReport(source, report, progress, messenger);
+  if (out.result == kResultOk) out.report = json ? MenuReportJson(report) : MenuReportText(report);
+  return out;
+}
+
+}  // namespace veld
