@@ -72,7 +72,8 @@ STrackInfo& CTrackInfoMap::add(std::uint16_t pid, STrackInfo info) {
   return entries_.back().second;
 }
 
-DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error) {
+DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error,
+                                 std::uint64_t* time_base_out) {
   if (map.empty()) return DemuxResult::kOk;
   bool graphics = false;
   for (auto& [pid, info] : map.entries()) graphics |= info.coding_type == 0x90 || info.coding_type == 0x91;
@@ -143,6 +144,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
     if (info.track) info.track->flush();
     if (info.low_priority_track) info.low_priority_track->flush();
   }
+  if (time_base_out) *time_base_out = time_base;
   progress.set_position(100);
   return DemuxResult::kOk;
 }

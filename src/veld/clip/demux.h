@@ -76,6 +76,8 @@ enum class DemuxResult { kOk = 0, kCancelled = 1, kReadError = 2 };
 // the PES header of packets that start one and the clip's time base). Progress: title "Demuxing", status
 // the file's path, the percentage before each block. Track files are flushed at the end. *error receives
 // the system's text on a read error.
-DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error = nullptr);
+// *time_base (when given) receives the clip's time base (90 kHz) that the graphics track files rebase to.
+DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error = nullptr,
+                                 std::uint64_t* time_base = nullptr);
 
 }  // namespace veld

@@ -64,7 +64,8 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     return 2;
   }
   std::string error;
-  switch (demux_to_track_files(map, clip_stream, progress, &error)) {
+  std::uint64_t time_base = 0;
+  switch (demux_to_track_files(map, clip_stream, progress, &error, &time_base)) {
     case DemuxResult::kOk:
       break;
     case DemuxResult::kCancelled:
@@ -81,6 +82,8 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     auto* sink = static_cast<CGraphicsStreamSink*>(info.track->sink());
     SClipIgStream stream;
     stream.pid = pid;
+    stream.time_shift = static_cast<std::int64_t>(time_base) -
+                        static_cast<const SGsTrackFile*>(info.track.get())->adjustment();
     if (!sink->reader().Finish(stream.data)) {
       const std::string where =
           fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, sink->reader().error());

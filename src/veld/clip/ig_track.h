@@ -17,6 +17,9 @@ namespace veld {
 struct SClipIgStream {
   std::uint16_t pid = 0;
   CGsData data;
+  // The segment times of data are the stream's time stamps minus this (90 kHz): the clip's time base,
+  // less the adjustment that keeps the first record at least 131,070 ticks after it.
+  std::int64_t time_shift = 0;
 };
 
 // Receives each display set of each IG stream while the clip is still being scanned, as soon as its END

@@ -103,6 +103,16 @@ std::uint32_t access_unit_key_info(std::uint8_t coding_type, ByteSpan payload) {
 
 // ---- indexing -----------------------------------------------------------------------------------------
 
+namespace {
+
+// A PES packet on extended stream id 0xFD whose stream id extension is 0x72.
+bool is_extension_unit(const SPesHeader& pes) {
+  return pes.StreamID == 0xFD && pes.PES_ExtensionFlag && pes.PES_ExtensionFlag2 && !pes.PES_ExtensionField.empty() &&
+         pes.PES_ExtensionField[0] == 0x72;
+}
+
+}  // namespace
+
 IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error) {
   std::vector<SRipTrack*> tracks;
   for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
@@ -158,7 +168,9 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
           const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
           const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
           const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
-          t.access_units.open(pts, dts, access_unit_key_info(t.coding_type(), payload));
+          std::uint32_t key = access_unit_key_info(t.coding_type(), payload);
+          if (is_audio_coding_type(t.coding_type()) && is_extension_unit(*pes)) key |= kKeyInfoExtensionUnit;
+          t.access_units.open(pts, dts, key);
         }
       }
       t.access_units.add_packet(static_cast<std::uint32_t>(spn));

@@ -19,10 +19,15 @@ struct SPacketRange {
   bool operator==(const SPacketRange&) const = default;
 };
 
+// An audio unit carried with PES stream id extension 0x72: the extension part of a DTS-HD stream, the
+// MLP frames of TrueHD, the dependent frames of DD+. Decoders of the core alone skip these units.
+inline constexpr std::uint32_t kKeyInfoExtensionUnit = 1u << 24;
+
 // One access unit (one PES packet) of a kept track.
 struct SRipAu {
   // Video: 1 when the unit starts with a sequence header. Graphics: segment type in bits 0..7,
-  // composition state in bits 8..15, bit 16 set when the composition holds no objects.
+  // composition state in bits 8..15, bit 16 set when the composition holds no objects. Audio:
+  // kKeyInfoExtensionUnit for a unit of the extension part (DTS-HD, TrueHD, DD+ dependent frames).
   std::uint32_t KeyInfo = 0;
   std::uint32_t DTS = 0;  // low 32 bits of the 90 kHz value; the PTS when the PES header has no DTS
   std::uint32_t PTS = 0;
