@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libgif-dev libpng-dev qt6-base-dev libcli11-dev libfmt-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libbluray-dev ffmpeg python3 nlohmann-json3-dev
+  libbluray-dev ffmpeg python3 python3-pil nlohmann-json3-dev
   xvfb xauth imagemagick
 )
 
