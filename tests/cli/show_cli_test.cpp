@@ -152,6 +152,18 @@ TEST(ShowCli, JsonListsExactlyWhatTheGeneratorWroteOnEveryDisc) {
           EXPECT_EQ(ds["composition_state"], want_ds["composition_state"]);
           ASSERT_FALSE(ds["composition"].is_null()) << ds.value("composition_error", "");
           EXPECT_EQ(CompositionAsTruth(ds["composition"]), want_ds["composition"]);
+          // A button's size is that of its normal state's first object.
+          std::map<int, std::pair<int, int>> sizes;
+          for (const auto& o : want_ds["objects"]) sizes[o["id"]] = {o["width"], o["height"]};
+          for (const auto& page : ds["composition"]["pages"]) {
+            for (const auto& bog : page["bogs"]) {
+              for (const auto& b : bog["buttons"]) {
+                const auto it = sizes.find(b["normal"]["start"].get<int>());
+                const std::pair<int, int> want_size = it == sizes.end() ? std::pair{0, 0} : it->second;
+                EXPECT_EQ(std::make_pair(b["width"].get<int>(), b["height"].get<int>()), want_size) << b["id"];
+              }
+            }
+          }
           if (d == 0) {
             EXPECT_EQ(stream["user_interface_model"], want_ds["composition"]["popup"] ? "pop_up" : "always_on");
             EXPECT_EQ(stream["stream_model"], want_ds["composition"]["stream_model"] == 1 ? "preloaded" : "multiplexed");
@@ -203,7 +215,7 @@ TEST(ShowCli, TextReportCarriesTheSameFacts) {
   EXPECT_THAT(r.out, HasSubstr("IG stream PID 0x1400 (5120), language eng, always-on menu, multiplexed, 1920 x 1080"));
   EXPECT_THAT(r.out, HasSubstr("DisplaySet 2: CompositionNumber 1, CompositionState 1 (Acquisition Point)"));
   EXPECT_THAT(r.out, HasSubstr("Page#1: Version 0, PaletteIdRef 1, DefaultSelectedButtonId 101"));
-  EXPECT_THAT(r.out, HasSubstr("Button#2: NumbericValue 2, AutoActionFlag 0, 760,620\n"
+  EXPECT_THAT(r.out, HasSubstr("Button#2: NumbericValue 2, AutoActionFlag 0, 760,620 400 x 80\n"
                                "              Up 1, Down 3, Left 2, Right 2\n"));
   EXPECT_THAT(r.out, HasSubstr("Selected: SoundId 255, StartObjectId 10, EndObjectId 13, RepeatFlag 1"));
   EXPECT_THAT(r.out, HasSubstr("SetButtonPage 101 1 0"));

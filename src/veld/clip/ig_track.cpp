@@ -38,9 +38,6 @@ class CGraphicsStreamSink : public CByteSink {
   std::string no_error_;
 };
 
-// Track buffer of an IG stream whose display sets are handed on during the scan.
-constexpr std::size_t kListenedTrackCapacity = 64 * 1024;
-
 }  // namespace
 
 int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
@@ -55,8 +52,10 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     if (es.StreamType != 0x91) continue;
     STrackInfo info;
     info.coding_type = es.StreamType;
-    info.track = std::make_unique<SIgTrackFile>(listener ? kListenedTrackCapacity : SIgTrackFile::kCapacity);
-    info.track->attach(std::make_unique<CGraphicsStreamSink>(es.ElementaryPid, listener));
+    auto track = std::make_unique<SIgTrackFile>();
+    track->set_flush_at_end(static_cast<bool>(listener));
+    track->attach(std::make_unique<CGraphicsStreamSink>(es.ElementaryPid, listener));
+    info.track = std::move(track);
     map.add(es.ElementaryPid, std::move(info));
   }
   if (map.empty()) {

@@ -105,14 +105,17 @@ class SGsTrackFile : public STrackFile {
   // The first record never carries a time below this many ticks after the clip start.
   static constexpr std::int64_t kMinStartTicks = 131070;
 
-  // capacity: bytes buffered before they go to the sink (a smaller buffer hands display sets on sooner).
-  explicit SGsTrackFile(std::size_t capacity = kCapacity);
+  SGsTrackFile();
   // With a PES header: a new record (tag, PTS and DTS rebased to time_base plus the adjustment, then the
   // payload); without: payload of the current record.
   void write(const std::uint8_t* data, std::size_t count, const SPesHeader* pes, std::uint64_t time_base) override;
 
   const std::string& tag() const { return tag_; }
   std::int64_t adjustment() const { return adjustment_; }
+  // Hands the buffered records to the sink as soon as a record of an END segment (type 0x80, the end of a
+  // display set) has been buffered, so that a reader of the sink sees each display set while the scan
+  // goes on instead of when the buffer fills.
+  void set_flush_at_end(bool on) { flush_at_end_ = on; }
 
  protected:
   std::string tag_;
@@ -120,13 +123,14 @@ class SGsTrackFile : public STrackFile {
  private:
   std::int64_t adjustment_ = 0;
   bool first_packet_ = true;
+  bool flush_at_end_ = false;
   std::uint8_t record_header_[10] = {};
 };
 
 // The graphics track file of an Interactive Graphics stream: records tagged "IG".
 class SIgTrackFile : public SGsTrackFile {
  public:
-  explicit SIgTrackFile(std::size_t capacity = kCapacity) : SGsTrackFile(capacity) { tag_ = "IG"; }
+  SIgTrackFile() { tag_ = "IG"; }
 };
 
 }  // namespace veld

@@ -78,8 +78,10 @@ std::vector<SShowObjectUse> UsesOf(const CIcData& composition, std::uint16_t id)
   return uses;
 }
 
-SShowDisplaySet DescribeDisplaySet(const CDsData& ds, int number, const fs::path& picture_folder) {
+SShowDisplaySet DescribeDisplaySet(const CDsData& ds, int number, const fs::path& picture_folder,
+                                   std::map<int, SShowSize>& epoch_sizes) {
   SShowDisplaySet out;
+  if (ds.State == kEpochStart) epoch_sizes.clear();
   out.number = number;
   out.composition_state = ds.State;
   if (!ds.IcsArray.empty()) {
@@ -103,6 +105,7 @@ SShowDisplaySet DescribeDisplaySet(const CDsData& ds, int number, const fs::path
     const SObjectSize size = ObjectSize(ds, id);
     o.width = size.width;
     o.height = size.height;
+    epoch_sizes[id] = SShowSize{size.width, size.height};
     o.fragments = static_cast<int>(
         std::count_if(ds.OdsArray.begin(), ds.OdsArray.end(), [&](const COds& ods) { return ods.ObjectId == id; }));
     const std::uint8_t palette = out.composition ? FindObjectPalette(*out.composition, id) : kNoPalette;
@@ -112,10 +115,16 @@ SShowDisplaySet DescribeDisplaySet(const CDsData& ds, int number, const fs::path
     if (DecodeObjectBitmap(ds, id, palette)) o.picture = ImageFileName(picture_folder, id).generic_string();
     out.objects.push_back(std::move(o));
   }
+  out.object_sizes = epoch_sizes;
   return out;
 }
 
 }  // namespace
+
+SShowSize SShowDisplaySet::ButtonSize(const CBdButton& button) const {
+  const auto it = object_sizes.find(button.Normal.StartObjectId);
+  return it == object_sizes.end() ? SShowSize{} : it->second;
+}
 
 int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progress, Messenger& messenger) {
   report = SMenuReport{};
@@ -148,13 +157,14 @@ int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progr
       const fs::path stream_folder = fs::path(names[SOutputNames::kImages]) / c.name / std::to_string(s.pid);
       int e = 0;
       bool first = true;
+      std::map<int, SShowSize> epoch_sizes;
       for (const CEpochData& epoch : s.data.Epochs) {
         const fs::path epoch_folder = names.epoch_folder(stream_folder, ++e);
         auto& sets = st.epochs.emplace_back();
         int d = 0;
         for (const CDsData& ds : epoch.DisplaySets) {
           ++d;
-          sets.push_back(DescribeDisplaySet(ds, d, names.ds_folder(epoch_folder, d)));
+          sets.push_back(DescribeDisplaySet(ds, d, names.ds_folder(epoch_folder, d), epoch_sizes));
           if (first && sets.back().composition) {
             st.popup = sets.back().composition->UserInterfaceModel;
             st.preloaded = sets.back().composition->StreamModel;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ struct SShowPalette {
   int entries = 0;
 };
 
+struct SShowSize {
+  int width = 0;
+  int height = 0;
+};
+
 struct SShowDisplaySet {
   int number = 0;  // from 1 within the epoch
   int composition_number = 0;
@@ -60,6 +66,12 @@ struct SShowDisplaySet {
   std::string composition_error;
   std::vector<SShowPalette> palettes;
   std::vector<SShowObject> objects;
+  // The size of every object a decoder holds at this display set (those of the epoch so far), by id: a
+  // button's size is that of its normal state's first object.
+  std::map<int, SShowSize> object_sizes;
+
+  // Size of a button as drawn: its normal state's first object (0 x 0 when that object is unknown).
+  SShowSize ButtonSize(const CBdButton& button) const;
 };
 
 struct SShowStream {

@@ -33,10 +33,11 @@ void WriteState(JsonWriter& j, const char* name, const CButtonStateInfo& s, bool
   j.end_object();
 }
 
-void WriteButton(JsonWriter& j, const CBdButton& b) {
+void WriteButton(JsonWriter& j, const CBdButton& b, SShowSize size) {
   j.begin_object();
   j.member("id", b.Id).member("numeric_value", static_cast<int>(b.NumbericValue)).member("auto_action", b.AutoActionFlag);
   j.member("x", static_cast<int>(b.HorPos)).member("y", static_cast<int>(b.VerPos));
+  j.member("width", size.width).member("height", size.height);
   j.key("neighbours").begin_object();
   j.member("up", b.Neighbors.Up).member("down", b.Neighbors.Down);
   j.member("left", b.Neighbors.Left).member("right", b.Neighbors.Right);
@@ -90,7 +91,7 @@ void WriteEffects(JsonWriter& j, const char* name, const CEffectSequence& sequen
   j.end_object();
 }
 
-void WriteComposition(JsonWriter& j, const CIcData& ic) {
+void WriteComposition(JsonWriter& j, const CIcData& ic, const SShowDisplaySet& ds) {
   j.begin_object();
   j.member("stream_model", ic.StreamModel ? "preloaded" : "multiplexed");
   j.member("user_interface_model", ic.UserInterfaceModel ? "pop_up" : "always_on");
@@ -117,7 +118,7 @@ void WriteComposition(JsonWriter& j, const CIcData& ic) {
     for (const CBog& bog : p.Bogs) {
       j.begin_object().member("default_button", bog.DefaultButtonIdRef);
       j.key("buttons").begin_array();
-      for (const CBdButton& b : bog.Buttons) WriteButton(j, b);
+      for (const CBdButton& b : bog.Buttons) WriteButton(j, b, ds.ButtonSize(b));
       j.end_array();
       j.end_object();
     }
@@ -136,7 +137,7 @@ void WriteDisplaySet(JsonWriter& j, const SShowDisplaySet& ds) {
   j.member("pts", ds.pts).member("dts", ds.dts);
   j.key("composition");
   if (ds.composition) {
-    WriteComposition(j, *ds.composition);
+    WriteComposition(j, *ds.composition, ds);
   } else {
     j.null();
     j.member("composition_error", ds.composition_error);

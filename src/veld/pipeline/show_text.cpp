@@ -62,9 +62,9 @@ void Effects(Text& t, int indent, int heading, const CEffectSequence& seq) {
   }
 }
 
-void Button(Text& t, int indent, const CBdButton& b) {
-  t.line(indent, "{}#{}: NumbericValue {}, AutoActionFlag {}, {},{}", Word(kStrButton), b.Id, b.NumbericValue,
-         b.AutoActionFlag ? 1 : 0, b.HorPos, b.VerPos);
+void Button(Text& t, int indent, const CBdButton& b, SShowSize size) {
+  t.line(indent, "{}#{}: NumbericValue {}, AutoActionFlag {}, {},{} {} x {}", Word(kStrButton), b.Id, b.NumbericValue,
+         b.AutoActionFlag ? 1 : 0, b.HorPos, b.VerPos, size.width, size.height);
   if (b.ButtonType != 0) {
     t.line(indent + 1, "ButtonType {} ({}), TypeParameter {}", b.ButtonType, ButtonTypeText(b.ButtonType),
            b.TypeParameter);
@@ -82,7 +82,7 @@ void Button(Text& t, int indent, const CBdButton& b) {
   for (const NavCommand& c : b.Commands.commands) t.line(indent + 2, "{}", disassemble(c));
 }
 
-void Composition(Text& t, int indent, const CIcData& ic) {
+void Composition(Text& t, int indent, const CIcData& ic, const SShowDisplaySet& ds) {
   t.line(indent, "StreamModel {} ({}), UserInterfaceModel {} ({})", ic.StreamModel ? 1 : 0,
          Word(ic.StreamModel ? kStrPreloaded : kStrMultiplexed), ic.UserInterfaceModel ? 1 : 0,
          Word(ic.UserInterfaceModel ? kStrPopUp : kStrAlwaysOn));
@@ -100,7 +100,7 @@ void Composition(Text& t, int indent, const CIcData& ic) {
     int n = 0;
     for (const CBog& bog : p.Bogs) {
       t.line(indent + 1, "{}#{}: DefaultButtonIdRef {}", Word(kStrBog), n++, bog.DefaultButtonIdRef);
-      for (const CBdButton& b : bog.Buttons) Button(t, indent + 2, b);
+      for (const CBdButton& b : bog.Buttons) Button(t, indent + 2, b, ds.ButtonSize(b));
     }
   }
 }
@@ -119,7 +119,7 @@ void DisplaySet(Text& t, int indent, const SShowDisplaySet& ds) {
          ds.number, ds.composition_number, ds.composition_state, CompositionStateText(ds.composition_state), ds.pts,
          ds.dts);
   if (ds.composition) {
-    Composition(t, indent + 1, *ds.composition);
+    Composition(t, indent + 1, *ds.composition, ds);
   } else {
     t.line(indent + 1, "{}", format_message(kStrNoComposition, ds.composition_error));
   }
