@@ -10,6 +10,7 @@
 #include "veld/app/show_command.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/ts/psi.h"
 
 namespace fs = std::filesystem;
 using namespace veld;
@@ -54,12 +55,38 @@ int run_show(const std::string& bdmv, bool json) {
   return out.result;
 }
 
+int run_replace(const std::string& bdmv, const std::string& work, const ReplaceOptions& options, bool yes,
+                bool quiet) {
+  cli::TerminalMessenger messenger(yes, quiet);
+  cli::TerminalProgress progress(quiet);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  ReplaceOutcome out = RunReplaceCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
+                                         work.empty() ? fs::path() : fs::absolute(work), options, messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) {
+    std::cerr << "Cancelled." << std::endl;
+  }
+  if (out.result == kResultOk && out.edited && !quiet) {
+    const auto& s = out.stats;
+    std::cout << fmt::format("{} picture{} imported, {} IG stream{} rebuilt, {} clip{} remultiplexed, {} playlist{} "
+                             "adjusted.",
+                             s.images, s.images == 1 ? "" : "s", s.ig_streams, s.ig_streams == 1 ? "" : "s", s.clips,
+                             s.clips == 1 ? "" : "s", s.playlists, s.playlists == 1 ? "" : "s")
+              << std::endl;
+  }
+  return out.result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder.\n\n"
-               "Example:\n"
-               "  veld extract /media/disc/BDMV ~/work      # pictures in ~/work/VELD/Images\n"};
+               "The edit cycle:\n"
+               "  veld extract ~/disc/BDMV ~/work           # pictures in ~/work/VELD/Images\n"
+               "  (edit some pictures: same size, palette and name)\n"
+               "  veld replace ~/disc/BDMV ~/work/VELD      # new files in ~/work/VELD/Stream\n"
+               "  veld replace ~/disc/BDMV ~/work/VELD --copy-back   # ... and put them into the disc\n"};
   app.set_version_flag("--version", fmt::format("VELD, Version {}", VELD_VERSION));
   app.require_subcommand(1);
 
@@ -85,6 +112,26 @@ int main(int argc, char** argv) {
   show->add_option("BDMV_FOLDER", show_bdmv, "the BDMV folder of the disc")->required();
   show->add_flag("--json", json, std::string(message_text(kStrOptJson)));
 
+  std::string work, ig_language;
+  bool copy_back = false, no_copy_back = false;
+  CLI::App* replace = app.add_subcommand(
+      "replace",
+      "Put every picture edited since the extraction back into its menu: rebuild the IG streams, "
+      "remultiplex the clips into WORK_FOLDER/Stream with new clip information and playlists, and copy them "
+      "into BDMV_FOLDER if asked (staged first: a failure leaves the disc as it was)");
+  replace->add_option("BDMV_FOLDER", bdmv, "the BDMV folder the pictures were extracted from")->required();
+  replace->add_option("WORK_FOLDER", work, "the VELD work folder of that extraction")->required();
+  auto* copy_opt = replace->add_flag("--copy-back", copy_back, "copy the new files into BDMV_FOLDER and its BACKUP");
+  replace->add_flag("--no-copy-back", no_copy_back, "leave the new files in WORK_FOLDER/Stream")->excludes(copy_opt);
+  replace->add_option("--ig-language", ig_language,
+                      "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)")
+      ->check([](const std::string& code) {
+        return code.size() == 3 && !language_name(code).empty() ? std::string()
+                                                                : "not a three-letter ISO 639-2 language code";
+      });
+  replace->add_flag("-y,--yes", yes, "answer yes to every question (so the files are copied back unless --no-copy-back)");
+  replace->add_flag("-q,--quiet", quiet, "print only errors");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -96,6 +143,13 @@ int main(int argc, char** argv) {
     request.format = format == "png" ? ImageFormat::kPng : ImageFormat::kGif;
     request.preview = preview;
     return run_extract(bdmv, rip, yes, quiet, request);
+  }
+  if (replace->parsed()) {
+    ReplaceOptions options;
+    options.ig_language = ig_language;
+    if (copy_back) options.copy_back = true;
+    if (no_copy_back) options.copy_back = false;
+    return run_replace(bdmv, work, options, yes, quiet);
   }
   if (show->parsed()) return run_show(show_bdmv, json);
   return kResultFailed;

@@ -196,7 +196,7 @@ TEST_P(ExtractDisc, WritesExactlyTheTruthImages) {
   EXPECT_EQ(found, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ExtractDisc, ::testing::Values("menu", "twoig", "popup", "subpath"));
+INSTANTIATE_TEST_SUITE_P(Variants, ExtractDisc, ::testing::Values("menu", "twoig", "popup", "subpath", "streams"));
 
 TEST(ExtractCommand, SecondRunAsksThenReplacesEveryEarlierPicture) {
   const fs::path disc = test::test_discs_dir() / "menu";

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 void expect_libbluray_reads(const fs::path& file, const SClpiData& d);
 
-const char* const kVariants[] = {"menu", "twoig", "popup", "subpath"};
+const char* const kVariants[] = {"menu", "twoig", "popup", "subpath", "streams"};
 
 nlohmann::json truth_of(const fs::path& disc) {
   std::ifstream in(disc / "truth.json");
@@ -280,6 +280,9 @@ TEST(ClpiDisc, LibblurayReadsADiscWithRewrittenClipInformation) {
       {"twoig", "--titles 2 --playlists 00000,00001,00002 --ig-streams 0:2 --angles 1:2 --angles 2:1 --menu 8"},
       {"popup", "--titles 1 --playlists 00000 --ig-streams 0:1 --pg-streams 0:1 --audio-streams 0:2 --menu 1 --popup"},
       {"subpath", "--titles 1 --playlists 00001 --ig-streams 1:1 --audio-streams 1:1 --menu 8"},
+      {"streams", "--titles 2 --playlists 00000,00001 --video-streams 0:1 --audio-streams 0:4 --pg-streams 0:1 "
+       "--ig-streams 0:1 --sec-video-streams 0:1 --sec-audio-streams 0:1 --video-streams 1:1 "
+       "--audio-streams 1:1 --pg-streams 1:1 --ig-streams 1:1 --menu 8"},
   };
   for (const Check& check : checks) {
     SCOPED_TRACE(check.variant);

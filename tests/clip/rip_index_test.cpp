@@ -344,7 +344,7 @@ nlohmann::json truth_of(const std::string& variant) {
 
 TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
   int clips = 0;
-  for (const char* variant : {"menu", "twoig", "popup", "subpath"}) {
+  for (const char* variant : {"menu", "twoig", "popup", "subpath", "streams"}) {
     const auto disc = test::test_discs_dir() / variant;
     const auto truth = truth_of(variant);
     for (const auto& [clip, info] : truth["clips"].items()) {

@@ -25,7 +25,7 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using test::RecordingMessenger;
 
-const char* const kVariants[] = {"menu", "twoig", "popup", "subpath"};
+const char* const kVariants[] = {"menu", "twoig", "popup", "subpath", "streams"};
 
 nlohmann::json truth_of(const std::string& variant) {
   std::ifstream in(test::test_discs_dir() / variant / "truth.json");
@@ -111,7 +111,9 @@ TEST_F(DiscOpen, EveryGeneratedDiscLoadsItsPlaylistsAndClips) {
         ASSERT_NE(track, nullptr) << pid_text;
         EXPECT_EQ(track->stream_info.StreamCodingInfo.CodingType, stream["stream_type"].get<int>());
         EXPECT_EQ(track->stream_info.StreamCodingInfo.language(), stream["language"].get<std::string>());
-        EXPECT_TRUE(track->primary);
+        // picture-in-picture video and secondary audio are the only streams that are not primary
+        EXPECT_EQ(track->primary, !((pid >= 0x1A00 && pid <= 0x1A1F) || (pid >= 0x1B00 && pid <= 0x1B1F)))
+            << pid_text;
         EXPECT_EQ(tracks->tracks[track->index].pid, pid);
       }
     }
@@ -368,6 +370,9 @@ TEST(DiscLibbluray, RewrittenPlaylistsStillOpen) {
       {"twoig", "--titles 2 --playlists 00000,00001,00002 --ig-streams 0:2 --angles 1:2 --angles 2:1"},
       {"popup", "--titles 1 --playlists 00000 --ig-streams 0:1 --pg-streams 0:1 --audio-streams 0:2"},
       {"subpath", "--titles 1 --playlists 00001 --ig-streams 1:1 --audio-streams 1:1"},
+      {"streams", "--titles 2 --playlists 00000,00001 --video-streams 0:1 --audio-streams 0:4 --pg-streams 0:1 "
+       "--ig-streams 0:1 --sec-video-streams 0:1 --sec-audio-streams 0:1 --video-streams 1:1 "
+       "--audio-streams 1:1 --pg-streams 1:1 --ig-streams 1:1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.variant);

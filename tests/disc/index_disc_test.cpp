@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kVariants[] = {"menu", "twoig", "popup", "subpath"};
+const char* const kVariants[] = {"menu", "twoig", "popup", "subpath", "streams"};
 
 TEST(IndexDisc, TitlesAgreeWithTruthAndLibbluray) {
   for (const char* variant : kVariants) {

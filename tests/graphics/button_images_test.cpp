@@ -96,3 +96,61 @@ TEST_F(ButtonImages, MessagesInChinese) {
 
 }  // namespace
 }  // namespace veld
+
+namespace veld {
+namespace {
+
+// A picture of four pixels (indices 0, 1, 2, 1) as an editor saved it, against a menu palette whose
+// entries 0..3 are transparent black, white, blue, and blue at half opacity.
+LoadedImage saved(ImageFormat format, std::vector<std::uint32_t> table, std::vector<std::uint8_t> pixels = {0, 1, 2, 1}) {
+  LoadedImage image;
+  image.check = ImageCheck::kOk;
+  image.format = format;
+  image.bitmap = IndexedBitmap{static_cast<int>(pixels.size()), 1, pixels};
+  image.palette_size = static_cast<int>(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) image.palette[i] = table[i];
+  return image;
+}
+
+TEST(MatchPicturePaletteTest, SameReorderedTrimmedAndForeignPalettes) {
+  ArgbPalette menu{};
+  menu[0] = 0x00000000;
+  menu[1] = 0xFFFFFFFF;
+  menu[2] = 0xFF0000FF;
+  menu[3] = 0x800000FF;
+  struct Row {
+    const char* what;
+    ImageFormat format;
+    std::vector<std::uint32_t> table;
+    bool ok;
+    std::vector<std::uint8_t> pixels;  // after mapping
+    const char* foreign;
+  };
+  const Row rows[] = {
+      // GIF keeps one transparent colour (alpha 0 at index 0); other entries read as opaque.
+      {"unchanged", ImageFormat::kGif, {0x00000000, 0xFFFFFFFF, 0xFF0000FF, 0xFF0000FF}, true, {0, 1, 2, 1}, ""},
+      {"reordered", ImageFormat::kGif, {0xFFFFFFFF, 0xFF0000FF, 0x00000000}, true, {1, 2, 0, 2}, ""},
+      {"trimmed", ImageFormat::kGif, {0x00000000, 0xFFFFFFFF, 0xFF0000FF}, true, {0, 1, 2, 1}, ""},
+      {"foreign", ImageFormat::kGif, {0x00000000, 0xFFFF0000, 0xFF0000FF}, false, {}, "#FF0000"},
+      // An opaque GIF colour whose RGB only a transparent entry has still finds it (first match).
+      {"transparent rgb", ImageFormat::kGif, {0xFF000000, 0xFFFFFFFF, 0xFF0000FF}, true, {0, 1, 2, 1}, ""},
+      // PNG compares alpha too: half-transparent blue is entry 3.
+      {"png alpha", ImageFormat::kPng, {0x00000000, 0xFFFFFFFF, 0x800000FF}, true, {0, 1, 3, 1}, ""},
+      {"png foreign alpha", ImageFormat::kPng, {0x00000000, 0x40FFFFFF, 0xFF0000FF}, false, {}, "#FFFFFF40"},
+  };
+  for (const Row& r : rows) {
+    LoadedImage image = saved(r.format, r.table);
+    std::string foreign;
+    int x = -1, y = -1;
+    EXPECT_EQ(MatchPicturePalette(image, menu, &foreign, &x, &y), r.ok) << r.what;
+    if (r.ok) {
+      EXPECT_EQ(image.bitmap.pixels, r.pixels) << r.what;
+    } else {
+      EXPECT_EQ(foreign, r.foreign) << r.what;
+      EXPECT_EQ(x, 1) << r.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veld

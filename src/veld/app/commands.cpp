@@ -5,6 +5,7 @@
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/pipeline/copy_back.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -73,6 +74,48 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   } else {
     messenger.show(MessageKind::kInfo, message_text(kMsgNoIgStream));
   }
+  return out;
+}
+
+ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, const ReplaceOptions& options,
+                                 Messenger& messenger, Progress& progress) {
+  ReplaceOutcome out;
+  out.result = kResultFailed;
+  if (source.empty()) {
+    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
+    return out;
+  }
+  if (!CheckSourceFolder(source, messenger)) return out;
+  const SOutputNames names;
+  fs::path folder = work;
+  if (folder.filename().empty()) folder = folder.parent_path();  // "VELD/" names the folder VELD
+  if (!equal_ignoring_case(folder.filename().string(), names[SOutputNames::kWork])) {
+    messenger.show(MessageKind::kError, format_message(kMsgNotWorkFolder, work.string()));
+    return out;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(names.image_folder(folder), ec)) {
+    messenger.show(MessageKind::kError, message_text(kMsgNoImageFolder));
+    return out;
+  }
+  out.stream_folder = names.stream_folder(folder);
+  out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
+                                   &out.stats);
+  if (out.result != kResultOk) return out;
+  if (!out.edited) {
+    messenger.show(MessageKind::kInfo, format_message(kMsgNoEditedImage, folder.string() + "/"));
+    return out;
+  }
+  messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDone, out.stream_folder.string() + "/"));
+  const bool copy = options.copy_back ? *options.copy_back : messenger.ask(message_text(kMsgAskCopyBack)) == Answer::kYes;
+  if (!copy) return out;
+  if (CopyBack(out.files, source, messenger) != kResultOk) {
+    messenger.show(MessageKind::kError, message_text(kMsgCopyBackFailed));
+    out.result = kResultFailed;
+    return out;
+  }
+  out.copied_back = true;
+  messenger.show(MessageKind::kInfo, message_text(kMsgCopyBackDone));
   return out;
 }
 

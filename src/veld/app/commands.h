@@ -8,6 +8,7 @@
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/pipeline/extract.h"
+#include "veld/pipeline/replace.h"
 
 namespace veld {
 
@@ -34,5 +35,21 @@ struct ExtractRequest {
 // extraction and shows where the images are (or that the disc has no menu stream).
 ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
                                  Messenger& messenger, Progress& progress, const ExtractRequest& request = {});
+
+struct ReplaceOutcome {
+  int result = 0;       // 0 success, 1 cancelled or declined, 2 failure (reported)
+  bool edited = false;  // at least one clip was rebuilt from edited pictures
+  std::filesystem::path stream_folder;  // where the new files are
+  SReplacedFiles files;
+  bool copied_back = false;
+  ReplaceStats stats;
+};
+
+// source: the BDMV folder; work: the "VELD" work folder of an earlier extraction. Checks the folders
+// ("no BDMV folder", a work folder not named VELD, no "Images" in it), runs the replacement, says where
+// the new files are (or that no picture was edited), asks whether to copy them into the BDMV folder
+// (unless options.copy_back answers) and copies them back safely.
+ReplaceOutcome RunReplaceCommand(const std::filesystem::path& source, const std::filesystem::path& work,
+                                 const ReplaceOptions& options, Messenger& messenger, Progress& progress);
 
 }  // namespace veld

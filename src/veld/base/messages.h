@@ -54,6 +54,11 @@ enum MsgId : int {
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
   kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder; did you mean "%s"?
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
+  kMsgImageForeignColour = 9101,  // an edited picture uses a colour the menu's palette lacks
+  kMsgNoStcSequence = 9102,      // a clip without STC sequence cannot be remultiplexed
+  kMsgNoRoom = 9103,             // copy-back: not enough free space
+  kMsgCopyBackFile = 9104,       // copy-back: the file that failed
+  kMsgNotWorkFolder = 9105,      // replace: the folder is not named VELD
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
   // Display words of the composition model.

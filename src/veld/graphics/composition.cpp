@@ -32,20 +32,38 @@ std::uint8_t FindObjectPalette(const CIcData& composition, std::uint16_t object_
   return kNoPalette;
 }
 
+namespace {
+
+// The palette of the display set with the id: a later PDS with the same id updates the palette within
+// the display set, so the last one holds.
+const CPds* FindPalette(const CDsData& ds, std::uint8_t palette_id) {
+  const auto pds = std::find_if(ds.PdsFolder.rbegin(), ds.PdsFolder.rend(),
+                                [&](const CPds& p) { return p.PaletteId == palette_id; });
+  return pds == ds.PdsFolder.rend() ? nullptr : &*pds;
+}
+
+}  // namespace
+
 std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
                                                 ColourMatrix matrix) {
   const Bytes data = JoinObjectFragments(ds, object_id);
   if (data.empty()) return std::nullopt;
   auto bitmap = DecodeObjectData(data);
   if (!bitmap) return std::nullopt;
-  // A later PDS with the same id updates the palette within the display set: the last one holds.
-  const auto pds = std::find_if(ds.PdsFolder.rbegin(), ds.PdsFolder.rend(),
-                                [&](const CPds& p) { return p.PaletteId == palette_id; });
-  if (pds == ds.PdsFolder.rend()) return std::nullopt;
+  const CPds* pds = FindPalette(ds, palette_id);
+  if (!pds) return std::nullopt;
   SObjectBitmap out;
   out.bitmap = std::move(*bitmap);
   out.palette = PaletteToArgb(pds->Entries, matrix);
   return out;
+}
+
+std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id) {
+  const std::optional<CIcData> composition = ParseComposition(ds);
+  if (!composition) return std::nullopt;
+  const CPds* pds = FindPalette(ds, FindObjectPalette(*composition, object_id));
+  if (!pds) return std::nullopt;
+  return PaletteToArgb(pds->Entries);
 }
 
 SObjectSize ObjectSize(const CDsData& ds, std::uint16_t object_id) {

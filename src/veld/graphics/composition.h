@@ -38,6 +38,10 @@ struct SObjectBitmap {
 std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
                                                 ColourMatrix matrix = ColourMatrix::kGif);
 
+// The ARGB table an object is shown with (and exported with): its palette in the display set as
+// DecodeObjectBitmap takes it; nothing when no page uses the object or no PDS has the palette's id.
+std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id);
+
 // Width and height of an object as its first fragment declares them; 0 x 0 when no ODS has the id.
 struct SObjectSize {
   int width = 0;

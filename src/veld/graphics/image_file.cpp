@@ -146,6 +146,7 @@ LoadedImage LoadGif(ByteSpan data) {
   const int height = gif->SHeight;
   if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxBitmapPixels) return result;
 
+  int transparent = NO_TRANSPARENT_COLOR;
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return result;
@@ -154,6 +155,12 @@ LoadedImage LoadGif(ByteSpan data) {
       int code = 0;
       GifByteType* block = nullptr;
       if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return result;
+      // The graphic control extension before the frame names its transparent colour.
+      GraphicsControlBlock gcb;
+      if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4 &&
+          DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
+        transparent = gcb.TransparentColor;
+      }
       if (!SkipExtension(gif.get(), block)) return result;
       continue;
     }
@@ -191,6 +198,17 @@ LoadedImage LoadGif(ByteSpan data) {
   }
   result.check = ImageCheck::kOk;
   result.bitmap = std::move(bitmap);
+  result.format = ImageFormat::kGif;
+  const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
+  if (map && map->Colors) {
+    result.palette_size = std::min(map->ColorCount, 256);
+    for (int i = 0; i < result.palette_size; ++i) {
+      const GifColorType& c = map->Colors[i];
+      const std::uint32_t alpha = i == transparent ? 0 : 0xFF;
+      result.palette[static_cast<std::size_t>(i)] = (alpha << 24) | (std::uint32_t{c.Red} << 16) |
+                                                     (std::uint32_t{c.Green} << 8) | c.Blue;
+    }
+  }
   return result;
 }
 
@@ -208,6 +226,8 @@ struct PngReader {
   int colour_type = 0;
   int passes = 1;
   std::size_t row_bytes = 0;
+  ArgbPalette palette{};  // PLTE with tRNS alpha
+  int palette_size = 0;
 
   ~PngReader() {
     if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
@@ -237,6 +257,19 @@ bool PngReadHeader(PngReader* r) {
   r->height = png_get_image_height(r->png, r->info);
   r->bit_depth = png_get_bit_depth(r->png, r->info);
   r->colour_type = png_get_color_type(r->png, r->info);
+  png_colorp plte = nullptr;
+  int plte_count = 0;
+  if (png_get_PLTE(r->png, r->info, &plte, &plte_count) == PNG_INFO_PLTE && plte) {
+    png_bytep trns = nullptr;
+    int trns_count = 0;
+    png_get_tRNS(r->png, r->info, &trns, &trns_count, nullptr);
+    r->palette_size = std::min(plte_count, 256);
+    for (int i = 0; i < r->palette_size; ++i) {
+      const std::uint32_t alpha = trns && i < trns_count ? trns[i] : 0xFF;
+      r->palette[static_cast<std::size_t>(i)] = (alpha << 24) | (std::uint32_t{plte[i].red} << 16) |
+                                                 (std::uint32_t{plte[i].green} << 8) | plte[i].blue;
+    }
+  }
   if (r->colour_type == PNG_COLOR_TYPE_PALETTE && r->bit_depth < 8) png_set_packing(r->png);
   r->passes = png_set_interlace_handling(r->png);
   png_read_update_info(r->png, r->info);
@@ -278,6 +311,9 @@ LoadedImage LoadPng(ByteSpan data) {
     return result;
   }
   result.check = ImageCheck::kOk;
+  result.format = ImageFormat::kPng;
+  result.palette = reader.palette;
+  result.palette_size = reader.palette_size;
   result.bitmap.width = static_cast<int>(reader.width);
   result.bitmap.height = static_cast<int>(reader.height);
   result.bitmap.pixels = std::move(pixels);

@@ -3,12 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <system_error>
 
 #include "veld/base/messages.h"
 #include "veld/clip/clpi.h"
 #include "veld/ts/ts_packet.h"
 
 namespace veld {
+
+bool CFileOutput::open(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  return file_.open(path, File::Mode::kCreate);
+}
 
 bool CFileOutput::write(ByteSpan data) {
   if (!file_.write(data)) return false;

@@ -50,10 +50,11 @@ class CMuxOutput {
   virtual const std::string& error() const = 0;
 };
 
-// A file created (or truncated) for writing.
+// A new file for writing. An existing file of that name is removed first rather than truncated: it may
+// be a hard link to a clip of a disc (the copy-back links clip streams into the BDMV folder).
 class CFileOutput : public CMuxOutput {
  public:
-  bool open(const std::filesystem::path& path) { return file_.open(path, File::Mode::kCreate); }
+  bool open(const std::filesystem::path& path);
   void close() { file_.close(); }
   bool write(ByteSpan data) override;
   std::uint64_t length() const override { return written_; }

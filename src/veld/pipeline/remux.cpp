@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "veld/base/file.h"
+#include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/clip/rip_index.h"
 #include "veld/mux/muxer.h"
@@ -40,10 +41,7 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
     return out;
   }
   if (clip.data.stc_info().empty()) {
-    messenger.show(MessageKind::kError,
-                   fmt::format("{}: the clip information has no STC sequence, so its streams cannot be moved "
-                               "to the new time base",
-                               clip.clpi_path.string()));
+    messenger.show(MessageKind::kError, format_message(kMsgNoStcSequence, clip.clpi_path.string()));
     out.result = kResultFailed;
     return out;
   }

@@ -1,0 +1,213 @@
+#include "veld/pipeline/playlist_adjust.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace veld {
+namespace {
+
+int clip_number(const std::string& name) {
+  int n = -1;
+  const auto r = std::from_chars(name.data(), name.data() + std::min<std::size_t>(name.size(), 5), n);
+  return r.ec == std::errc() && r.ptr == name.data() + 5 ? n : -1;
+}
+
+const SRebuiltClip* find_rebuilt(const CRebuiltClips& rebuilt, const std::string& name) {
+  const auto it = rebuilt.find(clip_number(name));
+  return it == rebuilt.end() ? nullptr : &it->second;
+}
+
+// A play-item or sub-play-item time (45 kHz) on the clip's new time base: moved with the clip's time
+// stamps and kept within its new end; an OUT time at the old end stays at the end. The move is the clip's
+// offset, by which every stream moved: the new file's earliest time stamp may belong to a stream that
+// started before the old presentation start (a menu shown before the first picture), so the distance
+// between the old and the new presentation start is not always the move.
+std::uint32_t move_in(std::uint32_t in, const SRebuiltClip& c) {
+  const std::int64_t t = 2 * std::int64_t{in} + c.offset;
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(t, 0, static_cast<std::int64_t>(c.new_end)) / 2);
+}
+
+std::uint32_t move_out(std::uint32_t out, const SRebuiltClip& c) {
+  if (2 * std::uint64_t{out} == c.old_end) return static_cast<std::uint32_t>(c.new_end / 2);
+  return move_in(out, c);
+}
+
+// Marks and picture-in-picture times move by what the kept streams moved, in 45 kHz.
+std::int64_t delta_45k(const SRebuiltClip& c) { return 27000000 - std::int64_t{c.old_start_45k}; }
+
+// The stream entries of one STN group that name a stream of the play item's own clip get their new PID;
+// entries of streams that are gone are dropped; a replaced stream's entry names the new track and takes
+// its language. Entries of sub-path streams stay as they are. The order of the entries, and so the
+// stream numbers that navigation commands use, does not change.
+template <typename Entry>
+void rename_streams(std::vector<Entry>& entries, const SRebuiltClip& c) {
+  std::vector<Entry> kept;
+  for (Entry e : entries) {
+    STREAM_ENTRY& s = e.StreamEntry;
+    if (s.Type != 1 && s.Type != 3) {
+      kept.push_back(std::move(e));
+      continue;
+    }
+    const std::uint16_t old_pid = s.RefToStreamPID_OfMainClip;
+    const SNewPid* match = nullptr;
+    for (const SNewPid& n : c.order) {
+      if (n.old_pid == old_pid) {
+        match = &n;
+        break;
+      }
+    }
+    if (!match) continue;  // a stream that is neither kept nor replaced
+    s.RefToStreamPID_OfMainClip = match->pid;
+    if (match->stream_index < 0 && match->new_track < c.new_languages.size()) {
+      const auto& lang = c.new_languages[match->new_track];
+      e.StreamAttributes.StreamCodingType = match->stream_type;
+      e.StreamAttributes.Language = lang[0] ? std::string(lang.begin(), lang.end()) : std::string();
+    }
+    kept.push_back(std::move(e));
+  }
+  entries = std::move(kept);
+}
+
+void rename_stn(STN_TABLE& stn, const SRebuiltClip& c) {
+  rename_streams(stn.PrimaryVideoStreamEntries, c);
+  rename_streams(stn.PrimaryAudioStreamEntries, c);
+  rename_streams(stn.PrimaryPG_TextST_StreamEntries, c);
+  rename_streams(stn.PrimaryPiP_TextST_StreamEntries, c);
+  rename_streams(stn.InteractiveGraphicsStreamEntries, c);
+  rename_streams(stn.SecondaryAudioStreamEntries, c);
+  rename_streams(stn.SecondaryVideoStreamEntries, c);
+}
+
+}  // namespace
+
+bool MovePipMetadata(Bytes& data, const std::vector<std::int64_t>& play_item_delta) {
+  // Layout: length (4), block count (2), blocks of 14 bytes: play item (2), secondary video (1),
+  // reserved (1), timeline type and flags (2), luma key (2), reserved (2), data address (4, from the
+  // start of the metadata); at the data address: entry count (2) and entries of 8 bytes whose first 4
+  // are the time stamp.
+  try {
+    ByteReader r(data, "PiP metadata");
+    r.u32();
+    const std::uint16_t blocks = r.u16();
+    std::vector<std::pair<std::size_t, std::int64_t>> stamps;  // offset of a time stamp, delta
+    for (std::uint16_t b = 0; b < blocks; ++b) {
+      ByteReader block = r.sub(14, "PiP metadata block");
+      const std::uint16_t item = block.u16();
+      block.skip(8);
+      const std::uint32_t address = block.u32();
+      if (item >= play_item_delta.size() || play_item_delta[item] == 0) continue;
+      ByteReader d(data, "PiP metadata data");
+      d.seek(address);
+      const std::uint16_t entries = d.u16();
+      for (std::uint16_t i = 0; i < entries; ++i) {
+        stamps.emplace_back(d.pos(), play_item_delta[item]);
+        d.skip(8);
+      }
+    }
+    for (const auto& [at, delta] : stamps)
+      store_be32(data.data() + at, static_cast<std::uint32_t>(load_be32(data.data() + at) + delta));
+    return true;
+  } catch (const ParseError&) {
+    return false;
+  }
+}
+
+bool AdjustPlaylist(SMplsData& pl, const CCofObject& clips, const CRebuiltClips& rebuilt) {
+  bool changed = false;
+  const std::size_t old_items = pl.PlayItems.size();
+  std::vector<const SRebuiltClip*> item_clip(old_items, nullptr);
+  std::vector<bool> item_known(old_items, false);
+  std::vector<int> new_index(old_items, -1);
+
+  // Play items on a rebuilt clip that kept nothing and gained nothing have no stream left.
+  CPlayItems items;
+  for (std::size_t i = 0; i < old_items; ++i) {
+    PLAY_ITEM& item = pl.PlayItems[i];
+    const int number = clip_number(item.ClipInformationFileName);
+    item_known[i] = number >= 0 && clips.find(number) != nullptr;
+    item_clip[i] = find_rebuilt(rebuilt, item.ClipInformationFileName);
+    if (item_clip[i] && !item_clip[i]->kept_any && item_clip[i]->order.empty()) {
+      changed = true;
+      continue;
+    }
+    new_index[i] = static_cast<int>(items.size());
+    items.push_back(std::move(item));
+  }
+  pl.PlayItems = std::move(items);
+
+  std::vector<std::int64_t> delta(pl.PlayItems.size(), 0);
+  for (std::size_t i = 0; i < old_items; ++i) {
+    if (new_index[i] < 0) continue;
+    PLAY_ITEM& item = pl.PlayItems[static_cast<std::size_t>(new_index[i])];
+    if (const SRebuiltClip* c = item_clip[i]) {
+      item.InTime = move_in(item.InTime, *c);
+      item.OutTime = move_out(item.OutTime, *c);
+      delta[static_cast<std::size_t>(new_index[i])] = delta_45k(*c);
+      changed = true;
+    }
+    if (item.IsMultiAngle) {
+      const std::size_t before = item.Angles.size();
+      std::erase_if(item.Angles, [&](const ANGLE_CLIP_ENTRY& a) {
+        return a.ClipInformationFileName != item.ClipInformationFileName &&
+               find_rebuilt(rebuilt, a.ClipInformationFileName) != nullptr;
+      });
+      if (item.Angles.size() != before) {
+        changed = true;
+        if (item.Angles.empty()) item.IsMultiAngle = false;
+      }
+    }
+  }
+
+  for (SUB_PATH& path : pl.SubPaths) {
+    for (SUB_PLAY_ITEM& sub : path.SubPlayItems) {
+      const SRebuiltClip* c = find_rebuilt(rebuilt, sub.ClipInformationFileName);
+      if (c) {
+        sub.InTime = move_in(sub.InTime, *c);
+        sub.OutTime = move_out(sub.OutTime, *c);
+        changed = true;
+      }
+      // The sync point lies on the timeline of the play item it refers to.
+      if (sub.SyncPlayItemID < old_items) {
+        const std::size_t sync = sub.SyncPlayItemID;
+        if (new_index[sync] >= 0) {
+          if (const SRebuiltClip* main = item_clip[sync]) sub.SyncStartPTS_OfPlayItem = move_in(sub.SyncStartPTS_OfPlayItem, *main);
+          sub.SyncPlayItemID = static_cast<std::uint16_t>(new_index[sync]);
+        }
+      }
+    }
+  }
+
+  if (changed) {
+    for (std::size_t i = 0; i < old_items; ++i) {
+      if (new_index[i] >= 0 && item_clip[i]) rename_stn(pl.PlayItems[static_cast<std::size_t>(new_index[i])].StnTable, *item_clip[i]);
+    }
+  }
+
+  if (pl.PlayItems.empty()) return changed;
+
+  std::erase_if(pl.SubPaths, [](const SUB_PATH& p) { return p.SubPlayItems.empty(); });
+
+  CPlayMarks marks;
+  for (PLAY_MARK m : pl.PlayListMarks) {
+    const std::size_t ref = m.RefToPlayItemID;
+    if (ref >= old_items || !item_known[ref] || new_index[ref] < 0) continue;
+    if (const SRebuiltClip* c = item_clip[ref]) {
+      const std::int64_t t = std::int64_t{m.MarkTimeStamp} + delta_45k(*c);
+      if (t < 0 || static_cast<std::uint64_t>(t) > c->new_end / 2) continue;
+      m.MarkTimeStamp = static_cast<std::uint32_t>(t);
+    }
+    m.RefToPlayItemID = static_cast<std::uint16_t>(new_index[ref]);
+    marks.push_back(m);
+  }
+  pl.PlayListMarks = std::move(marks);
+
+  if (pl.ExtensionData) {
+    for (SExtDataEntry& e : pl.ExtensionData->Entries) {
+      if (e.ExtDataEntry_ID1 == kExtIdPipMetaData1 && e.ExtDataEntry_ID2 == kExtIdPipMetaData2)
+        MovePipMetadata(e.Data, delta);
+    }
+  }
+  return changed;
+}
+
+}  // namespace veld

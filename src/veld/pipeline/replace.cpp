@@ -1,0 +1,238 @@
+#include "veld/pipeline/replace.h"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "veld/base/file.h"
+#include "veld/base/folders.h"
+#include "veld/base/messages.h"
+#include "veld/base/result.h"
+#include "veld/clip/ig_track.h"
+#include "veld/disc/bd_disc.h"
+#include "veld/graphics/button_images.h"
+#include "veld/graphics/composition.h"
+#include "veld/graphics/image_file.h"
+#include "veld/graphics/segment_file.h"
+#include "veld/pipeline/remux.h"
+
+namespace veld {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::int64_t> mtime_seconds(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
+
+bool MakeFolder(const fs::path& folder, Messenger& messenger) {
+  if (EnsureFolder(folder, nullptr)) return true;
+  messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, folder.string()));
+  return false;
+}
+
+bool HasIgStream(const CClpiObject& clip) {
+  const auto& streams = clip.data.streams();
+  return std::any_of(streams.begin(), streams.end(), [](const STREAM_INFO& s) {
+    return s.StreamCodingInfo.CodingType == coding_type::kInteractiveGraphics;
+  });
+}
+
+std::array<char, 3> language_array(const std::string& code) {
+  std::array<char, 3> a{};
+  for (std::size_t i = 0; i < 3 && i < code.size(); ++i) a[i] = code[i];
+  return a;
+}
+
+// What one clip's rebuilding produced for its remultiplexing.
+struct SClipMenus {
+  bool changed = false;
+  std::map<std::uint16_t, std::int64_t> time_shift;  // by IG PID
+};
+
+int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::path& work,
+                     std::optional<std::int64_t> reference, Progress& progress, Messenger& messenger,
+                     SClipMenus& menus, ReplaceStats& stats) {
+  File stream;
+  if (!stream.open(clip.stream_path, File::Mode::kRead)) {
+    messenger.show(MessageKind::kError, stream.error());
+    return kResultFailed;
+  }
+  const std::string title = clip.stream_path.stem().string();
+  const fs::path clip_folder = names.image_folder(work) / title;
+  std::error_code ec;
+  if (!fs::is_directory(clip_folder, ec)) return kResultOk;  // nothing of this clip was extracted
+  std::vector<SClipIgStream> streams;
+  const int r = LoadClipIgStreams(stream, streams, progress, messenger);
+  if (r != kResultOk) return r;
+  for (SClipIgStream& s : streams) {
+    const fs::path stream_folder = clip_folder / std::to_string(s.pid);
+    if (!fs::is_directory(stream_folder, ec)) continue;
+    if (!ImportStreamImages(s.data, names, stream_folder, reference, menus.changed, messenger, &stats.images))
+      return kResultFailed;
+    // Once a stream of the clip changed, this one and every later one are written: each then replaces
+    // its old stream in the new clip.
+    if (!menus.changed) continue;
+    const fs::path ig = names.raw_ig_path(work, clip.stream_path, s.pid);
+    std::string error;
+    if (!WriteGraphicsStream(ig, s.data, &error)) {
+      messenger.show(MessageKind::kError, error);
+      return kResultFailed;
+    }
+    menus.time_shift[s.pid] = s.time_shift;
+    ++stats.ig_streams;
+  }
+  return kResultOk;
+}
+
+int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
+              const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
+              SRebuiltClip& rebuilt) {
+  const fs::path stream_folder = names.stream_folder(work);
+  if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
+  std::vector<std::unique_ptr<SRawTrack>> added;
+  std::vector<std::uint16_t> replaced;
+  for (SRipTrack& t : clip.rip_tracks.tracks) {
+    if (t.pid < 0x1400 || t.pid > 0x141F) continue;
+    const fs::path ig = names.raw_ig_path(work, clip.stream_path, t.pid);
+    std::error_code ec;
+    if (!fs::exists(ig, ec)) continue;
+    t.kept = false;
+    CSource source{ig, language_array(options.ig_language.empty() ? t.stream_info.StreamCodingInfo.language()
+                                                                   : options.ig_language)};
+    std::string error;
+    std::unique_ptr<SRawTrack> track = SRawTrack::Open(source, nullptr, &error);
+    if (!track) {
+      messenger.show(MessageKind::kError, error);
+      return kResultFailed;
+    }
+    // The rebuilt stream takes the place of the old one: same stream index, same timing.
+    track->stream_index = t.index;
+    if (const auto it = menus.time_shift.find(t.pid); it != menus.time_shift.end())
+      track->own_offset = NewTrackOwnOffset(clip, it->second);
+    rebuilt.new_languages.push_back(source.language);
+    replaced.push_back(t.pid);
+    added.push_back(std::move(track));
+  }
+  if (added.empty()) return kResultOk;
+  const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
+  const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
+  SRemuxOutcome out = RemultiplexClip(clip, added, m2ts, clpi, progress, messenger);
+  if (out.result != kResultOk) return out.result;
+  for (SNewPid& n : out.order)
+    if (n.stream_index < 0) n.old_pid = replaced[n.new_track];
+  rebuilt.order = std::move(out.order);
+  rebuilt.offset = out.time_offset;
+  rebuilt.old_start = clip.start_time;
+  rebuilt.old_end = clip.end_time;
+  rebuilt.old_start_45k = clip.data.stc_info().empty() ? 0 : clip.data.stc_info().front().StartPTS;
+  rebuilt.new_start = clip.new_start_time;
+  rebuilt.new_end = clip.new_end_time;
+  for (const SRipTrack& t : clip.rip_tracks.tracks) rebuilt.kept_any |= t.kept;
+  files.clip_streams.push_back({clip.id, m2ts});
+  files.clip_infos.push_back({clip.id, clpi});
+  return kResultOk;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ExtractionTime(const SOutputNames& names, const fs::path& work) {
+  return mtime_seconds(names.marker_path(work));
+}
+
+bool EditedSince(const fs::path& picture, std::optional<std::int64_t> reference) {
+  if (!reference) return true;
+  const std::optional<std::int64_t> t = mtime_seconds(picture);
+  return !t || *t > *reference;
+}
+
+bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::path& stream_folder,
+                        std::optional<std::int64_t> reference, bool& changed, Messenger& messenger, int* imported) {
+  std::error_code ec;
+  int e = 0;
+  for (CEpochData& epoch : stream.Epochs) {
+    const fs::path epoch_folder = names.epoch_folder(stream_folder, ++e);
+    if (!fs::is_directory(epoch_folder, ec)) continue;
+    int d = 0;
+    for (CDsData& ds : epoch.DisplaySets) {
+      const fs::path ds_folder = names.ds_folder(epoch_folder, ++d);
+      if (!fs::is_directory(ds_folder, ec)) continue;
+      for (const std::uint16_t id : ListObjects(ds)) {
+        const fs::path picture = ExistingImageFile(ds_folder, id);
+        if (!fs::is_regular_file(picture, ec) || !EditedSince(picture, reference)) continue;
+        if (!ImportButtonImage(ds, id, picture, messenger)) return false;
+        changed = true;
+        if (imported) ++*imported;
+      }
+    }
+  }
+  return true;
+}
+
+int WriteChangedPlaylist(CMplsObject& playlist, const fs::path& path, const CCofObject& clips,
+                         const CRebuiltClips& rebuilt, Messenger& messenger, bool* written) {
+  if (written) *written = false;
+  if (!AdjustPlaylist(playlist.data, clips, rebuilt) || playlist.data.PlayItems.empty()) return kResultOk;
+  std::error_code ec;
+  fs::remove(path, ec);  // never write through an earlier file: it may be linked into a disc
+  const Result r = write_playlist_file(playlist, path, messenger);
+  if (r == kResultOk && written) *written = true;
+  return r;
+}
+
+int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames& names, const fs::path& source,
+                        const fs::path& work, const ReplaceOptions& options, Progress& progress,
+                        Messenger& messenger, ReplaceStats* stats_out) {
+  ReplaceStats stats;
+  const auto finish = [&](int r) {
+    if (stats_out) *stats_out = stats;
+    return r;
+  };
+  CBDDisc disc;
+  if (!disc.open(source, messenger)) return finish(kResultFailed);
+  const std::optional<std::int64_t> reference = ExtractionTime(names, work);
+
+  for (const fs::path& folder : {names.stream_folder(work), names.ig_folder(work)}) {
+    if (!MakeFolder(folder, messenger)) return finish(kResultFailed);
+    EmptyFolder(folder, false);  // the files of an earlier run go
+  }
+
+  CRebuiltClips rebuilt;
+  CCofObject& clips = *disc.clips();
+  for (std::size_t i = 0; i < clips.size(); ++i) {
+    CClpiObject& clip = clips[i];
+    if (!HasIgStream(clip)) continue;
+    SClipMenus menus;
+    int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats);
+    if (r != kResultOk) return finish(r);
+    if (!menus.changed) continue;
+    SRebuiltClip result;
+    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result);
+    if (r != kResultOk) return finish(r);
+    if (!result.order.empty()) {
+      rebuilt[clip.id] = std::move(result);
+      ++stats.clips;
+      edited = true;
+    }
+  }
+
+  CPofObject& playlists = *disc.playlists();
+  for (std::size_t i = 0; i < playlists.size(); ++i) {
+    CMplsObject& playlist = playlists[i];
+    const fs::path path = names.stream_folder(work) / fmt::format("{:05d}.mpls", playlist.id);
+    bool written = false;
+    const int r = WriteChangedPlaylist(playlist, path, clips, rebuilt, messenger, &written);
+    if (r != kResultOk) return finish(r);
+    if (written) {
+      files.playlists.push_back({playlist.id, path});
+      ++stats.playlists;
+    }
+  }
+  return finish(kResultOk);
+}
+
+}  // namespace veld
