@@ -14,7 +14,7 @@
 
 #include <fmt/format.h>
 
-#include "support/test_support.h"
+#include "cli/cli_support.h"
 
 namespace veld {
 namespace {
@@ -22,16 +22,18 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using json = nlohmann::json;
 
-json LoadTruth(const fs::path& disc) {
-  std::ifstream in(disc / "truth.json");
-  return json::parse(in);
-}
-
-test::ProgramResult Extract(const fs::path& disc, const fs::path& rip, const std::vector<std::string>& options,
-                            const test::TempDir& scratch) {
+test::RunResult Extract(const fs::path& disc, const fs::path& rip, const std::vector<std::string>& options,
+                        const test::TempDir& scratch) {
   std::vector<std::string> args{"extract", (disc / "BDMV").string(), rip.string()};
   args.insert(args.end(), options.begin(), options.end());
-  return test::run_program(VELD_CLI_PATH, args, scratch.path());
+  return test::run_veld(args, scratch.path());
+}
+
+// Runs veld_bdcheck on a disc root with the arguments.
+test::RunResult Bdcheck(const fs::path& disc, const std::vector<std::string>& args, const fs::path& scratch) {
+  std::string cmd = test::shell_quote(VELD_BDCHECK_PATH) + " " + test::shell_quote(disc.string());
+  for (const auto& a : args) cmd += " " + test::shell_quote(a);
+  return test::run_shell(cmd, scratch);
 }
 
 // "a,b": the preview of both display sets (a player may have taken in the second one by then).
@@ -54,19 +56,17 @@ TEST(PreviewCli, PagesEqualLibbluraysPlaneBeforeAndAfterAButtonCommand) {
   EXPECT_TRUE(fs::exists(stream / "contact_sheet.png"));
   // The first page (after its in-effects), then DOWN and ENTER on button 2, whose command is
   // "SetButtonPage 101 1": the out-effect of page 0 (a cropped object) and page 1.
-  const auto check = test::run_program(
-      VELD_BDCHECK_PATH,
-      {disc.string(), "--expect", EitherDisplaySet(stream, "page0_in1.png"), "--expect",
-       EitherDisplaySet(stream, "page0.png"), "--press", "down,enter", "--expect",
-       EitherDisplaySet(stream, "page0_out1.png"), "--expect", EitherDisplaySet(stream, "page1.png")},
-      dir.path());
+  const auto check = Bdcheck(disc,
+                             {"--expect", EitherDisplaySet(stream, "page0_in1.png"), "--expect",
+                              EitherDisplaySet(stream, "page0.png"), "--press", "down,enter", "--expect",
+                              EitherDisplaySet(stream, "page0_out1.png"), "--expect", EitherDisplaySet(stream, "page1.png")},
+                             dir.path());
   EXPECT_EQ(check.status, 0) << check.out << check.err;
   EXPECT_THAT(check.out, HasSubstr("page1.png equals the plane of flush"));
 
   // The check can fail: the first page is not page 1.
-  const auto wrong = test::run_program(
-      VELD_BDCHECK_PATH,
-      {disc.string(), "--quiet", "--max-seconds", "3", "--expect", EitherDisplaySet(stream, "page1.png")}, dir.path());
+  const auto wrong =
+      Bdcheck(disc, {"--quiet", "--max-seconds", "3", "--expect", EitherDisplaySet(stream, "page1.png")}, dir.path());
   EXPECT_EQ(wrong.status, 1);
   EXPECT_THAT(wrong.err, HasSubstr("no plane of"));
 }
@@ -77,10 +77,10 @@ TEST(PreviewCli, PopUpMenuEqualsLibbluraysPlane) {
   ASSERT_EQ(Extract(disc, dir.path(), {"--preview", "--quiet"}, dir).status, 0);
   const fs::path ds = dir / "VELD/Preview/00000/5120/Epoch1/DS1";
   // Played in real time (the clip is three seconds long): the in-effect, then the page.
-  const auto check = test::run_program(VELD_BDCHECK_PATH,
-                                       {disc.string(), "--realtime", "--press", "popup", "--expect",
-                                        (ds / "page0_in1.png").string(), "--expect", (ds / "page0.png").string()},
-                                       dir.path());
+  const auto check = Bdcheck(disc,
+                             {"--realtime", "--press", "popup", "--expect", (ds / "page0_in1.png").string(), "--expect",
+                              (ds / "page0.png").string()},
+                             dir.path());
   EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
@@ -150,7 +150,7 @@ TEST(PngCli, PicturesCarryTheIndicesAndEachPaletteEntrysAlpha) {
     const fs::path disc = test::test_discs_dir() / variant;
     const auto r = Extract(disc, dir.path(), {"--format", "png", "--quiet"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
-    const json truth = LoadTruth(disc);
+    const json truth = test::load_truth(disc);
     int checked = 0;
     for (const auto& [clip_name, clip] : truth["clips"].items()) {
       for (const auto& [pid_hex, ig] : clip["ig"].items()) {
@@ -191,6 +191,55 @@ TEST(PngCli, PicturesCarryTheIndicesAndEachPaletteEntrysAlpha) {
     }
     EXPECT_GT(checked, 8);
   }
+}
+
+// extract --format png, an editor (Pillow) paints in two pictures keeping their palette, replace, and a
+// new extraction gives the edited indices back, every other picture as it was, and the palettes' alpha.
+TEST(PngCli, EditedPicturesRoundTripThroughReplace) {
+  test::TempDir dir;
+  const fs::path disc = test::test_discs_dir() / "menu";
+  test::copy_disc(disc, dir / "target");
+  ASSERT_EQ(Extract(disc, dir / "rip", {"--format", "png", "--quiet"}, dir).status, 0);
+  const fs::path images = dir / "rip/VELD/Images";
+  const fs::path ds1 = images / "00000/5120/Epoch1/DS1";
+  std::map<std::string, Bytes> edited;
+  for (const char* name : {"0002.png", "0061.png"}) {
+    const fs::path p = ds1 / name;
+    // Paints a rectangle with an index the picture uses other than the one at its centre, and saves the
+    // picture with its palette and transparency, as an editor does.
+    const std::string script =
+        "import sys; from PIL import Image; im = Image.open(sys.argv[1]); t = im.info['transparency']; "
+        "c = im.getpixel((im.width // 2, im.height // 2)); o = [v for v in sorted(set(im.getdata())) if v != c][0]; "
+        "[im.putpixel((x, y), o) for x in range(20, 60) for y in range(10, 30)]; im.save(sys.argv[1], transparency=t)";
+    const auto e = test::run_shell(test::shell_quote(VELD_PYTHON) + " -c " + test::shell_quote(script) + " " +
+                                       test::shell_quote(p.string()),
+                                   dir.path());
+    ASSERT_EQ(e.status, 0) << e.err;
+    test::touch_after(p, images / "VELD.rip", 2);
+    edited[name] = ReadIndexedPng(p).indices;
+  }
+  const auto r = test::run_veld(
+      {"replace", (dir / "target/BDMV").string(), (dir / "rip/VELD").string(), "--copy-back"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr("2 pictures imported"));
+
+  ASSERT_EQ(Extract(dir / "target", dir / "rip2", {"--format", "png", "--quiet"}, dir).status, 0);
+  ASSERT_EQ(Extract(disc, dir / "pristine", {"--format", "png", "--quiet"}, dir).status, 0);
+  int compared = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir / "pristine/VELD/Images")) {
+    if (e.path().extension() != ".png") continue;
+    const fs::path rel = fs::relative(e.path(), dir / "pristine/VELD/Images");
+    const PngPicture now = ReadIndexedPng(dir / "rip2/VELD/Images" / rel);
+    const PngPicture was = ReadIndexedPng(e.path());
+    const bool is_edited = rel.parent_path() == "00000/5120/Epoch1/DS1" && edited.count(rel.filename().string());
+    EXPECT_EQ(now.indices, is_edited ? edited[rel.filename().string()] : was.indices) << rel;
+    if (is_edited) {
+      EXPECT_NE(now.indices, was.indices) << rel << ": the edit shows";
+    }
+    EXPECT_EQ(now.trns, was.trns) << rel;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 36);
 }
 
 }  // namespace

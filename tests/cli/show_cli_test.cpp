@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-#include "support/test_support.h"
+#include "cli/cli_support.h"
 
 namespace veld {
 namespace {
@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using json = nlohmann::json;
-
-json LoadTruth(const fs::path& disc) {
-  std::ifstream in(disc / "truth.json");
-  return json::parse(in);
-}
 
 std::vector<fs::path> GeneratedDiscs() {
   std::vector<fs::path> discs;
@@ -35,7 +30,7 @@ std::vector<fs::path> GeneratedDiscs() {
 }
 
 json Show(const fs::path& disc, const test::TempDir& scratch) {
-  const auto r = test::run_program(VELD_CLI_PATH, {"show", "--json", (disc / "BDMV").string()}, scratch.path());
+  const auto r = test::run_veld({"show", "--json", (disc / "BDMV").string()}, scratch.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   return json::parse(r.out);
@@ -112,7 +107,7 @@ TEST(ShowCli, JsonListsExactlyWhatTheGeneratorWroteOnEveryDisc) {
   for (const fs::path& disc : discs) {
     SCOPED_TRACE(disc.filename().string());
     test::TempDir scratch;
-    const json truth = LoadTruth(disc);
+    const json truth = test::load_truth(disc);
     const json report = Show(disc, scratch);
     ASSERT_EQ(report["format"], "veld-show");
     ASSERT_EQ(report["version"], 1);
@@ -208,7 +203,7 @@ TEST(ShowCli, NamesThePlaylistsThatPlayEachMenuClip) {
 TEST(ShowCli, TextReportCarriesTheSameFacts) {
   test::TempDir scratch;
   const fs::path disc = test::test_discs_dir() / "menu";
-  const auto r = test::run_program(VELD_CLI_PATH, {"show", (disc / "BDMV").string()}, scratch.path());
+  const auto r = test::run_veld({"show", (disc / "BDMV").string()}, scratch.path());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Clip 00000"));
   EXPECT_THAT(r.out, HasSubstr("Playlist 00000: play item 0"));
@@ -225,8 +220,8 @@ TEST(ShowCli, TextReportCarriesTheSameFacts) {
   EXPECT_THAT(r.out, HasSubstr("used by: Page#0 Button#1 Normal; Page#0 Out Effect 1"));
 
   // Chinese headings with the same fields.
-  const auto zh = test::run_program(VELD_CLI_PATH, {"show", (disc / "BDMV").string()}, scratch.path(),
-                                    "-u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8");
+  const auto zh = test::run_veld({"show", (disc / "BDMV").string()}, scratch.path(),
+                                 "env -u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8");
   ASSERT_EQ(zh.status, 0) << zh.err;
   EXPECT_THAT(zh.out, HasSubstr("素材 00000"));
   EXPECT_THAT(zh.out, HasSubstr("播放列表 00000: 播放项 0"));
@@ -236,13 +231,12 @@ TEST(ShowCli, TextReportCarriesTheSameFacts) {
 
 TEST(ShowCli, RefusesWhatIsNoDisc) {
   test::TempDir scratch;
-  const auto missing = test::run_program(VELD_CLI_PATH, {"show", (scratch.path() / "nothing").string()}, scratch.path());
+  const auto missing = test::run_veld({"show", (scratch.path() / "nothing").string()}, scratch.path());
   EXPECT_EQ(missing.status, 2);
   EXPECT_THAT(missing.err, HasSubstr("No such folder"));
   EXPECT_EQ(missing.out, "");
   // The disc's root instead of its BDMV folder: the message names the folder that was meant.
-  const auto root = test::run_program(VELD_CLI_PATH, {"show", (test::test_discs_dir() / "menu").string()},
-                                      scratch.path());
+  const auto root = test::run_veld({"show", (test::test_discs_dir() / "menu").string()}, scratch.path());
   EXPECT_EQ(root.status, 2);
   EXPECT_THAT(root.err, HasSubstr("did you mean"));
 }

@@ -1,7 +1,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -49,35 +48,6 @@ fs::path test_discs_dir() {
 }
 
 fs::path source_dir() { return fs::path(VELD_SOURCE_DIR); }
-
-namespace {
-
-std::string shell_quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-}  // namespace
-
-ProgramResult run_program(const std::string& program, const std::vector<std::string>& args, const fs::path& scratch,
-                          const std::string& env) {
-  std::string cmd = "env " + env + " " + shell_quoted(program);
-  for (const auto& a : args) cmd += " " + shell_quoted(a);
-  const fs::path out = scratch / "program-stdout.txt", err = scratch / "program-stderr.txt";
-  cmd += " </dev/null >" + shell_quoted(out.string()) + " 2>" + shell_quoted(err.string());
-  ProgramResult r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
 
 Bytes read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

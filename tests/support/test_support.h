@@ -78,18 +78,6 @@ std::filesystem::path test_discs_dir();
 // The source tree (for checked-in inputs such as examples/sample-disc).
 std::filesystem::path source_dir();
 
-// Result of a program run by run_program.
-struct ProgramResult {
-  int status = -1;  // exit status, -1 when it did not exit normally
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
-// Runs program with arguments (each quoted for the shell) and the environment settings of `env`
-// arguments ("LC_ALL=C.UTF-8" by default), stdin from /dev/null; stdout and stderr go through files in
-// scratch, which must exist.
-ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
-                          const std::filesystem::path& scratch, const std::string& env = "LC_ALL=C.UTF-8");
-
 Bytes read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, ByteSpan data);
 Bytes hex_bytes(std::string_view hex);  // "00 B0 11" -> bytes; spaces ignored

@@ -58,12 +58,16 @@ std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t
   return out;
 }
 
-std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id) {
+std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id, ColourMatrix matrix) {
   const std::optional<CIcData> composition = ParseComposition(ds);
   if (!composition) return std::nullopt;
   const CPds* pds = FindPalette(ds, FindObjectPalette(*composition, object_id));
   if (!pds) return std::nullopt;
-  return PaletteToArgb(pds->Entries);
+  return PaletteToArgb(pds->Entries, matrix);
+}
+
+ColourMatrix PictureMatrix(const CDsData& ds) {
+  return ColourMatrixForHeight(ds.IcsArray.empty() ? 1080 : ds.IcsArray.front().Video.Height);
 }
 
 SObjectSize ObjectSize(const CDsData& ds, std::uint16_t object_id) {

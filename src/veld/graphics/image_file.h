@@ -51,12 +51,10 @@ enum class ImageCheck {
   kSizeMismatch,  // check 2: decided by the caller, which knows the object's size
 };
 
-enum class ImageFormat { kNone, kGif, kPng };
-
 struct LoadedImage {
   ImageCheck check = ImageCheck::kNotImage;
   IndexedBitmap bitmap;  // the palette indices when check is kOk
-  ImageFormat format = ImageFormat::kNone;
+  ImageFormat format = ImageFormat::kGif;  // the file's format, when check is kOk
   // The file's own colour table (0xAARRGGBB), palette_size entries long. GIF colours are opaque except
   // the frame's transparent index (alpha 0); PNG colours carry their tRNS alpha (255 without one).
   ArgbPalette palette{};
