@@ -1,25 +1,49 @@
 #!/usr/bin/env bash
-# Installs every build, test and run dependency of VELD on Debian 12. Idempotent: when everything is
-# already there it only checks (no apt-get update, no download).
+# Installs the Debian 12 packages VELD needs.
+#
+#   scripts/install-deps.sh          what building and running the command line `veld` needs
+#   scripts/install-deps.sh --gui    and Qt 6 for the desktop window `veld-gui`
+#   scripts/install-deps.sh --test   and everything the test suite needs (it builds the window too)
+#
+# Idempotent: when every package is there it only checks (no apt-get update, no download).
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  libgif-dev libpng-dev qt6-base-dev libcli11-dev libfmt-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libbluray-dev ffmpeg python3 python3-pil nlohmann-json3-dev
-  xvfb xauth imagemagick
+# Compiler, build tools and the libraries of the command line.
+packages=(build-essential cmake pkg-config libgif-dev libpng-dev libcli11-dev libfmt-dev)
+# The desktop window: Qt 6, its SVG icons, and a font with Chinese characters.
+gui_packages=(qt6-base-dev libqt6svg6 fonts-wqy-microhei)
+# Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the window's tests on a
+# virtual display; the check of the Debian package's desktop entry.
+test_packages=(
+  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  libbluray-dev ffmpeg python3 python3-pil
+  xvfb xauth imagemagick desktop-file-utils
 )
 
-missing=()
+for arg in "$@"; do
+  case "$arg" in
+    --gui) packages+=("${gui_packages[@]}") ;;
+    --test) packages+=("${gui_packages[@]}" "${test_packages[@]}") ;;
+    -h|--help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "install-deps: unknown option $arg (use --gui, --test or --help)" >&2; exit 2 ;;
+  esac
+done
+# Each package once, in order.
+declare -A seen=()
+wanted=()
 for p in "${packages[@]}"; do
+  if [ -z "${seen[$p]:-}" ]; then seen[$p]=1; wanted+=("$p"); fi
+done
+
+missing=()
+for p in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all ${#packages[@]} packages present"
+  echo "install-deps: all ${#wanted[@]} packages present"
   exit 0
 fi
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "veld/base/messages.h"
+
 namespace veld::cli {
 namespace {
 
@@ -31,24 +33,7 @@ void install_interrupt_handler() {
 
 bool interrupted() { return g_interrupted != 0; }
 
-std::string terminal_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      // "\r\n" and "\n\r" become one line break; a lone "\r" too.
-      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-      if (!out.empty() && out.back() == '\n') continue;
-      out += '\n';
-      continue;
-    }
-    out += c;
-  }
-  // Trailing blanks of the catalogue texts (" ! ") are of no use on a terminal.
-  while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
-  return out;
-}
+std::string terminal_text(std::string_view text) { return plain_text(text); }
 
 void TerminalMessenger::show(MessageKind kind, std::string_view text) {
   if (progress_) progress_->clear_line();
@@ -56,7 +41,7 @@ void TerminalMessenger::show(MessageKind kind, std::string_view text) {
   if (kind == MessageKind::kInfo) {
     if (!quiet_) std::cout << t << std::endl;
   } else {
-    std::cerr << (kind == MessageKind::kError ? "error: " : "warning: ") << t << std::endl;
+    std::cerr << message_text(kind == MessageKind::kError ? kCliError : kCliWarning) << t << std::endl;
   }
 }
 
@@ -64,15 +49,15 @@ Answer TerminalMessenger::ask(std::string_view text) {
   if (progress_) progress_->clear_line();
   const std::string t = terminal_text(text);
   if (assume_yes_) {
-    if (!quiet_) std::cerr << t << " yes (--yes)" << std::endl;
+    if (!quiet_) std::cerr << t << message_text(kCliAssumedYes) << std::endl;
     return Answer::kYes;
   }
   if (!::isatty(STDIN_FILENO)) {
-    std::cerr << t << " no (not asked: standard input is not a terminal; use --yes)" << std::endl;
+    std::cerr << t << message_text(kCliAssumedNo) << std::endl;
     return Answer::kNo;
   }
   for (;;) {
-    std::cerr << t << " [y]es / [n]o / [c]ancel: " << std::flush;
+    std::cerr << t << message_text(kCliPromptChoices) << std::flush;
     std::string line;
     if (!std::getline(std::cin, line) || interrupted()) return Answer::kCancel;
     if (line == "y" || line == "Y" || line == "yes") return Answer::kYes;

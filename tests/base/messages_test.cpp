@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace veld {
 namespace {
 
@@ -32,6 +35,39 @@ TEST(Messages, TextsComeInBothLanguagesAndFormat) {
     EXPECT_NE(message_text(id, Language::kEnglish), message_text(id, Language::kChinese)) << id;
     EXPECT_NE(message_text(id, Language::kEnglish).front(), '#') << id;
   }
+}
+
+// The placeholders of a text in order ("%s", "%d"), which both languages must share.
+std::string Placeholders(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '%') out += text.substr(i, 2), ++i;
+  }
+  return out;
+}
+
+TEST(Messages, TextsOfTheExtractCommandAndTheCommandLineComeInBothLanguages) {
+  std::vector<int> ids = {kMsgFolderExists, kMsgFolderExistsEdited, kMsgNoRipFolder, kMsgIsFileNotBdmv,
+                          kMsgNotBdmvFolder, kMsgBdmvFolderHint, kMsgDidYouMean, kMsgRipInsideSource,
+                          kMsgSourceInsideWork, kMsgUsingBackup, kMsgOldImagesLeft};
+  for (int id = kCliAbout; id <= kCliReplaceSummary; ++id) {
+    if (message_text(id, Language::kEnglish).front() != '#') ids.push_back(id);
+  }
+  EXPECT_EQ(ids.size(), 11u + 41u);  // every text of the command line is catalogued
+  for (int id : ids) {
+    const std::string_view en = message_text(id, Language::kEnglish), zh = message_text(id, Language::kChinese);
+    EXPECT_NE(en.front(), '#') << id;
+    EXPECT_NE(en, zh) << id;
+    EXPECT_EQ(Placeholders(en), Placeholders(zh)) << id;
+  }
+  set_language(Language::kEnglish);
+  EXPECT_EQ(format_message(kMsgFolderExistsEdited, "/w/VELD/", 3),
+            "/w/VELD/\n exists; 3 of its pictures were edited after the last extraction and will be replaced. "
+            "Overwrite ? ");
+  set_language(Language::kChinese);
+  EXPECT_EQ(format_message(kMsgFolderExistsEdited, "/w/VELD/", 3),
+            "/w/VELD/\n 已经存在,其中 3 张图片在上次提取后修改过,将被替换。覆盖 ? ");
+  reset_language();
 }
 
 }  // namespace

@@ -136,15 +136,20 @@ inline void write_gif_indices(const std::filesystem::path& p, const std::vector<
   const std::filesystem::path tmp = p.string() + ".tmp";
   GifFileType* out = EGifOpenFileName(tmp.c_str(), false, &err);
   if (!out) throw std::runtime_error("giflib cannot write " + tmp.string());
-  out->SWidth = in->SWidth;
-  out->SHeight = in->SHeight;
-  out->SColorResolution = in->SColorResolution;
-  out->SBackGroundColor = in->SBackGroundColor;
-  out->SColorMap = in->SColorMap ? GifMakeMapObject(in->SColorMap->ColorCount, in->SColorMap->Colors) : nullptr;
-  GifMakeSavedImage(out, &img);
   EGifSetGifVersion(out, true);
-  if (EGifSpew(out) != GIF_OK) throw std::runtime_error("giflib cannot write " + tmp.string());
+  const GifImageDesc& d = img.ImageDesc;
+  bool ok = EGifPutScreenDesc(out, in->SWidth, in->SHeight, in->SColorResolution, in->SBackGroundColor,
+                              in->SColorMap) == GIF_OK;
+  for (int i = 0; ok && i < img.ExtensionBlockCount; ++i) {
+    const ExtensionBlock& b = img.ExtensionBlocks[i];
+    if (b.Function == GRAPHICS_EXT_FUNC_CODE) ok = EGifPutExtension(out, b.Function, b.ByteCount, b.Bytes) == GIF_OK;
+  }
+  ok = ok && EGifPutImageDesc(out, d.Left, d.Top, d.Width, d.Height, false, d.ColorMap) == GIF_OK;
+  for (int y = 0; ok && y < d.Height; ++y)
+    ok = EGifPutLine(out, img.RasterBits + static_cast<std::size_t>(y) * d.Width, d.Width) == GIF_OK;
+  ok = EGifCloseFile(out, &err) == GIF_OK && ok;
   DGifCloseFile(in, &err);
+  if (!ok) throw std::runtime_error("giflib cannot write " + tmp.string());
   std::filesystem::rename(tmp, p);
 }
 

@@ -8,67 +8,52 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <map>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <set>
 
+#include "cli_support.h"
 #include "support/test_support.h"
 #include "veld/base/crc32.h"
+
+#include <fmt/format.h>
 
 namespace veld {
 namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using json = nlohmann::json;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::copy_disc;
+using test::Gif;
+using test::load_truth;
+using test::read_gif;
+using test::run_veld;
+using test::RunResult;
 
-std::string shell_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+// A locale that picks Chinese texts the way a user's environment does (LC_ALL and LC_MESSAGES unset).
+const char* const kChinese = "env -u LC_ALL -u LC_MESSAGES LANG=zh_CN.UTF-8";
 
-// Runs the veld command with arguments, stdin from /dev/null, capturing stdout and stderr.
-RunResult run_veld(const std::vector<std::string>& args, const fs::path& scratch) {
-  std::string cmd = "LC_ALL=C.UTF-8 " + shell_quote(VELD_CLI_PATH);
-  for (const auto& a : args) cmd += " " + shell_quote(a);
-  const fs::path out = scratch / "stdout.txt", err = scratch / "stderr.txt";
-  cmd += " </dev/null >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string());
-  RunResult r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto slurp = [](const fs::path& p) {
-    std::ifstream in(p);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
-
-json load_truth(const fs::path& disc) {
-  std::ifstream in(disc / "truth.json");
-  return json::parse(in);
-}
-
-void copy_disc(const fs::path& from, const fs::path& to) {
-  fs::create_directories(to.parent_path());
-  fs::copy(from, to, fs::copy_options::recursive);
-}
-
-// Starts `veld extract bdmv rip` as a child process with stderr in err_path; before_exec runs in the
-// child (resource limits, signal dispositions). Use wait_veld for its result.
+// Starts `veld extract bdmv rip [options]` as a child process with stderr in err_path; before_exec runs
+// in the child (resource limits, signal dispositions). Use wait_veld for its result.
 pid_t start_extract(const fs::path& bdmv, const fs::path& rip, const fs::path& err_path,
-                    void (*before_exec)() = nullptr) {
+                    void (*before_exec)() = nullptr, const std::vector<std::string>& options = {}) {
+  std::vector<std::string> args{VELD_CLI_PATH, "extract", bdmv.string(), rip.string()};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     if (!freopen(err_path.c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout) ||
@@ -76,7 +61,7 @@ pid_t start_extract(const fs::path& bdmv, const fs::path& rip, const fs::path& e
       _exit(126);
     }
     if (before_exec) before_exec();
-    execl(VELD_CLI_PATH, VELD_CLI_PATH, "extract", bdmv.c_str(), rip.c_str(), nullptr);
+    execv(VELD_CLI_PATH, argv.data());
     _exit(127);
   }
   return pid;
@@ -90,44 +75,6 @@ RunResult wait_veld(pid_t pid, const fs::path& err_path) {
   std::ifstream err(err_path);
   r.err.assign(std::istreambuf_iterator<char>(err), {});
   return r;
-}
-
-struct Gif {
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> indices;
-  std::array<std::array<int, 3>, 256> colours{};
-  int colour_count = 0;
-  int transparent = -1;
-};
-
-Gif read_gif(const fs::path& p) {
-  int err = 0;
-  GifFileType* g = DGifOpenFileName(p.c_str(), &err);
-  if (!g) throw std::runtime_error("giflib cannot open " + p.string());
-  if (DGifSlurp(g) != GIF_OK || g->ImageCount < 1) {
-    DGifCloseFile(g, &err);
-    throw std::runtime_error("giflib cannot read " + p.string());
-  }
-  Gif out;
-  out.width = g->SWidth;
-  out.height = g->SHeight;
-  const SavedImage& img = g->SavedImages[0];
-  const ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : g->SColorMap;
-  if (map) {
-    out.colour_count = map->ColorCount;
-    for (int i = 0; i < map->ColorCount; ++i)
-      out.colours[i] = {map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue};
-  }
-  GraphicsControlBlock gcb;
-  if (DGifSavedExtensionToGCB(g, 0, &gcb) == GIF_OK) out.transparent = gcb.TransparentColor;
-  const auto& d = img.ImageDesc;
-  out.indices.assign(static_cast<std::size_t>(out.width) * out.height, 0);
-  for (int y = 0; y < d.Height; ++y)
-    for (int x = 0; x < d.Width; ++x)
-      out.indices[static_cast<std::size_t>(y + d.Top) * out.width + x + d.Left] =
-          img.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
-  DGifCloseFile(g, &err);
-  return out;
 }
 
 // BT.601 studio range, truncated toward zero and clamped, written here independently of the product.
@@ -198,6 +145,29 @@ TEST_P(ExtractDisc, WritesExactlyTheTruthImages) {
 
 INSTANTIATE_TEST_SUITE_P(Variants, ExtractDisc, ::testing::Values("menu", "twoig", "popup", "subpath", "streams"));
 
+// The pictures below folder, sorted.
+std::vector<fs::path> gif_files(const fs::path& folder) {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file() && e.path().extension() == ".gif") out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Rewrites the first n pictures below images with new content written after the marker, as an editor
+// would.
+void edit_pictures(const fs::path& images, std::size_t n) {
+  const auto marker_time = fs::last_write_time(images / "VELD.rip");
+  const std::vector<fs::path> pictures = gif_files(images);
+  ASSERT_GE(pictures.size(), n);
+  for (std::size_t i = 0; i < n; ++i) {
+    Bytes data = test::read_file(pictures[i]);
+    data.back() ^= 0x5A;
+    test::write_file(pictures[i], data);
+    fs::last_write_time(pictures[i], marker_time + std::chrono::seconds(10));
+  }
+}
+
 TEST(ExtractCommand, SecondRunAsksThenReplacesEveryEarlierPicture) {
   const fs::path disc = test::test_discs_dir() / "menu";
   test::TempDir dir;
@@ -205,17 +175,36 @@ TEST(ExtractCommand, SecondRunAsksThenReplacesEveryEarlierPicture) {
   ASSERT_EQ(run_veld({"extract", bdmv, rip, "--quiet"}, dir.path()).status, 0);
   const fs::path images = dir / "rip" / "VELD" / "Images";
   test::write_file(images / "00000" / "stale.gif", test::hex_bytes("00"));
+  fs::last_write_time(images / "00000" / "stale.gif", fs::last_write_time(images / "VELD.rip"));
 
-  // Without a terminal and without --yes the answer is no: nothing changes, exit 1.
+  // Without a terminal and without --yes the answer is no: nothing changes, exit 1. Nothing was edited,
+  // so the question is the plain one.
+  const test::TreeSnapshot before = test::snapshot_tree(dir / "rip");
   RunResult declined = run_veld({"extract", bdmv, rip}, dir.path());
   EXPECT_EQ(declined.status, 1);
-  EXPECT_THAT(declined.err, HasSubstr("exists, overwrite ?"));
-  EXPECT_TRUE(fs::exists(images / "00000" / "stale.gif"));
+  EXPECT_THAT(declined.err, HasSubstr((dir / "rip" / "VELD").string() + "/\n exists, overwrite ?"));
+  EXPECT_THAT(declined.err, Not(HasSubstr("edited")));
+  EXPECT_EQ(test::snapshot_tree(dir / "rip"), before);
+
+  // The question says how many pictures were edited since the extraction and that they go.
+  for (std::size_t n : {1u, 3u}) {
+    edit_pictures(images, n);
+    RunResult asked = run_veld({"extract", bdmv, rip}, dir.path());
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_THAT(asked.err, HasSubstr(fmt::format(
+                               "exists; {} of its pictures were edited after the last extraction and will be "
+                               "replaced. Overwrite ?",
+                               n)));
+  }
 
   RunResult again = run_veld({"extract", bdmv, rip, "--yes"}, dir.path());
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_FALSE(fs::exists(images / "00000" / "stale.gif"));
   EXPECT_TRUE(fs::exists(images / "VELD.rip"));
+  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD" / "Images.new"));
+  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD" / "Images.old"));
+  RunResult third = run_veld({"extract", bdmv, rip}, dir.path());
+  EXPECT_THAT(third.err, Not(HasSubstr("edited")));  // the new pictures are not edited ones
 }
 
 TEST(ExtractCommand, DiscWithoutMenuStreamSaysSoAndWritesNoMarker) {
@@ -284,12 +273,12 @@ TEST(ExtractCommand, RefusesSourcesThatDoNotOpen) {
   EXPECT_THAT(root.err, HasSubstr("is not a BDMV folder"));
   EXPECT_THAT(root.err, HasSubstr((dir / "root" / "BDMV").string()));
 
-  // A folder without index.bdmv: the disc model names the missing file.
+  // A folder without index.bdmv is refused before any folder is made.
   fs::create_directories(dir / "empty");
   RunResult no_index = run_veld({"extract", (dir / "empty").string(), (dir / "rip").string()}, dir.path());
   EXPECT_EQ(no_index.status, 2);
   EXPECT_THAT(no_index.err, HasSubstr("index.bdmv"));
-  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));  // the failed run removed the folders it made
+  EXPECT_FALSE(fs::exists(dir / "rip"));
 
   EXPECT_EQ(run_veld({}, dir.path()).status, 2);  // no command: a usage error
   EXPECT_EQ(run_veld({"--version"}, dir.path()).status, 0);
@@ -298,34 +287,212 @@ TEST(ExtractCommand, RefusesSourcesThatDoNotOpen) {
   EXPECT_EQ(empty.status, 2);
   EXPECT_THAT(empty.err, HasSubstr("No BDMV folder set"));
 
+  // A playlist that does not parse, nor does its copy in BACKUP.
   copy_disc(test::test_discs_dir() / "menu" / "BDMV", dir / "BDMV");
   test::write_file(dir / "BDMV" / "PLAYLIST" / "00000.mpls", test::hex_bytes("4D 50 4C 53 30 32"));
+  test::write_file(dir / "BDMV" / "BACKUP" / "PLAYLIST" / "00000.mpls", test::hex_bytes("4D 50 4C 53"));
   RunResult broken = run_veld({"extract", (dir / "BDMV").string(), (dir / "rip2").string()}, dir.path());
   EXPECT_EQ(broken.status, 2);
-  EXPECT_THAT(broken.err, HasSubstr("Error while analysing the file"));
-  EXPECT_THAT(broken.err, HasSubstr("00000.mpls"));
+  EXPECT_THAT(broken.err, HasSubstr("Error while analysing the file:\n" + (dir / "BDMV/PLAYLIST/00000.mpls").string()));
+  EXPECT_THAT(broken.err,
+              HasSubstr("Error while analysing the file:\n" + (dir / "BDMV/BACKUP/PLAYLIST/00000.mpls").string()));
+  EXPECT_FALSE(fs::exists(dir / "rip2"));  // the failed run removed the folder it made
 }
 
-// Ctrl-C while the clip stream is demultiplexed: the run stops cleanly with status 1 and no marker.
-TEST(ExtractCommand, InterruptCancelsCleanly) {
-  test::TempDir dir;
-  copy_disc(test::test_discs_dir() / "popup" / "BDMV", dir / "BDMV");
-  // Make the menu clip long enough to be caught mid-scan: 160 MiB of null packets after the stream.
-  const fs::path m2ts = dir / "BDMV" / "STREAM" / "00000.m2ts";
-  {
-    std::ofstream out(m2ts, std::ios::binary | std::ios::app);
-    std::vector<char> block(192 * 4096);
-    for (std::size_t off = 0; off < block.size(); off += 192) {
-      block[off + 4] = 0x47;
-      block[off + 5] = 0x1F;
-      block[off + 6] = static_cast<char>(0xFF);
-      block[off + 7] = 0x10;
+// Each message names what is wrong; the run ends with status 2 before any folder is made.
+struct ErrorCase {
+  const char* what;
+  std::vector<std::string> args;  // "{src}" is the disc's BDMV folder, "{dir}" the test folder
+  std::vector<std::string> expected;  // substrings of standard error
+  std::vector<std::string> absent;
+};
+
+TEST(ExtractCommand, ErrorsSayWhatIsWrong) {
+  test::TempDir dir, scratch;
+  copy_disc(test::test_discs_dir() / "menu" / "BDMV", dir / "root" / "BDMV");
+  fs::create_directories(dir / "empty");
+  test::write_file(dir / "file.txt", test::hex_bytes("00"));
+  const std::string src = (dir / "root" / "BDMV").string(), d = dir.path().string();
+  const std::string hint = "Give the BDMV folder of the disc";
+  const std::vector<ErrorCase> cases = {
+      {"a file for the BDMV folder", {"extract", "{dir}/file.txt", "{dir}/rip"},
+       {"error: {dir}/file.txt\nis a file, not a BDMV folder !", hint}, {"Did you mean"}},
+      {"a file of the BDMV folder", {"extract", "{src}/index.bdmv", "{dir}/rip"},
+       {"error: {src}/index.bdmv\nis a file, not a BDMV folder !\n" + hint, "Did you mean {src} ?"}, {}},
+      {"an empty folder", {"extract", "{dir}/empty", "{dir}/rip"},
+       {"error: {dir}/empty\nis not a BDMV folder (it has no index.bdmv) !", hint}, {"Did you mean"}},
+      {"the disc's root", {"extract", "{dir}/root", "{dir}/rip"},
+       {"is not a BDMV folder (it has no index.bdmv) !", hint, "Did you mean {src} ?"}, {}},
+      {"a missing folder", {"extract", "{dir}/nothing", "{dir}/rip"}, {"{dir}/nothing\nNo such folder !"}, {}},
+      {"a mistyped command", {"extrct", "{src}", "{dir}/rip"},
+       {"error: unknown command extrct\nDid you mean extract ?\nRun veld --help for more information."},
+       {"A subcommand is required"}},
+      {"an unknown command", {"export", "{src}", "{dir}/rip"}, {"error: unknown command export\n"}, {"Did you mean"}},
+      {"a mistyped option", {"extract", "--yse", "{src}", "{dir}/rip"},
+       {"error: unknown option or extra argument --yse\nDid you mean --yes ?"}, {}},
+      {"one argument too many", {"extract", "{src}", "{dir}/rip", "{dir}/more"},
+       {"unknown option or extra argument {dir}/more"}, {"Did you mean"}},
+      {"a missing argument", {"extract", "{src}"}, {"error: RIP_FOLDER is required"}, {}},
+      {"no command", {}, {"error: A command is required: extract"}, {}},
+  };
+  auto fill = [&](std::string t) {
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{src}", src}, {"{dir}", d}}) {
+      for (std::size_t at; (at = t.find(key)) != std::string::npos;) t.replace(at, key.size(), value);
     }
-    for (int i = 0; i < 214; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    return t;
+  };
+  for (const ErrorCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args;
+    for (const auto& a : c.args) args.push_back(fill(a));
+    const test::TreeSnapshot before = test::snapshot_tree(dir.path());
+    const RunResult r = run_veld(args, scratch.path());
+    EXPECT_EQ(r.status, 2);
+    for (const auto& e : c.expected) EXPECT_THAT(r.err, HasSubstr(fill(e)));
+    for (const auto& e : c.absent) EXPECT_THAT(r.err, Not(HasSubstr(fill(e))));
+    EXPECT_EQ(test::snapshot_tree(dir.path()), before);
   }
+}
+
+// Output folders that would put the pictures into the disc, delete the disc, or that cannot be made
+// where they are meant: each is refused with status 2, and nothing is created.
+TEST(ExtractCommand, RiskyOutputFoldersAreRefused) {
+  test::TempDir dir, scratch;
+  const fs::path src = dir / "disc" / "BDMV";
+  copy_disc(test::test_discs_dir() / "menu" / "BDMV", src);
+  copy_disc(test::test_discs_dir() / "menu" / "BDMV", dir / "work" / "VELD" / "Images" / "BDMV");
+  test::write_file(dir / "file.txt", test::hex_bytes("00"));
+  test::write_file(dir / "out" / "VELD", test::hex_bytes("00"));
+  test::write_file(dir / "out2" / "VELD" / "Images", test::hex_bytes("00"));
+  fs::create_directory_symlink(src, dir / "link");
+  struct Case {
+    const char* what;
+    fs::path source, rip;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"no output folder", src, "", "error: No output folder set !"},
+      {"the BDMV folder itself", src, src, "lies inside the BDMV folder " + src.string()},
+      {"a folder of the disc", src, src / "STREAM", "lies inside the BDMV folder"},
+      {"a new folder inside the disc", src, src / "new", "lies inside the BDMV folder"},
+      {"inside the disc through a link", src, dir / "link" / "new", "lies inside the BDMV folder"},
+      {"inside the disc, written with ..", src, dir / "disc" / "BDMV" / "CLIPINF" / ".." / "x",
+       "lies inside the BDMV folder"},
+      {"a disc inside the work folder", dir / "work" / "VELD" / "Images" / "BDMV", dir / "work",
+       "lies inside the work folder"},
+      {"a folder whose parent is missing", src, dir / "missing" / "rip",
+       (dir / "missing" / "rip").string() + ": No such file or directory"},
+      {"a file", src, dir / "file.txt", (dir / "file.txt").string() + ": Not a directory"},
+      {"below a file", src, dir / "file.txt" / "rip", ": Not a directory"},
+      {"a work folder that is a file", src, dir / "out", (dir / "out" / "VELD").string() + ": Not a directory"},
+      {"an image folder that is a file", src, dir / "out2",
+       (dir / "out2" / "VELD" / "Images").string() + ": Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const test::TreeSnapshot before = test::snapshot_tree(dir.path());
+    const RunResult r = run_veld({"extract", c.source.string(), c.rip.string(), "--yes"}, scratch.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr(c.expected));
+    EXPECT_EQ(test::snapshot_tree(dir.path()), before);
+  }
+}
+
+// A run that extracts nothing removes the folders it made, so that the next run does not ask about them;
+// a folder that was there before stays.
+TEST(ExtractCommand, RunThatExtractsNothingLeavesNoFoldersBehind) {
+  test::TempDir dir;
+  copy_disc(test::test_discs_dir() / "menu" / "BDMV", dir / "BDMV");
+  fs::remove(dir / "BDMV" / "PLAYLIST" / "00000.mpls");  // no menu stream left
+  for (int run = 0; run < 2; ++run) {
+    const RunResult r = run_veld({"extract", (dir / "BDMV").string(), (dir / "rip").string()}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("no menu stream (IG)"));
+    EXPECT_THAT(r.err, Not(HasSubstr("exists")));
+    EXPECT_FALSE(fs::exists(dir / "rip"));
+  }
+  fs::create_directory(dir / "mine");
+  const RunResult r = run_veld({"extract", (dir / "BDMV").string(), (dir / "mine").string()}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_directory(dir / "mine"));
+  EXPECT_TRUE(fs::is_empty(dir / "mine"));
+}
+
+// The content of every picture below folder, by relative path.
+std::map<std::string, std::string> picture_hashes(const fs::path& folder) {
+  std::map<std::string, std::string> out;
+  for (const fs::path& p : gif_files(folder)) out[fs::relative(p, folder).string()] = test::sha256_hex(test::read_file(p));
+  return out;
+}
+
+// Players read a disc file's copy in BACKUP when the file itself is damaged; so does the extraction.
+TEST(ExtractCommand, DamagedDiscFilesAreReadFromTheirBackup) {
+  test::TempDir reference;
+  const fs::path source = test::test_discs_dir() / "menu" / "BDMV";
+  ASSERT_EQ(run_veld({"extract", source.string(), (reference / "rip").string()}, reference.path()).status, 0);
+  const auto expected = picture_hashes(reference / "rip" / "VELD" / "Images");
+  ASSERT_FALSE(expected.empty());
+  for (const char* file : {"index.bdmv", "MovieObject.bdmv", "PLAYLIST/00000.mpls", "CLIPINF/00000.clpi"}) {
+    SCOPED_TRACE(file);
+    test::TempDir dir;
+    copy_disc(source, dir / "BDMV");
+    const fs::path damaged = dir / "BDMV" / file;
+    Bytes data = test::read_file(damaged);
+    data.resize(data.size() / 2);
+    test::write_file(damaged, data);
+    const RunResult r = run_veld({"extract", (dir / "BDMV").string(), (dir / "rip").string()}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "warning: " + damaged.string() + " cannot be used; reading its backup copy " +
+                         (dir / "BDMV" / "BACKUP" / file).string() + " instead\n");
+    EXPECT_EQ(picture_hashes(dir / "rip" / "VELD" / "Images"), expected);
+  }
+}
+
+// A re-extraction that is cancelled or fails leaves the earlier pictures, edited ones included, exactly
+// as they were: same content, same times, same modes.
+TEST(ExtractCommand, FailedReextractionKeepsTheEarlierPictures) {
+  test::TempDir dir;
+  const fs::path source = test::test_discs_dir() / "menu" / "BDMV";
+  ASSERT_EQ(run_veld({"extract", source.string(), (dir / "rip").string(), "--quiet"}, dir.path()).status, 0);
+  edit_pictures(dir / "rip" / "VELD" / "Images", 2);
+  const test::TreeSnapshot before = test::snapshot_tree(dir / "rip");
   const fs::path err_path = dir / "stderr.txt";
-  const pid_t pid = start_extract(dir / "BDMV", dir / "rip", err_path);
+  const pid_t pid = start_extract(
+      source, dir / "rip", err_path,
+      [] {
+        signal(SIGXFSZ, SIG_IGN);  // pictures cannot be written: files may not grow beyond 1,000 bytes
+        rlimit limit{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      },
+      {"--yes"});
   ASSERT_GT(pid, 0);
+  const RunResult r = wait_veld(pid, err_path);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("File too large"));
+  EXPECT_EQ(test::snapshot_tree(dir / "rip"), before);
+}
+
+
+
+// Makes the menu clip long enough to be caught mid-scan: 160 MiB of null packets after the stream.
+void lengthen_clip(const fs::path& m2ts) {
+  std::ofstream out(m2ts, std::ios::binary | std::ios::app);
+  std::vector<char> block(192 * 4096);
+  for (std::size_t off = 0; off < block.size(); off += 192) {
+    block[off + 4] = 0x47;
+    block[off + 5] = 0x1F;
+    block[off + 6] = static_cast<char>(0xFF);
+    block[off + 7] = 0x10;
+  }
+  for (int i = 0; i < 214; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+}
+
+// Runs `veld extract bdmv rip [options]` and presses Ctrl-C while it reads m2ts.
+RunResult interrupt_while_reading(const fs::path& bdmv, const fs::path& rip, const fs::path& m2ts,
+                                  const fs::path& err_path, const std::vector<std::string>& options = {},
+                                  void (*before_exec)() = nullptr) {
+  const pid_t pid = start_extract(bdmv, rip, err_path, before_exec, options);
+  if (pid <= 0) return {};
   // Wait until the clip stream is open, stop the process, interrupt it, and let it go on: the
   // interrupt is then handled before the scan reads on.
   bool seen = false;
@@ -337,15 +504,39 @@ TEST(ExtractCommand, InterruptCancelsCleanly) {
     }
     if (!seen) usleep(200);
   }
-  ASSERT_TRUE(seen) << "the clip stream was never opened";
+  EXPECT_TRUE(seen) << "the clip stream was never opened";
   kill(pid, SIGSTOP);
   kill(pid, SIGINT);
   kill(pid, SIGCONT);
-  const RunResult r = wait_veld(pid, err_path);
+  return wait_veld(pid, err_path);
+}
+
+// Ctrl-C while the clip stream is demultiplexed: the run stops cleanly with status 1 and no marker.
+TEST(ExtractCommand, InterruptCancelsCleanly) {
+  test::TempDir dir;
+  copy_disc(test::test_discs_dir() / "popup" / "BDMV", dir / "BDMV");
+  const fs::path m2ts = dir / "BDMV" / "STREAM" / "00000.m2ts";
+  lengthen_clip(m2ts);
+  const RunResult r = interrupt_while_reading(dir / "BDMV", dir / "rip", m2ts, dir / "stderr.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("Cancelled."));
-  // Nothing of the cancelled run is left: the work folder it made is gone.
-  EXPECT_FALSE(fs::exists(dir / "rip" / "VELD"));
+  // Nothing of the cancelled run is left: the folders it made are gone.
+  EXPECT_FALSE(fs::exists(dir / "rip"));
+}
+
+TEST(ExtractCommand, CancelledReextractionKeepsTheEarlierPictures) {
+  test::TempDir dir;
+  copy_disc(test::test_discs_dir() / "popup" / "BDMV", dir / "BDMV");
+  ASSERT_EQ(run_veld({"extract", (dir / "BDMV").string(), (dir / "rip").string(), "--quiet"}, dir.path()).status, 0);
+  edit_pictures(dir / "rip" / "VELD" / "Images", 2);
+  const test::TreeSnapshot before = test::snapshot_tree(dir / "rip");
+  const fs::path m2ts = dir / "BDMV" / "STREAM" / "00000.m2ts";
+  lengthen_clip(m2ts);
+  const RunResult r = interrupt_while_reading(dir / "BDMV", dir / "rip", m2ts, dir / "stderr.txt", {"--yes"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("2 of its pictures were edited"));
+  EXPECT_THAT(r.err, HasSubstr("Cancelled."));
+  EXPECT_EQ(test::snapshot_tree(dir / "rip"), before);
 }
 
 // A picture that cannot be written (here: files may not grow beyond 1,000 bytes) ends the run with the
@@ -392,6 +583,103 @@ TEST(ExtractCommand, DamagedDiscsNeverCrash) {
       EXPECT_FALSE(r.err.empty()) << "a failure without a message, round " << round;
     }
   }
+}
+
+}  // namespace
+}  // namespace veld
+
+namespace veld {
+namespace {
+
+// The English words left in a text once paths (anything with a slash) and the names the program uses
+// as they stand (commands, options, file and folder names) are taken out.
+std::vector<std::string> english_words(const std::string& text) {
+  static const std::set<std::string> names = {
+      "veld", "VELD", "extract", "help", "yes", "quiet", "version", "BDMV", "BDMV_FOLDER", "RIP_FOLDER",
+      "index", "bdmv", "PLAYLIST", "CLIPINF", "STREAM", "BACKUP", "IG", "IGS", "gif", "GIF", "PID", "Epoch", "nnnn",
+      "mpls", "clpi", "m2ts", "rip", "Images", "MovieObject", "extrct", "yse", "replace", "copy-back",
+      "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO", "show", "json", "preview", "format", "png"};
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string token; in >> token;) {
+    if (token.find('/') != std::string::npos) continue;
+    static const std::regex word("[A-Za-z][A-Za-z_-]*[A-Za-z]");
+    for (std::sregex_iterator it(token.begin(), token.end(), word), end; it != end; ++it) {
+      if (!names.count(it->str())) out.push_back(it->str());
+    }
+  }
+  return out;
+}
+
+TEST(ExtractCommand, EnglishWordsAreFound) {
+  EXPECT_THAT(english_words("error: /a/b/BDMV\nis a file, not a BDMV folder !"),
+              ::testing::ElementsAre("error", "is", "file", "not", "folder"));
+  EXPECT_THAT(english_words("错误:未知的命令 extrct\n是否应为 extract ?\n运行 veld --help 查看说明。"),
+              ::testing::IsEmpty());
+}
+
+// With a Chinese locale every text the command prints is Chinese: results, questions, warnings,
+// errors, hints, usage errors and the help.
+TEST(ExtractCommand, ChineseLocalePrintsNoEnglishSentence) {
+  test::TempDir dir, scratch;
+  const fs::path source = test::test_discs_dir() / "menu" / "BDMV";
+  copy_disc(source, dir / "root" / "BDMV");
+  copy_disc(source, dir / "damaged" / "BDMV");
+  test::write_file(dir / "damaged" / "BDMV" / "index.bdmv", test::hex_bytes("49 4E 44 58"));
+  copy_disc(source, dir / "plain" / "BDMV");
+  fs::remove(dir / "plain" / "BDMV" / "PLAYLIST" / "00000.mpls");
+  test::write_file(dir / "file.txt", test::hex_bytes("00"));
+  const std::string rip = (dir / "rip").string();
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string expected;  // a part of the output
+    std::function<void()> before = nullptr;
+  };
+  const std::vector<Case> cases = {
+      {"an extraction", {"extract", source.string(), rip}, 0, "按钮图片提取成功"},
+      {"the question, declined",
+       {"extract", source.string(), rip},
+       1,
+       "其中 2 张图片在上次提取后修改过,将被替换。覆盖 ?",
+       [&] { edit_pictures(dir / "rip" / "VELD" / "Images", 2); }},
+      {"the question, answered by --yes", {"extract", source.string(), rip, "--yes"}, 0, "是(--yes)"},
+      {"a damaged index", {"extract", (dir / "damaged" / "BDMV").string(), (dir / "rip2").string()}, 0, "改为读取其备份"},
+      {"no menu stream", {"extract", (dir / "plain" / "BDMV").string(), (dir / "rip3").string()}, 0, "没有菜单流"},
+      {"the disc's root", {"extract", (dir / "root").string(), rip}, 2, "是否应为"},
+      {"a file", {"extract", (dir / "file.txt").string(), rip}, 2, "是文件,不是BDMV文件夹"},
+      {"no output folder", {"extract", source.string(), ""}, 2, "没有设置输出路径"},
+      {"inside the disc", {"extract", source.string(), (source / "x").string()}, 2, "请选择光盘以外的输出文件夹"},
+      {"a mistyped command", {"extrct", source.string(), rip}, 2, "未知的命令"},
+      {"a mistyped option", {"extract", "--yse", source.string(), rip}, 2, "是否应为 --yes"},
+      {"a missing argument", {"extract", source.string()}, 2, "缺少参数 RIP_FOLDER"},
+      {"no command", {}, 2, "需要一个命令"},
+      {"the help", {"--help"}, 0, "编辑蓝光BDMV文件夹中的交互菜单"},
+      {"the command's help", {"extract", "--help"}, 0, "对提问一律回答"},
+      {"the other command's help", {"replace", "--help"}, 0, "那次提取的VELD工作文件夹"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.before) c.before();
+    const RunResult r = run_veld(c.args, scratch.path(), kChinese);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_THAT(r.out + r.err, HasSubstr(c.expected));
+    EXPECT_THAT(english_words(r.out + r.err), ::testing::IsEmpty()) << r.out << r.err;
+  }
+  // Ctrl-C.
+  copy_disc(test::test_discs_dir() / "popup" / "BDMV", dir / "long" / "BDMV");
+  const fs::path m2ts = dir / "long" / "BDMV" / "STREAM" / "00000.m2ts";
+  lengthen_clip(m2ts);
+  const RunResult r = interrupt_while_reading(dir / "long" / "BDMV", dir / "rip4", m2ts, scratch / "stderr.txt", {},
+                                              [] {
+                                                unsetenv("LC_ALL");
+                                                unsetenv("LC_MESSAGES");
+                                                setenv("LANG", "zh_CN.UTF-8", 1);
+                                              });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("已取消。"));
+  EXPECT_THAT(english_words(r.err), ::testing::IsEmpty()) << r.err;
 }
 
 }  // namespace

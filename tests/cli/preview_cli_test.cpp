@@ -221,7 +221,7 @@ TEST(PngCli, EditedPicturesRoundTripThroughReplace) {
   const auto r = test::run_veld(
       {"replace", (dir / "target/BDMV").string(), (dir / "rip/VELD").string(), "--copy-back"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_THAT(r.out, HasSubstr("2 pictures imported"));
+  EXPECT_THAT(r.out, HasSubstr("Pictures imported: 2,"));
 
   ASSERT_EQ(Extract(dir / "target", dir / "rip2", {"--format", "png", "--quiet"}, dir).status, 0);
   ASSERT_EQ(Extract(disc, dir / "pristine", {"--format", "png", "--quiet"}, dir).status, 0);

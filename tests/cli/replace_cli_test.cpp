@@ -138,7 +138,7 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
   r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back"},
                dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_THAT(r.out, HasSubstr(std::to_string(edited.size()) + " pictures imported"));
+  EXPECT_THAT(r.out, HasSubstr("Pictures imported: " + std::to_string(edited.size()) + ","));
   EXPECT_THAT(r.out, HasSubstr("Congratulations"));
 
   // The new disc gives back the edited pictures, and every other picture as it was.
@@ -283,13 +283,13 @@ TEST(ReplaceCommand, OnlyPicturesNewerThanTheMarkerCount) {
   test::touch_after(pic, w.marker, 1);
   r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("1 picture imported"));
+  EXPECT_THAT(r.out, HasSubstr("Pictures imported: 1,"));
   EXPECT_EQ(w.stream_files(), (std::set<std::string>{"00000.clpi", "00000.m2ts", "00000.mpls"}));
   // Without the marker every picture counts.
   fs::remove(w.marker);
   r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr(std::to_string(pictures(w.images).size()) + " pictures imported"));
+  EXPECT_THAT(r.out, HasSubstr("Pictures imported: " + std::to_string(pictures(w.images).size()) + ","));
 }
 
 TEST(ReplaceCommand, DeletedPicturesAndFoldersAreSkipped) {
@@ -301,7 +301,7 @@ TEST(ReplaceCommand, DeletedPicturesAndFoldersAreSkipped) {
   fs::remove_all(stream / "Epoch1" / "DS2");
   RunResult r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("1 picture imported"));
+  EXPECT_THAT(r.out, HasSubstr("Pictures imported: 1,"));
   fs::remove_all(w.images / "00000");
   r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;

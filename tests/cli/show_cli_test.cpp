@@ -238,7 +238,7 @@ TEST(ShowCli, RefusesWhatIsNoDisc) {
   // The disc's root instead of its BDMV folder: the message names the folder that was meant.
   const auto root = test::run_veld({"show", (test::test_discs_dir() / "menu").string()}, scratch.path());
   EXPECT_EQ(root.status, 2);
-  EXPECT_THAT(root.err, HasSubstr("did you mean"));
+  EXPECT_THAT(root.err, HasSubstr("Did you mean " + (test::test_discs_dir() / "menu/BDMV").string()));
 }
 
 }  // namespace

@@ -242,6 +242,7 @@ TEST_F(DiscOpen, MissingClipInformationShowsTheSystemText) {
   DiscCopy copy("menu");
   const fs::path info = copy.bdmv / "CLIPINF" / "00000.clpi";
   fs::remove(info);
+  fs::remove(copy.bdmv / "BACKUP" / "CLIPINF" / "00000.clpi");
   CBDDisc disc;
   RecordingMessenger m;
   EXPECT_FALSE(disc.open(copy.bdmv, m));
@@ -272,6 +273,7 @@ TEST_F(DiscOpen, PlaylistsWithoutAnyClipGiveMessage5073) {
 TEST_F(DiscOpen, CorruptPlaylistsGiveMessage5071WithThePath) {
   DiscCopy copy("popup");
   const fs::path p = copy.bdmv / "PLAYLIST" / "00000.mpls";
+  fs::remove(copy.bdmv / "BACKUP" / "PLAYLIST" / "00000.mpls");  // no copy to fall back on
   const Bytes good = test::read_file(p);
   // Every truncation, then random flips; none may crash (the sanitizer build runs this too).
   for (std::size_t n = 0; n < good.size(); ++n) {
@@ -324,7 +326,9 @@ TEST_F(DiscOpen, NavigationFilesAreReadFirst) {
     EXPECT_EQ(disc.movie_objects()->path, bdmv_of("twoig") / "MovieObject.bdmv");
   }
   DiscCopy copy("menu");
-  // A missing index ends the opening before anything else is looked at.
+  // Without the copies in BACKUP, a missing index ends the opening before anything else is looked at.
+  fs::remove(copy.bdmv / "BACKUP" / "index.bdmv");
+  fs::remove(copy.bdmv / "BACKUP" / "MovieObject.bdmv");
   fs::remove_all(copy.bdmv / "PLAYLIST");
   fs::rename(copy.bdmv / "index.bdmv", copy.bdmv / "index.old");
   CBDDisc disc;
@@ -356,6 +360,82 @@ TEST_F(DiscOpen, NavigationFilesAreReadFirst) {
   ASSERT_EQ(m4.shown.size(), 1u);
   EXPECT_EQ(m4.shown[0].text, system_error_text(copy.bdmv / "MovieObject.bdmv", ENOENT));
 }
+
+// A damaged or missing disc file is read from its copy in BACKUP, with one warning line; the opening
+// fails only when the copy is unusable too, and then names both.
+struct BackupCase {
+  const char* file;  // below BDMV, and below BDMV/BACKUP for the copy
+  bool remove;       // the file is missing rather than damaged
+};
+
+class DiscBackup : public EnglishMessages, public ::testing::WithParamInterface<BackupCase> {};
+
+// What the disc model read, as a comparable summary.
+std::string DiscSummary(const CBDDisc& disc) {
+  std::string s = std::to_string(disc.index()->data.Titles.size()) + " titles, " +
+                  std::to_string(disc.movie_objects()->data.MovieObjects.size()) + " objects;";
+  for (std::size_t i = 0; i < disc.playlists()->size(); ++i) {
+    const CMplsObject& p = (*disc.playlists())[i];
+    s += " " + p.name + ":" + std::to_string(p.data.PlayItems.size());
+  }
+  for (std::size_t i = 0; i < disc.clips()->size(); ++i) {
+    const CClpiObject& c = (*disc.clips())[i];
+    s += " " + c.name + ":" + std::to_string(c.data.streams().size()) + "/" + std::to_string(c.end_time);
+  }
+  return s;
+}
+
+TEST_P(DiscBackup, DamagedFileIsReadFromItsBackup) {
+  const BackupCase& c = GetParam();
+  CBDDisc intact;
+  RecordingMessenger m0;
+  ASSERT_TRUE(intact.open(bdmv_of("menu"), m0)) << m0.all_text();
+
+  DiscCopy copy("menu");
+  const fs::path file = copy.bdmv / c.file;
+  const fs::path backup = copy.bdmv / "BACKUP" / c.file;
+  const Bytes good = test::read_file(file);
+  if (c.remove) {
+    fs::remove(file);
+  } else {
+    test::write_file(file, ByteSpan(good).first(good.size() / 3));
+  }
+  CBDDisc disc;
+  RecordingMessenger m;
+  ASSERT_TRUE(disc.open(copy.bdmv, m)) << m.all_text();
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_EQ(m.shown[0].kind, MessageKind::kWarning);
+  EXPECT_EQ(m.shown[0].text, format_message(kMsgUsingBackup, file.string(), backup.string()));
+  EXPECT_EQ(m.shown[0].text.find('\n'), std::string::npos);  // one line
+  EXPECT_EQ(DiscSummary(disc), DiscSummary(intact));
+  // The object remembers the file that was read.
+  std::vector<fs::path> paths{disc.index()->path, disc.movie_objects()->path};
+  for (std::size_t i = 0; i < disc.playlists()->size(); ++i) paths.push_back((*disc.playlists())[i].path);
+  for (std::size_t i = 0; i < disc.clips()->size(); ++i) paths.push_back((*disc.clips())[i].clpi_path);
+  EXPECT_THAT(paths, ::testing::Contains(backup));
+  EXPECT_THAT(paths, ::testing::Not(::testing::Contains(file)));
+
+  // A damaged copy as well: the opening fails and says why neither could be used.
+  const Bytes copy_bytes = test::read_file(backup);
+  test::write_file(backup, ByteSpan(copy_bytes).first(copy_bytes.size() / 3));
+  CBDDisc both;
+  RecordingMessenger m2;
+  EXPECT_FALSE(both.open(copy.bdmv, m2));
+  ASSERT_EQ(m2.shown.size(), 1u);
+  EXPECT_EQ(m2.shown[0].kind, MessageKind::kError);
+  EXPECT_THAT(m2.shown[0].text, HasSubstr(file.string()));
+  EXPECT_THAT(m2.shown[0].text, HasSubstr(format_message(kMsgParseError, backup.string())));
+  EXPECT_THAT(m2.shown[0].text, ::testing::StartsWith(c.remove ? system_error_text(file, ENOENT)
+                                                                : format_message(kMsgParseError, file.string())));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, DiscBackup,
+                         ::testing::Values(BackupCase{"index.bdmv", false}, BackupCase{"index.bdmv", true},
+                                           BackupCase{"MovieObject.bdmv", false},
+                                           BackupCase{"MovieObject.bdmv", true},
+                                           BackupCase{"PLAYLIST/00000.mpls", false},
+                                           BackupCase{"CLIPINF/00000.clpi", false},
+                                           BackupCase{"CLIPINF/00001.clpi", true}));
 
 // libbluray reads a disc whose playlists (and their backup copies) were all rewritten by the composer.
 TEST(DiscLibbluray, RewrittenPlaylistsStillOpen) {

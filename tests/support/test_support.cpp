@@ -49,6 +49,26 @@ fs::path test_discs_dir() {
 
 fs::path source_dir() { return fs::path(VELD_SOURCE_DIR); }
 
+TreeSnapshot snapshot_tree(const fs::path& folder) {
+  TreeSnapshot out;
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return out;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+    const fs::file_status st = it->symlink_status();
+    std::string entry = fmt::format("mode {:o}", static_cast<unsigned>(st.permissions()));
+    if (fs::is_symlink(st)) {
+      entry = "link to " + fs::read_symlink(it->path()).string();
+    } else if (fs::is_directory(st)) {
+      entry = "folder, " + entry;
+    } else {
+      entry = fmt::format("file, {}, time {}, sha256 {}", entry, it->last_write_time().time_since_epoch().count(),
+                          sha256_hex(read_file(it->path())));
+    }
+    out[fs::relative(it->path(), folder).string()] = entry;
+  }
+  return out;
+}
+
 Bytes read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + p.string());

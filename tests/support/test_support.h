@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,12 @@ class TempDir {
 std::filesystem::path test_discs_dir();
 // The source tree (for checked-in inputs such as examples/sample-disc).
 std::filesystem::path source_dir();
+
+// Every entry below folder (relative path -> kind, mode, and for files the last-write time and the
+// SHA-256 of the content; links are not followed), for checking that a run left a folder tree exactly as it was. An absent folder
+// gives an empty snapshot.
+using TreeSnapshot = std::map<std::string, std::string>;
+TreeSnapshot snapshot_tree(const std::filesystem::path& folder);
 
 Bytes read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, ByteSpan data);

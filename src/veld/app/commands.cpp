@@ -1,74 +1,171 @@
 #include "veld/app/commands.h"
 
+#include <cerrno>
+#include <string>
 #include <system_error>
 
-#include "veld/base/folders.h"
+#include "veld/app/shell.h"
+#include "veld/base/file.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/disc/paths.h"
 #include "veld/pipeline/copy_back.h"
 
 namespace veld {
 namespace fs = std::filesystem;
 
+namespace {
+
+bool HasIndexFile(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_regular_file(*index_file_path(folder), ec) || fs::is_regular_file(*backup_index_file_path(folder), ec);
+}
+
+// The reason a source is no BDMV folder, the hint which folder is meant, and the folder that was
+// probably meant when it is a real BDMV folder.
+void ShowNotBdmvFolder(Messenger& messenger, const std::string& reason, const fs::path& candidate) {
+  std::string text = reason + "\n" + std::string(message_text(kMsgBdmvFolderHint));
+  if (HasIndexFile(candidate)) text += "\n" + format_message(kMsgDidYouMean, candidate.string());
+  messenger.show(MessageKind::kError, text);
+}
+
+}  // namespace
+
+// A source that cannot be a BDMV folder is refused before any folder is made. Two slips are common: the
+// disc's root folder (the one holding BDMV) and a file of the BDMV folder; the message then names the
+// folder that was meant.
 bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
   std::error_code ec;
-  if (!fs::is_directory(source, ec)) {
+  const fs::file_status status = fs::status(source, ec);
+  if (!fs::exists(status)) {
     messenger.show(MessageKind::kError, format_message(kMsgNoSuchFolder, source.string()));
     return false;
   }
-  const fs::path inner = source / "BDMV";
-  if (!fs::exists(source / "index.bdmv", ec) && fs::exists(inner / "index.bdmv", ec)) {
-    messenger.show(MessageKind::kError, format_message(kMsgNotBdmvFolder, source.string(), inner.string()));
+  if (!fs::is_directory(status)) {
+    ShowNotBdmvFolder(messenger, format_message(kMsgIsFileNotBdmv, source.string()), source.parent_path());
+    return false;
+  }
+  if (HasIndexFile(source)) return true;
+  ShowNotBdmvFolder(messenger, format_message(kMsgNotBdmvFolder, source.string()), source / bdmv_names::kBdmv);
+  return false;
+}
+
+namespace {
+
+// The absolute, symlink-free form of a path that may not exist yet, without a trailing separator.
+fs::path Resolved(const fs::path& p) {
+  std::error_code ec;
+  fs::path r = fs::weakly_canonical(fs::absolute(p, ec), ec);
+  if (ec) r = fs::absolute(p, ec).lexically_normal();
+  return r.has_filename() ? r : r.parent_path();
+}
+
+// true when inner is outer or lies below it (both resolved).
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  auto i = inner.begin();
+  for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+    if (i == inner.end() || *i != *o) return false;
+  }
+  return true;
+}
+
+// The output folder must neither lie in the disc nor hold it in the folder the extraction replaces.
+bool CheckOutputFolder(const fs::path& source, const fs::path& rip, const fs::path& work, Messenger& messenger) {
+  const fs::path src = Resolved(source);
+  if (IsWithin(Resolved(rip), src)) {
+    messenger.show(MessageKind::kError, format_message(kMsgRipInsideSource, rip.string(), source.string()));
+    return false;
+  }
+  if (IsWithin(src, Resolved(work))) {
+    messenger.show(MessageKind::kError, format_message(kMsgSourceInsideWork, source.string(), work.string()));
+    return false;
+  }
+  // Each folder of the output path that exists must be a folder.
+  for (const fs::path& p : {rip, work, SOutputNames().image_folder(work)}) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(p, ec);
+    if (fs::exists(status) && !fs::is_directory(status)) {
+      messenger.show(MessageKind::kError,
+                     format_message(kMsgCannotCreate, p.string()) + "\n" + system_error_text(p, ENOTDIR));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes one folder whose parent must exist; *made tells whether it was made here. Reports a failure
+// with the system's reason.
+bool MakeOneFolder(const fs::path& folder, bool* made, Messenger& messenger) {
+  std::error_code ec;
+  *made = fs::create_directory(folder, ec);
+  if (ec) {
+    messenger.show(MessageKind::kError,
+                   format_message(kMsgCannotCreate, folder.string()) + "\n" + system_error_text(folder, ec.value()));
     return false;
   }
   return true;
 }
 
+}  // namespace
+
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
                                  Progress& progress, const ExtractRequest& request) {
   ExtractOutcome out;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    out.result = kResultFailed;
+  out.result = kResultFailed;
+  if (!CheckSourceSet(source, messenger)) return out;
+  if (rip.empty()) {
+    messenger.show(MessageKind::kError, message_text(kMsgNoRipFolder));
     return out;
   }
-  if (!CheckSourceFolder(source, messenger)) {
-    out.result = kResultFailed;
-    return out;
-  }
+  if (!CheckSourceFolder(source, messenger)) return out;
   const SOutputNames names;
   const fs::path work = names.work_folder(rip);
-  std::error_code ec;
-  const bool work_existed = fs::is_directory(work, ec);
-  if (!EnsureFolder(work, &messenger)) {
-    // Declining the reuse of an existing folder is not a failure; a folder that cannot be made is.
-    out.result = work_existed ? kResultCancelled : kResultFailed;
-    return out;
-  }
+  if (!CheckOutputFolder(source, rip, work, messenger)) return out;
   out.image_folder = names.image_folder(work);
-  const bool images_existed = fs::is_directory(out.image_folder, ec);
-  if (!EnsureFolder(out.image_folder, nullptr)) {
-    messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, out.image_folder.string()));
-    out.result = kResultFailed;
-    return out;
-  }
   SExtractOptions options;
   options.format = request.format;
-  bool previews_existed = false;
   if (request.preview) {
     out.preview_folder = names.preview_folder(work);
-    previews_existed = fs::is_directory(out.preview_folder, ec);
     options.preview_folder = out.preview_folder;
+    // The previews are swapped in like the pictures: a file in their place is not replaced.
+    std::error_code ec;
+    const fs::file_status status = fs::status(out.preview_folder, ec);
+    if (fs::exists(status) && !fs::is_directory(status)) {
+      messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, out.preview_folder.string()) + "\n" +
+                                              system_error_text(out.preview_folder, ENOTDIR));
+      return out;
+    }
   }
-  out.result =
-      ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats, options);
-  if (out.result != kResultOk) {
-    // A failed or cancelled run leaves no partial pictures behind, nor the folders it made itself.
-    EmptyFolder(out.image_folder, !images_existed);
-    if (request.preview) EmptyFolder(out.preview_folder, !previews_existed);
-    if (!work_existed) fs::remove(work, ec);  // only when empty
+
+  std::error_code ec;
+  if (fs::is_directory(work, ec)) {
+    // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
+    RestoreInterruptedSwap(out.image_folder);
+    const int edited = CountEditedImages(work, names);
+    const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, WithTrailingSeparator(work), edited)
+                                            : format_message(kMsgFolderExists, WithTrailingSeparator(work));
+    if (messenger.ask(question) != Answer::kYes) {
+      out.result = kResultCancelled;  // declined: nothing changed
+      return out;
+    }
+  }
+  // The output folder itself may be made, not its parents: a mistyped path is not silently created.
+  bool made_rip = false, made_work = false;
+  if (!MakeOneFolder(rip, &made_rip, messenger)) return out;
+  if (!MakeOneFolder(work, &made_work, messenger)) {
+    if (made_rip) fs::remove(rip, ec);
     return out;
   }
+
+  out.result =
+      ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats, options);
+  if (out.result != kResultOk || !out.found) {
+    // Nothing was extracted: the folders this run made go again (only while empty), so that the next
+    // run does not ask about them.
+    if (made_work) fs::remove(work, ec);
+    if (made_rip) fs::remove(rip, ec);
+  }
+  if (out.result != kResultOk) return out;
   if (out.found) {
     messenger.show(MessageKind::kInfo, format_message(kMsgExtractDone, out.image_folder.string()));
   } else {
@@ -81,23 +178,15 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
                                  Messenger& messenger, Progress& progress) {
   ReplaceOutcome out;
   out.result = kResultFailed;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) return out;
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) return out;
   const SOutputNames names;
   fs::path folder = work;
   if (folder.filename().empty()) folder = folder.parent_path();  // "VELD/" names the folder VELD
-  if (!equal_ignoring_case(folder.filename().string(), names[SOutputNames::kWork])) {
+  if (!FolderNameIs(folder, names[SOutputNames::kWork])) {
     messenger.show(MessageKind::kError, format_message(kMsgNotWorkFolder, work.string()));
     return out;
   }
-  std::error_code ec;
-  if (!fs::is_directory(names.image_folder(folder), ec)) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoImageFolder));
-    return out;
-  }
+  if (!CheckImageFolder(folder, messenger)) return out;
   out.stream_folder = names.stream_folder(folder);
   out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
                                    &out.stats);

@@ -20,19 +20,23 @@ struct ExtractOutcome {
   ExtractStats stats;
 };
 
-// A source that cannot be a BDMV folder is refused (reported) before any folder is made. A disc's root
-// folder (the one holding BDMV) is a common slip: the message names the folder that was probably meant.
+// A source that cannot be a BDMV folder is refused (reported): no such folder, a file, or a folder
+// without index.bdmv (in it or in its BACKUP); the message names the folder that was probably meant.
 bool CheckSourceFolder(const std::filesystem::path& source, Messenger& messenger);
 
 // What the user asked of the extraction beyond the pictures themselves.
 struct ExtractRequest {
   ImageFormat format = ImageFormat::kGif;
-  bool preview = false;  // page previews in VELD/Preview
+  bool preview = false;  // page previews in VELD/Preview, swapped in with the pictures
 };
 
 // source: the BDMV folder; rip: the folder that receives (or holds) the "VELD" work folder.
-// Shows "no BDMV folder" for an empty source, asks before reusing an existing work folder, runs the
-// extraction and shows where the images are (or that the disc has no menu stream).
+// Refuses, before any folder is made: an empty source or rip, a source that is no BDMV folder, a rip
+// inside the source (or the source itself), a source inside the work folder, and a rip, work or image
+// folder that is a file. Asks before reusing an existing work folder, naming how many of its pictures
+// were edited since their extraction. The rip folder may be made but not its parents. Runs the
+// extraction (which replaces the earlier pictures only when it completes), removes the folders it made
+// when nothing was extracted, and shows where the images are (or that the disc has no menu stream).
 ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
                                  Messenger& messenger, Progress& progress, const ExtractRequest& request = {});
 

@@ -1,7 +1,7 @@
 #include "veld/app/show_command.h"
 
 #include "veld/app/commands.h"
-#include "veld/base/messages.h"
+#include "veld/app/shell.h"
 #include "veld/base/result.h"
 #include "veld/pipeline/show.h"
 
@@ -9,12 +9,7 @@ namespace veld {
 
 ShowOutcome RunShowCommand(const std::filesystem::path& source, bool json, Messenger& messenger, Progress& progress) {
   ShowOutcome out;
-  if (source.empty()) {
-    messenger.show(MessageKind::kError, message_text(kMsgNoBdmvFolder));
-    out.result = kResultFailed;
-    return out;
-  }
-  if (!CheckSourceFolder(source, messenger)) {
+  if (!CheckSourceSet(source, messenger) || !CheckSourceFolder(source, messenger)) {
     out.result = kResultFailed;
     return out;
   }

@@ -52,8 +52,9 @@ enum MsgId : int {
   kMsgImageNot256 = 9012,        // import check 1
   kMsgImageSizeMismatch = 9013,  // import check 2
   kMsgPackEmpty = 9021,          // "Wrong: pack is empty ! "
-  kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder; did you mean "%s"?
+  kMsgNotBdmvFolder = 9041,      // "%s" is not a BDMV folder (no index.bdmv)
   kMsgNoSuchFolder = 9042,       // "%s": no such folder
+  kMsgBadLanguage = 9051,        // "%s" is not a three-letter ISO 639-2 language code
   kMsgImageForeignColour = 9101,  // an edited picture uses a colour the menu's palette lacks
   kMsgNoStcSequence = 9102,      // a clip without STC sequence cannot be remultiplexed
   kMsgNoRoom = 9103,             // copy-back: not enough free space
@@ -61,6 +62,85 @@ enum MsgId : int {
   kMsgNotWorkFolder = 9105,      // replace: the folder is not named VELD
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
+  // The extract command's checks and its staged image folder.
+  kMsgFolderExistsEdited = 9003,  // "%s" exists; %d pictures edited since the last extraction; overwrite?
+  kMsgNoRipFolder = 9043,         // no output folder given
+  kMsgIsFileNotBdmv = 9044,       // "%s" is a file, not a BDMV folder
+  kMsgBdmvFolderHint = 9045,      // which folder the BDMV folder is
+  kMsgDidYouMean = 9046,          // did you mean "%s"?
+  kMsgRipInsideSource = 9047,     // output "%s" lies inside the BDMV folder "%s"
+  kMsgSourceInsideWork = 9048,    // BDMV folder "%s" lies inside the work folder "%s"
+  kMsgUsingBackup = 9049,         // "%s" cannot be used; its copy "%s" is read instead
+  kMsgOldImagesLeft = 9050,       // the earlier pictures in "%s" could not all be deleted: "%s"
+  // Texts of the command line (ids from 9500 up).
+  kCliAbout = 9500,
+  kCliExample = 9501,
+  kCliExtract = 9502,
+  kCliBdmvArgument = 9503,
+  kCliRipArgument = 9504,
+  kCliYes = 9505,
+  kCliQuiet = 9506,
+  kCliHelp = 9507,
+  kCliVersion = 9508,
+  kCliLabelUsage = 9510,
+  kCliLabelOptions = 9511,         // group of options
+  kCliLabelSubcommands = 9512,     // group of commands
+  kCliLabelPositionals = 9513,     // group of arguments
+  kCliLabelOptionsWord = 9514,     // "[OPTIONS]" in the usage line
+  kCliLabelSubcommandWord = 9515,  // "SUBCOMMAND" in the usage line
+  kCliLabelRequired = 9516,
+  kCliLabelText = 9517,            // type of a text argument
+  kCliLabelExcludes = 9518,        // options that cannot be given together
+  kCliLabelNeeds = 9519,           // options that need another
+  kCliError = 9520,                // prefix of an error line
+  kCliWarning = 9521,              // prefix of a warning line
+  kCliCancelled = 9522,
+  kCliSummary = 9523,              // clips, IG streams, display sets, images
+  kCliSkipped = 9524,              // objects without a picture
+  kCliEditHint = 9525,
+  kCliPromptChoices = 9526,
+  kCliAssumedYes = 9527,
+  kCliAssumedNo = 9528,
+  kCliUnknownCommand = 9529,
+  kCliUnknownArgument = 9530,
+  kCliMissingArgument = 9531,
+  kCliMoreInformation = 9532,
+  kCliCommandRequired = 9533,
+  kCliReplace = 9534,
+  kCliReplaceBdmvArgument = 9535,
+  kCliWorkArgument = 9536,
+  kCliCopyBack = 9537,
+  kCliNoCopyBack = 9538,
+  kCliIgLanguage = 9539,
+  kCliReplaceYes = 9541,
+  kCliReplaceSummary = 9542,       // pictures, IG streams, clips, playlists
+  // Desktop window (9200 up).
+  kStrUsage = 1019,              // usage note in the main window's text pane
+  kStrSourceLabel = 9201,        // "源BDMV文件:"
+  kStrAboutButton = 9202,
+  kStrWebButton = 9203,
+  kStrExtractButton = 9204,
+  kStrReplaceButton = 9205,
+  kStrExitButton = 9206,
+  kStrBrowseTip = 9207,
+  kStrIgLanguageLabel = 9208,
+  kStrIgLanguageHint = 9209,
+  kStrChooseSource = 9210,
+  kStrChooseRip = 9211,
+  kStrChooseWork = 9212,
+  kStrChooserHint = 9213,        // which folder name enables OK ("%s")
+  kStrNewFolder = 9214,
+  kStrOk = 9215,
+  kStrYes = 9216,
+  kStrNo = 9217,
+  kStrFolderLabel = 9218,
+  kStrAboutTitle = 9220,
+  kStrFileDescription = 9221,
+  kStrAppVersion = 9222,         // "%s, Version %s"
+  kStrCompany = 9223,
+  kStrLegal = 9224,
+  kStrComments = 9225,
+  kStrNewFolderName = 9226,
   // Display words of the composition model.
   kStrEpoch = 1630,
   kStrDisplaySet = 1631,
@@ -108,6 +188,10 @@ Language language_from_locale(std::string_view lc_all, std::string_view lc_messa
 // The raw text of an id in the current (or given) language; an unknown id gives "#<id>".
 std::string_view message_text(int id);
 std::string_view message_text(int id, Language lang);
+
+// A catalogue text as plain lines: "\r\n", "\n\r" and a lone "\r" become "\n"; blanks at the end of a line
+// (" ! ") and trailing line breaks are dropped.
+std::string plain_text(std::string_view text);
 
 // The text of id with printf-style arguments ("%s", "%d").
 template <typename... Args>

@@ -19,10 +19,52 @@ namespace {
 const CCofObject* g_current_clips = nullptr;
 
 // 5071 with the path, followed by what the parser found wrong (element and offset).
-void show_parse_error(Messenger& messenger, const fs::path& path, const std::string& reason) {
+std::string parse_error_text(const fs::path& path, const std::string& reason) {
   std::string text = format_message(kMsgParseError, path.string());
   if (!reason.empty()) text += "\n" + reason;
-  messenger.show(MessageKind::kError, text);
+  return text;
+}
+
+void show_parse_error(Messenger& messenger, const fs::path& path, const std::string& reason) {
+  messenger.show(MessageKind::kError, parse_error_text(path, reason));
+}
+
+// Reads a file whole and hands it to parse(bytes, &reason), which is true when the file parsed. On
+// false, *problem says why the file cannot be used: the system's text or the parse error.
+template <typename Parse>
+bool read_and_parse(const fs::path& path, Parse& parse, std::string* problem) {
+  std::string error;
+  const auto bytes = read_whole_file(path, &error);
+  if (!bytes) {
+    *problem = error;
+    return false;
+  }
+  if (!parse(ByteSpan(*bytes), &error)) {
+    *problem = parse_error_text(path, error);
+    return false;
+  }
+  return true;
+}
+
+// Reads and parses a disc file; when it cannot be read or does not parse, its copy in BACKUP is used
+// instead, as players do, and a warning says so in one line. Returns the path that was used, or nothing
+// after an error that says why the file (and its copy, when there is one) cannot be used.
+template <typename Parse>
+std::optional<fs::path> read_with_backup(const fs::path& path, const std::optional<fs::path>& backup,
+                                         Messenger& messenger, Parse parse) {
+  std::string problem;
+  if (read_and_parse(path, parse, &problem)) return path;
+  std::error_code ec;
+  if (backup && fs::exists(*backup, ec)) {
+    std::string backup_problem;
+    if (read_and_parse(*backup, parse, &backup_problem)) {
+      messenger.show(MessageKind::kWarning, format_message(kMsgUsingBackup, path.string(), backup->string()));
+      return *backup;
+    }
+    problem += "\n" + backup_problem;
+  }
+  messenger.show(MessageKind::kError, problem);
+  return std::nullopt;
 }
 
 bool is_playlist_file_name(const fs::path& p) {
@@ -83,32 +125,29 @@ bool CBDDisc::open(const fs::path& folder, Messenger& messenger) {
 
 namespace {
 
-// Reads a navigation file whole and parses it into a new object named after the file (with its
-// extension).
+// Reads a navigation file (or its backup copy) whole and parses it into a new object named after the
+// file (with its extension); the object remembers the path that was read.
 template <typename Object>
-std::unique_ptr<Object> load_navigation_file(const fs::path& path, Messenger& messenger) {
-  std::string error;
-  const auto bytes = read_whole_file(path, &error);
-  if (!bytes) {
-    messenger.show(MessageKind::kError, error);
-    return nullptr;
-  }
+std::unique_ptr<Object> load_navigation_file(const fs::path& path, const std::optional<fs::path>& backup,
+                                             Messenger& messenger) {
   auto object = std::make_unique<Object>();
+  const auto used = read_with_backup(path, backup, messenger, [&](ByteSpan bytes, std::string* error) {
+    return object->parse(bytes, error) > 0;
+  });
+  if (!used) return nullptr;
   object->name = path.filename().string();
-  object->path = path;
-  if (object->parse(*bytes, &error) <= 0) {
-    show_parse_error(messenger, path, error);
-    return nullptr;
-  }
+  object->path = *used;
   return object;
 }
 
 }  // namespace
 
 bool CBDDisc::load_navigation(Messenger& messenger) {
-  index_ = load_navigation_file<CIndexObject>(*index_file_path(folder_), messenger);
+  index_ = load_navigation_file<CIndexObject>(*index_file_path(folder_), backup_index_file_path(folder_),
+                                              messenger);
   if (!index_) return false;
-  movie_objects_ = load_navigation_file<CMoObject>(*movie_object_file_path(folder_), messenger);
+  movie_objects_ = load_navigation_file<CMoObject>(*movie_object_file_path(folder_),
+                                                   backup_movie_object_file_path(folder_), messenger);
   return movie_objects_ != nullptr;
 }
 
@@ -127,20 +166,16 @@ bool CBDDisc::load_playlists(Messenger& messenger) {
   std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
     return a.string() < b.string();
   });
+  const fs::path backup_folder = *backup_playlist_folder(folder_);
   for (const fs::path& path : found) {
-    std::string error;
-    const auto bytes = read_whole_file(path, &error);
-    if (!bytes) {
-      messenger.show(MessageKind::kError, error);
-      return false;
-    }
     CMplsObject& playlist = playlists_->add();
     playlist.name = path.stem().string();
-    playlist.path = path;
-    if (playlist.parse(*bytes, &error) <= 0) {
-      show_parse_error(messenger, path, error);
-      return false;
-    }
+    const auto used = read_with_backup(path, backup_folder / path.filename(), messenger,
+                                       [&](ByteSpan bytes, std::string* error) {
+                                         return playlist.parse(bytes, error) > 0;
+                                       });
+    if (!used) return false;
+    playlist.path = *used;
     playlist.id = leading_number(playlist.name);
     if (!playlist.data.PlayItems.empty()) playlist.build_tracks();
   }
@@ -184,20 +219,15 @@ bool CBDDisc::load_clips(Messenger& messenger) {
   }
   for (int number : numbers) {
     const fs::path info_path = *clip_info_path(folder_, number);
-    std::string error;
-    const auto bytes = read_whole_file(info_path, &error);
-    if (!bytes) {
-      messenger.show(MessageKind::kError, error);
-      return false;
-    }
     CClpiObject& clip = clips_->add_clip();
     clip.id = number;
     clip.name = info_path.stem().string();
-    clip.clpi_path = info_path;
-    if (clip.parse(*bytes, &error) < 1) {
-      show_parse_error(messenger, info_path, error);
-      return false;
-    }
+    const auto used = read_with_backup(info_path, backup_clip_info_path(folder_, number), messenger,
+                                       [&](ByteSpan bytes, std::string* error) {
+                                         return clip.parse(bytes, error) >= 1;
+                                       });
+    if (!used) return false;
+    clip.clpi_path = *used;
     const fs::path stream = *clip_stream_path(folder_, number);
     File probe;
     std::error_code ec;

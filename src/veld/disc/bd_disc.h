@@ -25,7 +25,9 @@ class CBDDisc {
   // through messenger and the disc may be partly filled; the caller only destroys or clears it.
   // Steps, in order: index file, movie-object file, every PLAYLIST/nnnnn.mpls in name order, the
   // numbers of the clips that play items and sub-play items name, then each clip's information file
-  // and a check that its stream file can be read. Nothing is written.
+  // and a check that its stream file can be read. A navigation, playlist or clip-information file that
+  // cannot be read or does not parse is read from its copy in BACKUP instead (with a warning); the
+  // opening fails only when both are unusable. Nothing is written.
   bool open(const std::filesystem::path& folder, Messenger& messenger);
   void clear();
 

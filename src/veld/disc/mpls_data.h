@@ -125,6 +125,18 @@ struct STN_TABLE {
   bool operator==(const STN_TABLE&) const = default;
 };
 
+// Calls f on each of the seven entry lists of an STN table (const or not), in the file's group order.
+template <typename Table, typename F>
+void ForEachStnGroup(Table& t, F&& f) {
+  f(t.PrimaryVideoStreamEntries);
+  f(t.PrimaryAudioStreamEntries);
+  f(t.PrimaryPG_TextST_StreamEntries);
+  f(t.PrimaryPiP_TextST_StreamEntries);
+  f(t.InteractiveGraphicsStreamEntries);
+  f(t.SecondaryAudioStreamEntries);
+  f(t.SecondaryVideoStreamEntries);
+}
+
 struct ANGLE_CLIP_ENTRY {
   std::string ClipInformationFileName = "00000";  // 5 characters
   std::string ClipCodecIdentifier = "M2TS";       // 4 characters

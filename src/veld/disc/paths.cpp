@@ -42,6 +42,14 @@ std::optional<fs::path> movie_object_file_path(const fs::path& base) {
   return in_base(base, {fmt::format("{}.{}", kMovieObject, kExtBdmv)});
 }
 
+std::optional<fs::path> backup_index_file_path(const fs::path& base) {
+  return in_base(base, {kBackup, fmt::format("{}.{}", kIndex, kExtBdmv)});
+}
+
+std::optional<fs::path> backup_movie_object_file_path(const fs::path& base) {
+  return in_base(base, {kBackup, fmt::format("{}.{}", kMovieObject, kExtBdmv)});
+}
+
 std::optional<fs::path> playlist_folder(const fs::path& base) { return in_base(base, {kPlaylist}); }
 
 std::optional<fs::path> backup_playlist_folder(const fs::path& base) {

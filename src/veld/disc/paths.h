@@ -45,6 +45,9 @@ std::string five_digit_name(int number);
 // base/index.bdmv and base/MovieObject.bdmv.
 std::optional<std::filesystem::path> index_file_path(const std::filesystem::path& base);
 std::optional<std::filesystem::path> movie_object_file_path(const std::filesystem::path& base);
+// Their copies: base/BACKUP/index.bdmv and base/BACKUP/MovieObject.bdmv.
+std::optional<std::filesystem::path> backup_index_file_path(const std::filesystem::path& base);
+std::optional<std::filesystem::path> backup_movie_object_file_path(const std::filesystem::path& base);
 // The folders searched for playlists (*.mpls): base/PLAYLIST and base/BACKUP/PLAYLIST.
 std::optional<std::filesystem::path> playlist_folder(const std::filesystem::path& base);
 std::optional<std::filesystem::path> backup_playlist_folder(const std::filesystem::path& base);

@@ -50,15 +50,8 @@ void add_streams(const Folder& folder, CSiFolder& out) {
 }  // namespace
 
 CSiFolder play_item_streams(const PLAY_ITEM& item) {
-  const STN_TABLE& t = item.StnTable;
   CSiFolder out;
-  add_streams(t.PrimaryVideoStreamEntries, out);
-  add_streams(t.PrimaryAudioStreamEntries, out);
-  add_streams(t.PrimaryPG_TextST_StreamEntries, out);
-  add_streams(t.PrimaryPiP_TextST_StreamEntries, out);
-  add_streams(t.InteractiveGraphicsStreamEntries, out);
-  add_streams(t.SecondaryAudioStreamEntries, out);
-  add_streams(t.SecondaryVideoStreamEntries, out);
+  ForEachStnGroup(item.StnTable, [&](const auto& group) { add_streams(group, out); });
   return out;
 }
 

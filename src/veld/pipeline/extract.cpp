@@ -1,8 +1,10 @@
 #include "veld/pipeline/extract.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "veld/clip/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/pipeline/export_worker.h"
+#include "veld/pipeline/replace.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -102,6 +105,113 @@ int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, 
   return kResultOk;
 }
 
+namespace {
+
+// The folder without a trailing separator, so that a suffix lands on its name.
+fs::path without_trailing_separator(const fs::path& folder) {
+  return folder.has_filename() ? folder : folder.parent_path();
+}
+
+fs::path with_suffix(const fs::path& folder, const char* suffix) {
+  fs::path p = without_trailing_separator(folder);
+  p += suffix;
+  return p;
+}
+
+// "Can't create <folder> ! " followed by the system's reason.
+void ShowCannotCreate(Messenger& messenger, const fs::path& folder, const fs::path& where, int err) {
+  messenger.show(MessageKind::kError,
+                 format_message(kMsgCannotCreate, folder.string()) + "\n" + system_error_text(where, err));
+}
+
+// Moves the complete staging folder into the place of image_folder: the earlier image folder is first
+// renamed aside, the staging folder renamed in, and only then are the earlier pictures deleted. Both
+// renames stay inside the work folder, so each is atomic. False after a reported failure, with
+// image_folder as it was.
+bool SwapInImages(const fs::path& staging, const fs::path& image_folder, Messenger& messenger) {
+  const fs::path aside = AsideFolder(image_folder);
+  std::error_code ec;
+  const bool had_images = fs::exists(fs::symlink_status(image_folder, ec));
+  if (had_images) {
+    fs::remove_all(aside, ec);  // the remains of an earlier run whose deletion failed
+    fs::rename(image_folder, aside, ec);
+    if (ec) {
+      ShowCannotCreate(messenger, image_folder, aside, ec.value());
+      return false;
+    }
+  }
+  fs::rename(staging, image_folder, ec);
+  if (ec) {
+    const int err = ec.value();
+    if (had_images) fs::rename(aside, image_folder, ec);
+    ShowCannotCreate(messenger, image_folder, image_folder, err);
+    return false;
+  }
+  if (had_images) {
+    // Deleted as they are: no mode is changed to force a deletion the system refuses.
+    fs::remove_all(aside, ec);
+    if (ec) {
+      messenger.show(MessageKind::kWarning, format_message(kMsgOldImagesLeft, aside.string(),
+                                                           system_error_text(aside, ec.value())));
+    }
+  }
+  return true;
+}
+
+// Extracts every clip with an IG stream into folder and writes the marker last.
+int ExtractDisc(const CBDDisc& disc, const SOutputNames& names, const fs::path& folder, bool& found,
+                Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+  const CCofObject& clips = *disc.clips();
+  for (std::size_t i = 0; i < clips.size(); ++i) {
+    const CClpiObject& clip = clips[i];
+    if (!ClipHasIgStream(clip)) continue;
+    const int r = ExtractClipMenus(clip.stream_path, folder, names, progress, messenger, stats, options);
+    if (r != kResultOk) return r;
+    found = true;
+  }
+  if (found) {
+    // The marker's time tells the replacement which pictures were edited afterwards: without it every
+    // picture would count as edited, so a marker that cannot be written fails the run.
+    std::string error;
+    if (!write_whole_file(folder / names[SOutputNames::kMarker], {}, &error)) {
+      messenger.show(MessageKind::kError, error);
+      return kResultFailed;
+    }
+  }
+  return kResultOk;
+}
+
+bool IsPictureFile(const fs::path& p) {
+  std::string ext = p.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext == ".gif" || ext == ".png";
+}
+
+}  // namespace
+
+fs::path StagingFolder(const fs::path& image_folder) { return with_suffix(image_folder, ".new"); }
+fs::path AsideFolder(const fs::path& image_folder) { return with_suffix(image_folder, ".old"); }
+
+void RestoreInterruptedSwap(const fs::path& image_folder) {
+  const fs::path images = without_trailing_separator(image_folder);
+  const fs::path aside = AsideFolder(images);
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(images, ec)) && fs::is_directory(fs::symlink_status(aside, ec))) {
+    fs::rename(aside, images, ec);
+  }
+}
+
+int CountEditedImages(const fs::path& work, const SOutputNames& names) {
+  const std::optional<std::int64_t> reference = ExtractionTime(names, work);
+  int edited = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(names.image_folder(work), ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code fec;
+    if (it->is_regular_file(fec) && IsPictureFile(it->path()) && EditedSince(it->path(), reference)) ++edited;
+  }
+  return edited;
+}
+
 int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const fs::path& image_folder,
                         bool& found, Progress& progress, Messenger& messenger, ExtractStats* stats_out,
                         const SExtractOptions& options) {
@@ -109,35 +219,33 @@ int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const
   CBDDisc disc;
   if (!disc.open(source, messenger)) return kResultFailed;
 
-  EmptyFolder(image_folder, false);  // pictures of an earlier extraction go
-  if (!options.preview_folder.empty()) {
-    if (!MakeFolder(options.preview_folder, messenger)) return kResultFailed;
-    EmptyFolder(options.preview_folder, false);  // so do its previews
+  // The new pictures go into a staging folder beside the image folder; the earlier pictures stay
+  // untouched until the new ones are complete.
+  RestoreInterruptedSwap(image_folder);
+  const fs::path staging = StagingFolder(image_folder);
+  std::error_code ec;
+  fs::remove_all(staging, ec);  // left by a run that was killed
+  // The previews, when asked for, are staged and swapped in the same way, after the pictures.
+  SExtractOptions staged = options;
+  const bool previews = !options.preview_folder.empty();
+  if (previews) {
+    RestoreInterruptedSwap(options.preview_folder);
+    staged.preview_folder = StagingFolder(options.preview_folder);
+    fs::remove_all(staged.preview_folder, ec);
   }
-
-  const CCofObject& clips = *disc.clips();
-  for (std::size_t i = 0; i < clips.size(); ++i) {
-    const CClpiObject& clip = clips[i];
-    if (!ClipHasIgStream(clip)) continue;
-    const int r = ExtractClipMenus(clip.stream_path, image_folder, names, progress, messenger, stats, options);
-    if (r != kResultOk) {
-      if (stats_out) *stats_out = stats;
-      return r;
+  int r = kResultFailed;
+  if (MakeFolder(staging, messenger) && (!previews || MakeFolder(staged.preview_folder, messenger))) {
+    r = ExtractDisc(disc, names, staging, found, progress, messenger, stats, staged);
+    if (r == kResultOk && found && !SwapInImages(staging, image_folder, messenger)) r = kResultFailed;
+    if (r == kResultOk && found && previews && !SwapInImages(staged.preview_folder, options.preview_folder, messenger)) {
+      r = kResultFailed;
     }
-    found = true;
   }
   if (stats_out) *stats_out = stats;
-
-  if (found) {
-    // The marker's time tells the replacement which pictures were edited afterwards: without it every
-    // picture would count as edited, so a marker that cannot be written fails the run.
-    std::string error;
-    if (!write_whole_file(image_folder / names[SOutputNames::kMarker], {}, &error)) {
-      messenger.show(MessageKind::kError, error);
-      return kResultFailed;
-    }
-  }
-  return kResultOk;
+  fs::remove_all(staging, ec);  // what is left of it after a failure, or the empty folder of a disc
+                                // without IG stream
+  if (previews) fs::remove_all(staged.preview_folder, ec);
+  return r;
 }
 
 }  // namespace veld

@@ -24,13 +24,30 @@ struct SExtractOptions {
 // program information.
 bool ClipHasIgStream(const CClpiObject& clip);
 
-// Opens the disc at source, empties image_folder and writes image_folder/<clip>/<PID>/Epoch<e>/DS<d>/
-// <id+1>.gif for every object, then the marker file when at least one clip had an IG stream (found).
-// The pictures of a clip are written by a worker thread while the clip is scanned.
+// Opens the disc at source and writes <clip>/<PID>/Epoch<e>/DS<d>/<id+1>.gif (or .png) for every object,
+// then the marker file, into the staging folder beside image_folder; when at least one clip had an IG
+// stream (found), the complete staging folder takes the place of image_folder (which need not exist) and
+// the earlier pictures are deleted. A failed or cancelled run, or a disc without IG stream, leaves
+// image_folder exactly as it was and removes the staging folder. Previews, when asked for, are staged and
+// swapped in the same way beside their own folder. The pictures of a clip are written by a worker thread
+// while the clip is scanned.
 // Result 0, 1 (cancelled) or 2 (failed, reported through messenger).
 int ExtractButtonImages(const SOutputNames& names, const std::filesystem::path& source,
                         const std::filesystem::path& image_folder, bool& found, Progress& progress,
                         Messenger& messenger, ExtractStats* stats = nullptr, const SExtractOptions& options = {});
+
+// Beside the image folder: the staging folder that receives a new extraction ("Images.new") and the
+// place where the earlier pictures wait while the new ones are moved in ("Images.old").
+std::filesystem::path StagingFolder(const std::filesystem::path& image_folder);
+std::filesystem::path AsideFolder(const std::filesystem::path& image_folder);
+
+// A run that ended between moving the earlier pictures aside and moving the new ones in left no image
+// folder: the earlier one is put back. Nothing happens otherwise.
+void RestoreInterruptedSwap(const std::filesystem::path& image_folder);
+
+// The pictures (.gif, .png) in the image folder of the work folder that the replacement takes as edited:
+// written after the marker (EditedSince); every picture counts when there is no marker.
+int CountEditedImages(const std::filesystem::path& work, const SOutputNames& names);
 
 // Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... Same results.
 int ExtractClipMenus(const std::filesystem::path& clip_stream, const std::filesystem::path& image_folder,

@@ -69,13 +69,7 @@ void rename_streams(std::vector<Entry>& entries, const SRebuiltClip& c) {
 }
 
 void rename_stn(STN_TABLE& stn, const SRebuiltClip& c) {
-  rename_streams(stn.PrimaryVideoStreamEntries, c);
-  rename_streams(stn.PrimaryAudioStreamEntries, c);
-  rename_streams(stn.PrimaryPG_TextST_StreamEntries, c);
-  rename_streams(stn.PrimaryPiP_TextST_StreamEntries, c);
-  rename_streams(stn.InteractiveGraphicsStreamEntries, c);
-  rename_streams(stn.SecondaryAudioStreamEntries, c);
-  rename_streams(stn.SecondaryVideoStreamEntries, c);
+  ForEachStnGroup(stn, [&](auto& group) { rename_streams(group, c); });
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// veld-gui: the desktop window of VELD.
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+#include <cstring>
+
+#include "main_window.h"
+
+int main(int argc, char** argv) {
+  // Answered before the window system is touched, so that they work without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("VELD, Version %s\n", VELD_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("Usage: veld-gui [--version | --help]\n"
+                  "The desktop window of VELD: extract and replace the button images of the menus of a "
+                  "Blu-ray BDMV folder.\nThe command line is veld (see veld --help).\n");
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("VELD"));
+  QApplication::setApplicationName(QStringLiteral("VELD"));
+  QApplication::setApplicationVersion(QStringLiteral(VELD_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("veld-gui"));
+
+  veld::gui::MainWindow window;  // registers the icons
+  QApplication::setWindowIcon(window.windowIcon());
+  QObject::connect(&window, &QDialog::finished, &app, &QApplication::quit);
+  window.show();
+  return app.exec();
+}

@@ -1,0 +1,291 @@
+#include "main_window.h"
+
+#include <fmt/format.h>
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "command_session.h"
+#include "folder_chooser.h"
+#include "qt_text.h"
+#include "veld/app/commands.h"
+#include "veld/app/output_names.h"
+#include "veld/app/shell.h"
+#include "veld/base/result.h"
+
+// The icons are compiled into the window's static library; a static library's resources must be
+// registered by name.
+static void InitResources() { Q_INIT_RESOURCE(veld); }
+
+namespace veld::gui {
+namespace fs = std::filesystem;
+
+namespace {
+
+QString Key(std::string_view key) { return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size())); }
+
+QSettings AppSettings() {
+  // ~/.config/VELD/VELD.ini; keys outside any group are the file's [General] section.
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, Key(kSettingsOrganization), Key(kSettingsApplication));
+}
+
+// The usage note: lines that start with a tab are indented as a block (wrapped lines keep the indent),
+// the first line (the title) and the other lines that do not start with a tab are bold.
+void ShowUsage(QTextEdit* pane, const QString& text) {
+  pane->clear();
+  QTextCursor cursor(pane->document());
+  const int indent = pane->fontMetrics().horizontalAdvance(QStringLiteral("MM"));
+  bool first = true;
+  for (const QString& line : text.split(QLatin1Char('\n'))) {
+    QTextBlockFormat block;
+    QTextCharFormat chars;
+    QString shown = line;
+    if (line.startsWith(QLatin1Char('\t'))) {
+      shown = line.mid(1);
+      block.setLeftMargin(indent);
+    } else if (!line.isEmpty()) {
+      chars.setFontWeight(QFont::Bold);
+    }
+    if (first) {
+      chars.setFontWeight(QFont::Bold);  // the title line
+      cursor.setBlockFormat(block);
+      first = false;
+    } else {
+      cursor.insertBlock(block);
+    }
+    cursor.insertText(shown, chars);
+  }
+  pane->moveCursor(QTextCursor::Start);
+}
+
+QPushButton* Button(int text, const char* name, QWidget* parent) {
+  auto* b = new QPushButton(Text(text), parent);
+  b->setObjectName(QLatin1String(name));
+  b->setAutoDefault(false);
+  return b;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
+  InitResources();
+  setObjectName(QStringLiteral("mainWindow"));
+  setWindowTitle(QStringLiteral("VELD"));
+  setWindowIcon(QIcon(QStringLiteral(":/veld/veld.svg")));
+  setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+  setAcceptDrops(true);
+
+  auto* label = new QLabel(Text(kStrSourceLabel), this);
+  auto* browse = new QPushButton(this);
+  browse->setObjectName(QStringLiteral("browseButton"));
+  browse->setIcon(QIcon(QStringLiteral(":/veld/folder.svg")));
+  browse->setIconSize(QSize(16, 16));
+  browse->setToolTip(Text(kStrBrowseTip));
+  browse->setAccessibleName(Text(kStrBrowseTip));
+  browse->setAutoDefault(false);
+  source_edit_ = new QLineEdit(this);
+  source_edit_->setObjectName(QStringLiteral("sourcePath"));
+  source_edit_->setReadOnly(true);
+  label->setBuddy(browse);
+
+  QPushButton* about = Button(kStrAboutButton, "aboutButton", this);
+  QPushButton* web = Button(kStrWebButton, "webButton", this);
+  QPushButton* extract = Button(kStrExtractButton, "extractButton", this);
+  QPushButton* replace = Button(kStrReplaceButton, "replaceButton", this);
+  QPushButton* exit = Button(kStrExitButton, "exitButton", this);
+  exit->setDefault(true);
+
+  auto* language_label = new QLabel(Text(kStrIgLanguageLabel), this);
+  ig_language_ = new QLineEdit(this);
+  ig_language_->setObjectName(QStringLiteral("igLanguage"));
+  ig_language_->setPlaceholderText(Text(kStrIgLanguageHint));
+  ig_language_->setMaxLength(3);
+  ig_language_->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[a-z]{0,3}")), ig_language_));
+  ig_language_->setFixedWidth(ig_language_->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMM")) + 12);
+  language_label->setBuddy(ig_language_);
+
+  usage_ = new QTextEdit(this);
+  usage_->setObjectName(QStringLiteral("usagePane"));
+  usage_->setReadOnly(true);
+  usage_->setAcceptRichText(false);
+  ShowUsage(usage_, FromUtf8(message_text(kStrUsage)));
+
+  auto* source_row = new QHBoxLayout;
+  source_row->addWidget(label);
+  source_row->addWidget(browse);
+  source_row->addWidget(source_edit_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(about);
+  buttons->addWidget(web);
+  buttons->addStretch(1);
+  buttons->addWidget(extract);
+  buttons->addWidget(replace);
+  buttons->addWidget(exit);
+
+  auto* language_row = new QHBoxLayout;
+  language_row->addStretch(1);
+  language_row->addWidget(language_label);
+  language_row->addWidget(ig_language_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(source_row);
+  layout->addLayout(buttons);
+  layout->addLayout(language_row);
+  layout->addWidget(usage_, 1);
+
+  setTabOrder(browse, source_edit_);
+  setTabOrder(source_edit_, about);
+  setTabOrder(about, web);
+  setTabOrder(web, extract);
+  setTabOrder(extract, replace);
+  setTabOrder(replace, ig_language_);
+  setTabOrder(ig_language_, exit);
+  setTabOrder(exit, usage_);
+
+  connect(browse, &QPushButton::clicked, this, &MainWindow::chooseSource);
+  connect(about, &QPushButton::clicked, this, &MainWindow::showAbout);
+  connect(web, &QPushButton::clicked, this, &MainWindow::openWebSite);
+  connect(extract, &QPushButton::clicked, this, &MainWindow::extractImages);
+  connect(replace, &QPushButton::clicked, this, &MainWindow::replaceImages);
+  connect(exit, &QPushButton::clicked, this, &MainWindow::accept);
+
+  resize(720, 560);
+  loadSettings();
+}
+
+void MainWindow::loadSettings() {
+  QSettings s = AppSettings();
+  src_path_ = s.value(Key(kKeySrcPath)).toString();
+  rip_path_ = s.value(Key(kKeyRipPath)).toString();
+  fix_path_ = s.value(Key(kKeyFixPath)).toString();
+  source_edit_->setText(src_path_);
+}
+
+void MainWindow::saveSettings() const {
+  QSettings s = AppSettings();
+  s.setValue(Key(kKeySrcPath), src_path_);
+  s.setValue(Key(kKeyRipPath), rip_path_);
+  s.setValue(Key(kKeyFixPath), fix_path_);
+  s.sync();
+}
+
+void MainWindow::setSrcPath(const QString& path) {
+  src_path_ = path;
+  source_edit_->setText(path);
+  source_edit_->setCursorPosition(static_cast<int>(path.size()));
+}
+
+void MainWindow::chooseSource() {
+  const auto chosen = FolderChooser::choose(Text(kStrChooseSource), Key(kSourceFolderName), src_path_, this);
+  if (chosen) setSrcPath(*chosen);
+}
+
+int MainWindow::extractImages() {
+  GuiMessenger messenger(this);
+  if (!CheckSourceSet(PathFrom(src_path_), messenger)) return kResultFailed;
+  const auto chosen = FolderChooser::choose(Text(kStrChooseRip), QString(), rip_path_, this);
+  if (!chosen) return kResultCancelled;
+  rip_path_ = PathText(WithTrailingSeparator(PathFrom(*chosen)));
+  const fs::path source = PathFrom(src_path_);
+  const fs::path rip = PathFrom(*chosen);
+  CommandSession session(this);
+  const ExtractOutcome out = session.run<ExtractOutcome>(
+      [&](Messenger& m, Progress& p) { return RunExtractCommand(source, rip, m, p); });
+  return out.result;
+}
+
+int MainWindow::replaceImages() {
+  GuiMessenger messenger(this);
+  if (!CheckSourceSet(PathFrom(src_path_), messenger)) return kResultFailed;
+  ReplaceOptions options;
+  options.ig_language = ig_language_->text().toStdString();
+  if (!CheckIgLanguage(options.ig_language, messenger)) {
+    ig_language_->setFocus();
+    return kResultFailed;
+  }
+  const QString work_name = FromUtf8(SOutputNames()[SOutputNames::kWork]);
+  const auto chosen = FolderChooser::choose(Text(kStrChooseWork), work_name, fix_path_, this);
+  if (!chosen) return kResultCancelled;
+  fix_path_ = PathText(WithTrailingSeparator(PathFrom(*chosen)));
+  const fs::path source = PathFrom(src_path_);
+  const fs::path work = PathFrom(*chosen);
+  // Checked here too so that no progress window opens for a folder without pictures.
+  if (!CheckImageFolder(work, messenger)) return kResultFailed;
+  CommandSession session(this);
+  const ReplaceOutcome out = session.run<ReplaceOutcome>(
+      [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
+  return out.result;
+}
+
+void MainWindow::showAbout() {
+  const std::string lines = fmt::format(
+      "{}\n{}\n{}\n{}\n{}", message_text(kStrFileDescription),
+      format_message(kStrAppVersion, "VELD", VELD_VERSION), message_text(kStrCompany), message_text(kStrLegal),
+      message_text(kStrComments));
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("aboutBox"));
+  box.setWindowTitle(Text(kStrAboutTitle));
+  box.setIconPixmap(windowIcon().pixmap(64, 64));
+  box.setText(FromUtf8(lines));
+  box.addButton(Text(kStrOk), QMessageBox::AcceptRole);
+  box.exec();
+}
+
+void MainWindow::openWebSite() { QDesktopServices::openUrl(QUrl(Key(kWebAddress))); }
+
+void MainWindow::accept() {
+  saveSettings();
+  QDialog::accept();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A command still running keeps the window; otherwise close without saving.
+  if (CommandSession::current()) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+std::optional<QString> MainWindow::dropFolder(const QMimeData* mime) const {
+  if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return std::nullopt;
+  const QUrl url = mime->urls().front();
+  if (!url.isLocalFile()) return std::nullopt;
+  QString path = url.toLocalFile();
+  if (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+  if (!QFileInfo(path).isDir() || !FolderNameIs(PathFrom(path), kSourceFolderName)) return std::nullopt;
+  return path;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (dropFolder(event->mimeData())) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const auto folder = dropFolder(event->mimeData());
+  if (!folder) return;
+  setSrcPath(*folder);
+  event->acceptProposedAction();
+}
+
+}  // namespace veld::gui

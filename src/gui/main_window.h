@@ -1,0 +1,54 @@
+// The main window: the source BDMV folder, the two commands, About, Web site, Exit and the usage text.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <optional>
+
+class QLineEdit;
+class QMimeData;
+class QPushButton;
+class QTextEdit;
+
+namespace veld::gui {
+
+class MainWindow : public QDialog {
+  Q_OBJECT
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+
+  const QString& srcPath() const { return src_path_; }
+  const QString& ripPath() const { return rip_path_; }
+  const QString& fixPath() const { return fix_path_; }
+  // Sets the source folder as the chooser or a drop does.
+  void setSrcPath(const QString& path);
+
+ public slots:
+  void chooseSource();
+  // The commands; their result: 0 success, 1 cancelled or declined, 2 failure (already shown).
+  int extractImages();
+  int replaceImages();
+  void showAbout();
+  void openWebSite();
+  // Exit: saves the remembered folders, then closes.
+  void accept() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void loadSettings();
+  void saveSettings() const;
+  std::optional<QString> dropFolder(const QMimeData* mime) const;
+
+  QString src_path_;
+  QString rip_path_;  // with a trailing '/'
+  QString fix_path_;  // with a trailing '/'
+  QLineEdit* source_edit_;
+  QLineEdit* ig_language_;
+  QTextEdit* usage_;
+};
+
+}  // namespace veld::gui

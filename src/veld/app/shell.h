@@ -1,0 +1,44 @@
+// What both front ends share around the commands: the settings keys, the folder-name rule of the folder
+// choosers, and the checks made before a folder chooser opens or a command starts.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "veld/base/messenger.h"
+
+namespace veld {
+
+// Settings: ~/.config/VELD/VELD.ini, section "General".
+inline constexpr std::string_view kSettingsOrganization = "VELD";
+inline constexpr std::string_view kSettingsApplication = "VELD";
+inline constexpr std::string_view kSettingsGroup = "General";
+inline constexpr std::string_view kKeySrcPath = "SrcPath";  // the source BDMV folder
+inline constexpr std::string_view kKeyRipPath = "RipPath";  // last extraction target, with trailing '/'
+inline constexpr std::string_view kKeyFixPath = "FixPath";  // last work folder replaced, with trailing '/'
+
+inline constexpr std::string_view kWebAddress = "https://veld.example.org/";
+
+// The folder name the source chooser requires (the replace chooser requires SOutputNames' work folder).
+inline constexpr std::string_view kSourceFolderName = "BDMV";
+
+// True when the last component of folder, trailing separators ignored, equals name ignoring ASCII case.
+// The root folder and an empty path match nothing.
+bool FolderNameIs(const std::filesystem::path& folder, std::string_view name);
+
+// The folder as text with one trailing '/' (how RipPath and FixPath are kept); empty stays empty.
+std::string WithTrailingSeparator(const std::filesystem::path& folder);
+
+// Before a command asks for its second folder: no source folder set gives message 1020.
+bool CheckSourceSet(const std::filesystem::path& source, Messenger& messenger);
+
+// A three-letter ISO 639-2 code of the language table (for the rebuilt IG streams).
+bool IsLanguageCode(std::string_view code);
+// An empty code (keep each stream's own) or a known one; otherwise a message naming it.
+bool CheckIgLanguage(std::string_view code, Messenger& messenger);
+
+// The chosen work folder must hold the "Images" folder of an earlier extraction, or message 1021.
+bool CheckImageFolder(const std::filesystem::path& work, Messenger& messenger);
+
+}  // namespace veld

@@ -1,0 +1,70 @@
+// Answers the modal dialogs a command opens (folder choosers, message boxes), one step per dialog, in
+// the order they appear. A step that is missing, or a dialog left open, fails the test instead of hanging.
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+
+namespace veld::gui::test {
+
+class ModalScript : public QObject {
+  Q_OBJECT
+ public:
+  using Step = std::function<void(QWidget*)>;
+
+  ModalScript() {
+    connect(&timer_, &QTimer::timeout, this, &ModalScript::poll);
+    timer_.start(5);
+  }
+  ~ModalScript() override { timer_.stop(); }
+
+  void then(Step step) { steps_.push_back(std::move(step)); }
+  int pending() const { return static_cast<int>(steps_.size()); }
+  // The texts of every message box seen, in order.
+  QStringList boxes;
+  // Dialogs that appeared with no step left (each is closed).
+  int unexpected = 0;
+
+ private slots:
+  void poll() {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w || w == handled_.data()) return;
+    handled_ = w;
+    if (auto* box = qobject_cast<QMessageBox*>(w)) boxes << box->text();
+    if (steps_.empty()) {
+      ++unexpected;
+      QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+      return;
+    }
+    Step step = std::move(steps_.front());
+    steps_.pop_front();
+    step(w);
+  }
+
+ private:
+  QTimer timer_;
+  QPointer<QWidget> handled_;
+  std::deque<Step> steps_;
+};
+
+// Clicks the button of a message box whose text is text.
+inline void ClickBoxButton(QWidget* w, const QString& text) {
+  auto* box = qobject_cast<QMessageBox*>(w);
+  if (!box) return;
+  for (QAbstractButton* b : box->buttons()) {
+    if (b->text() == text) {
+      b->click();
+      return;
+    }
+  }
+}
+
+}  // namespace veld::gui::test

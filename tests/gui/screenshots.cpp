@@ -1,0 +1,100 @@
+// Takes the README's screenshots of veld-gui on a running X server (scripts/screenshots.sh starts Xvfb
+// and a window manager): the main window, and the progress window during an extraction.
+//
+//   veld_gui_shots main OUT.png SOURCE_BDMV
+//   veld_gui_shots progress OUT.png SOURCE_BDMV RIP_FOLDER
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QSemaphore>
+#include <QTimer>
+#include <cstdio>
+
+#include "command_session.h"
+#include "folder_chooser.h"
+#include "main_window.h"
+#include "modal_script.h"
+#include "progress_dialog.h"
+
+using veld::gui::CommandSession;
+using veld::gui::FolderChooser;
+using veld::gui::MainWindow;
+
+namespace {
+
+// The window with its frame, as the desktop shows it.
+bool GrabFrame(const QRect& frame, const QString& out) {
+  const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
+                                                                    frame.height());
+  return shot.save(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: veld_gui_shots main|progress OUT.png SOURCE_BDMV [RIP_FOLDER]\n");
+    return 2;
+  }
+  const QString mode = QString::fromLocal8Bit(argv[1]);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  MainWindow window;
+  window.setSrcPath(QString::fromLocal8Bit(argv[3]));
+  window.move(40, 30);
+  window.show();
+  int status = 1;
+
+  if (mode == QLatin1String("main")) {
+    QTimer::singleShot(1500, [&] {
+      status = GrabFrame(window.frameGeometry(), out) ? 0 : 1;
+      app.quit();
+    });
+    app.exec();
+    return status;
+  }
+  if (mode != QLatin1String("progress") || argc < 5) return 2;
+  const QString rip = QString::fromLocal8Bit(argv[4]);
+  veld::gui::test::ModalScript script;
+  script.then([&](QWidget* w) {
+    auto* chooser = qobject_cast<FolderChooser*>(w);
+    if (!chooser) return;
+    chooser->setSelectedPath(rip);
+    chooser->okButton()->click();
+  });
+  script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("OK")); });
+  // The worker is held at its first progress update past 30% until the picture is taken (with time for
+  // the window manager to draw the new title), so the picture shows a real run mid-way.
+  bool taken = false;
+  QSemaphore resume;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    CommandSession* s = CommandSession::current();
+    if (!s || watch.property("hooked").toBool()) return;
+    watch.setProperty("hooked", true);
+    QObject::connect(
+        &s->progress(), &veld::gui::GuiProgress::positionChanged, &app,
+        [&](int value) {
+          if (taken || value < 30 || value > 70) return;
+          taken = true;
+          QMetaObject::invokeMethod(&app, [&] {
+            QTimer::singleShot(800, &app, [&] {
+              CommandSession* cur = CommandSession::current();
+              status = GrabFrame(window.frameGeometry().united(cur->dialog()->frameGeometry()), out) ? 0 : 1;
+              resume.release();
+            });
+          });
+          resume.acquire();  // on the worker thread
+        },
+        Qt::DirectConnection);
+  });
+  watch.start(1);
+  QTimer::singleShot(500, [&] {
+    window.extractImages();
+    app.quit();
+  });
+  app.exec();
+  if (!taken) std::fprintf(stderr, "veld_gui_shots: the progress window never showed 20..80%%\n");
+  return taken ? status : 1;
+}
