@@ -59,14 +59,17 @@ bool ExportStreamImages(const fs::path& stream_folder, const CGsData& stream, co
   return true;
 }
 
-// Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... The display sets go
-// to a worker thread as the scan finds them, so that writing pictures does not hold up reading the clip.
-int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
-                     Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+namespace {
+
+// Scans one clip stream file and hands each display set of its IG streams to the worker as soon as it is
+// complete; the worker writes the pictures into image_folder/<title>/<PID>/... while the scan goes on.
+// The streams' folders are made; the worker is not waited for.
+int ScanClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
+                  Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options,
+                  CExportWorker& worker) {
   const fs::path clip_folder = image_folder / clip_stream.stem();
   const fs::path preview_clip_folder =
       options.preview_folder.empty() ? fs::path() : options.preview_folder / clip_stream.stem();
-  CExportWorker worker;
   std::map<std::uint16_t, std::size_t> stream_of_pid;
   const auto listener = [&](std::uint16_t pid, const CDsData& ds) {
     auto it = stream_of_pid.find(pid);
@@ -81,28 +84,37 @@ int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, 
   };
   std::vector<SClipIgStream> streams;
   const int r = LoadClipIgStreams(clip_stream, streams, progress, messenger, listener);
-  if (r != kResultOk) {
-    worker.Cancel();
-    return r;
-  }
+  if (r != kResultOk) return r;
+  // Every stream that parsed has its folder, even one whose display sets gave no picture.
   for (const SClipIgStream& s : streams) {
     const auto it = stream_of_pid.find(s.pid);
     if (it != stream_of_pid.end()) worker.Close(it->second);
-  }
-  ExtractStats done;
-  const std::string error = worker.Finish(done);
-  stats += done;
-  if (!error.empty()) {
-    messenger.show(MessageKind::kError, error);
-    return kResultFailed;
-  }
-  // Every stream that parsed has its folder, even one whose display sets gave no picture.
-  for (const SClipIgStream& s : streams) {
     if (!MakeFolder(clip_folder / std::to_string(s.pid), messenger)) return kResultFailed;
     ++stats.ig_streams;
   }
   ++stats.clips;
   return kResultOk;
+}
+
+// Waits for the worker; a picture it could not write is reported.
+int FinishPictures(CExportWorker& worker, Messenger& messenger, ExtractStats& stats) {
+  const std::string error = worker.Finish(stats);
+  if (error.empty()) return kResultOk;
+  messenger.show(MessageKind::kError, error);
+  return kResultFailed;
+}
+
+}  // namespace
+
+int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
+                     Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+  CExportWorker worker;
+  const int r = ScanClipMenus(clip_stream, image_folder, names, progress, messenger, stats, options, worker);
+  if (r != kResultOk) {
+    worker.Cancel();
+    return r;
+  }
+  return FinishPictures(worker, messenger, stats);
 }
 
 namespace {
@@ -161,14 +173,22 @@ bool SwapInImages(const fs::path& staging, const fs::path& image_folder, Messeng
 // Extracts every clip with an IG stream into folder and writes the marker last.
 int ExtractDisc(const CBDDisc& disc, const SOutputNames& names, const fs::path& folder, bool& found,
                 Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+  // One worker for the whole disc: the pictures of a clip are still being written while the next clip is
+  // scanned.
+  CExportWorker worker;
   const CCofObject& clips = *disc.clips();
   for (std::size_t i = 0; i < clips.size(); ++i) {
     const CClpiObject& clip = clips[i];
     if (!ClipHasIgStream(clip)) continue;
-    const int r = ExtractClipMenus(clip.stream_path, folder, names, progress, messenger, stats, options);
-    if (r != kResultOk) return r;
+    const int r = ScanClipMenus(clip.stream_path, folder, names, progress, messenger, stats, options, worker);
+    if (r != kResultOk) {
+      worker.Cancel();
+      return r;
+    }
     found = true;
+    if (worker.failed()) break;  // reported below; the other clips need not be read
   }
+  if (const int r = FinishPictures(worker, messenger, stats); r != kResultOk) return r;
   if (found) {
     // The marker's time tells the replacement which pictures were edited afterwards: without it every
     // picture would count as edited, so a marker that cannot be written fails the run.

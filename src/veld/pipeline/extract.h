@@ -49,7 +49,8 @@ void RestoreInterruptedSwap(const std::filesystem::path& image_folder);
 // written after the marker (EditedSince); every picture counts when there is no marker.
 int CountEditedImages(const std::filesystem::path& work, const SOutputNames& names);
 
-// Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... Same results.
+// Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... (the pictures written
+// by a worker thread while the clip is scanned, and waited for). Same results.
 int ExtractClipMenus(const std::filesystem::path& clip_stream, const std::filesystem::path& image_folder,
                      const SOutputNames& names, Progress& progress, Messenger& messenger, ExtractStats& stats,
                      const SExtractOptions& options = {});
