@@ -1,7 +1,8 @@
 // Remultiplexing speed and memory: a whole clip (every stream kept, as when a menu is replaced) against
 // `cp` of the same cached file onto the same file system, measured alternately in one run.
 //
-// The clip is VELD_BENCH_CLIP, or a synthetic one of VELD_BENCH_MIB MiB (default 1024, see
+// The clip is VELD_BENCH_CLIP (its streams from CLIPINF beside STREAM when it lies in a BDMV folder, such
+// as the generator's large disc), or a synthetic one of VELD_BENCH_MIB MiB (default 1024, see
 // synthetic_clip.h). VELD_BENCH_OUT names the folder for the outputs (default: the temporary folder).
 // Reports the best of VELD_BENCH_ROUNDS (default 3) alternating rounds, the ratio to cp (target 2.0,
 // aim 1.5), peak RSS and index bytes per access unit.
@@ -19,6 +20,7 @@
 #include "synthetic_clip.h"
 #include "veld/base/file.h"
 #include "veld/base/progress.h"
+#include "veld/clip/clpi.h"
 #include "veld/clip/rip_index.h"
 #include "veld/mux/muxer.h"
 #include "veld/mux/rip_mux_track.h"
@@ -81,11 +83,23 @@ struct Remuxed {
   std::uint64_t packets = 0;
 };
 
+// The tracks of a clip: from its clip information when it lies in a BDMV folder (STREAM/x.m2ts beside
+// CLIPINF/x.clpi), otherwise the synthetic clip's plan.
+SRipTracks clip_tracks(const fs::path& clip) {
+  const fs::path clpi = clip.parent_path().parent_path() / "CLIPINF" / (clip.stem().string() + ".clpi");
+  std::string error;
+  if (const std::optional<Bytes> bytes = read_whole_file(clpi, &error)) {
+    CClpiObject info;
+    if (info.parse(*bytes) > 0) return info.rip_tracks;
+  }
+  return bench::synthetic_tracks();
+}
+
 // Indexes every stream of the clip and remultiplexes it into out (the work of one rebuilt clip).
 Remuxed remux(const fs::path& clip, const fs::path& out) {
   const auto start = std::chrono::steady_clock::now();
   Remuxed r;
-  SRipTracks tracks = bench::synthetic_tracks();
+  SRipTracks tracks = clip_tracks(clip);
   File file;
   if (!file.open(clip, File::Mode::kRead)) std::exit(2);
   NullProgress progress;

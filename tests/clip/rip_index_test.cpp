@@ -364,6 +364,25 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
                                       static_cast<std::uint8_t>(p["stream_type"].get<int>())));
       ASSERT_EQ(index_all(tracks, path), IndexResult::kOk);
       ++clips;
+      // Scanned in two halves on two threads, the index is the same.
+      {
+        SRipTracks halves = tracks;
+        for (SRipTrack& t : halves.tracks) t.packet_count = 0;
+        File f;
+        ASSERT_TRUE(f.open(path, File::Mode::kRead));
+        test::RecordingProgress progress;
+        ASSERT_EQ(index_kept_tracks(halves, f, progress, nullptr, 1), IndexResult::kOk);
+        for (std::size_t k = 0; k < tracks.size(); ++k) {
+          const CAuIndex& a = tracks.tracks[k].access_units;
+          const CAuIndex& b = halves.tracks[k].access_units;
+          ASSERT_EQ(a.size(), b.size()) << variant << clip << k;
+          for (std::size_t u = 0; u < a.size(); ++u) {
+            ASSERT_EQ(a[u], b[u]) << variant << clip << k << " unit " << u;
+            ASSERT_TRUE(std::ranges::equal(a.ranges(u), b.ranges(u))) << variant << clip << k << " unit " << u;
+          }
+          EXPECT_EQ(tracks.tracks[k].packet_count, halves.tracks[k].packet_count);
+        }
+      }
       File f;
       ASSERT_TRUE(f.open(path, File::Mode::kRead));
       // A small window, so that it has to slide over these small clips.

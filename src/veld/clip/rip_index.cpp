@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <thread>
 #include <cstring>
 
 #include "veld/base/bit_reader.h"
@@ -51,6 +53,15 @@ void CAuIndex::add_packet(std::uint32_t spn) {
     ranges_.push_back({spn, spn});
   }
   ++current_.PacketCount;
+}
+
+void CAuIndex::append(const CAuIndex& other) {
+  const std::uint32_t base = static_cast<std::uint32_t>(ranges_.size());
+  for (SRipAu u : other.units_) {
+    u.FirstRange += base;
+    units_.push_back(u);
+  }
+  ranges_.insert(ranges_.end(), other.ranges_.begin(), other.ranges_.end());
 }
 
 void CAuIndex::close() {
@@ -117,35 +128,121 @@ bool is_extension_unit(const SPesHeader& pes) {
 
 }  // namespace
 
-IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error) {
+namespace {
+
+// The scan of one part of a clip stream: the access units of each track that start in the part, the
+// packets of each track before the part's first unit start (they end the unit that the part before left
+// open), and the packet counts.
+struct SIndexPart {
+  explicit SIndexPart(std::size_t tracks) : units(tracks), leading(tracks), counts(tracks), started(tracks) {}
+  std::vector<CAuIndex> units;
+  std::vector<std::vector<std::uint32_t>> leading;
+  std::vector<std::uint64_t> counts;
+  std::vector<bool> started;
+  CTsPacketReader reader;
+  std::string error;
+};
+
+struct SIndexPlan {
+  std::array<std::int16_t, 8192> slot;  // PID -> track, -1 for none
+  std::vector<const SRipTrack*> tracks;
+};
+
+void scan_packets(const SIndexPlan& plan, SIndexPart& part, const std::uint8_t* data, std::size_t packets,
+                  std::uint64_t& spn) {
+  const std::uint8_t* p = data + 4;
+  for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
+    if (p[0] != kSyncByte) continue;
+    const int s = plan.slot[ts_pid(p)];
+    if (s < 0) continue;
+    const std::size_t k = static_cast<std::size_t>(s);
+    const SRipTrack& t = *plan.tracks[k];
+    ++part.counts[k];
+    if (!t.kept) continue;
+    if (ts_payload_unit_start(p)) {
+      const int off = part.reader.read(p);
+      const SPesHeader* pes = off > 0 ? part.reader.pes_header() : nullptr;
+      if (pes) {
+        const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
+        const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
+        const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
+        std::uint32_t key = access_unit_key_info(t.coding_type(), payload);
+        if (is_audio_coding_type(t.coding_type()) && is_extension_unit(*pes)) key |= kKeyInfoExtensionUnit;
+        part.units[k].open(pts, dts, key);
+        part.started[k] = true;
+      }
+    }
+    if (part.started[k]) {
+      part.units[k].add_packet(static_cast<std::uint32_t>(spn));
+    } else {
+      part.leading[k].push_back(static_cast<std::uint32_t>(spn));
+    }
+  }
+}
+
+// Scans the packets [first, end) of the file, read piece by piece into block (each piece scanned while
+// it is still in the cache). on_block(bytes done) runs before each 30 MiB block and stops the scan by
+// returning false. false on a read error (part.error) or when stopped.
+template <typename OnBlock>
+bool scan_range(const SIndexPlan& plan, SIndexPart& part, File& file, std::uint64_t first, std::uint64_t end,
+                std::uint8_t* block, OnBlock on_block) {
+  if (!file.seek(static_cast<std::int64_t>(first * kSourcePacketSize))) {
+    part.error = file.error();
+    return false;
+  }
+  std::uint64_t spn = first;
+  for (std::uint64_t done = 0; spn < end;) {
+    if (!on_block(done)) return false;
+    for (std::size_t got = 0; got < kDemuxBlockSize && spn < end;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kDemuxScanPiece, (end - spn) * kSourcePacketSize));
+      const std::int64_t n = file.read_full(block, want);
+      if (n < 0) {
+        part.error = file.error();
+        return false;
+      }
+      const std::uint64_t before = spn;
+      scan_packets(plan, part, block, whole_packets(static_cast<std::size_t>(n)), spn);
+      got += static_cast<std::size_t>(n);
+      done += (spn - before) * kSourcePacketSize;
+      if (static_cast<std::size_t>(n) < want) return true;  // the file ended
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// The clip is scanned in two halves on two threads; the second half's packets before its first unit
+// start of a PID complete the unit the first half left open.
+IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error,
+                              std::uint64_t split_packets) {
   std::vector<SRipTrack*> tracks;
   for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
   bool counting = true;
   for (SRipTrack* t : tracks)
     if (t->packet_count != 0) counting = false;
-  std::array<std::int16_t, 8192> slot;
-  slot.fill(-1);
+  SIndexPlan plan;
+  plan.slot.fill(-1);
   for (std::size_t i = 0; i < tracks.size(); ++i) {
-    if (is_elementary_pid(tracks[i]->pid)) slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
+    if (is_elementary_pid(tracks[i]->pid)) plan.slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
     tracks[i]->access_units.clear();
+    plan.tracks.push_back(tracks[i]);
   }
   progress.set_title(message_text(kStrParsing));
   progress.set_status(file.path().string());
   progress.set_position(0);
 
-  auto fail = [&](IndexResult r) {
+  const auto fail = [&](IndexResult r, const std::string& why = {}) {
     for (SRipTrack* t : tracks) {
       t->access_units.clear();
       t->access_units.shrink();
       if (counting) t->packet_count = 0;
     }
+    if (error && !why.empty()) *error = why;
     return r;
   };
 
-  if (!file.seek(0)) {
-    if (error) *error = file.error();
-    return fail(IndexResult::kReadError);
-  }
+  if (!file.seek(0)) return fail(IndexResult::kReadError, file.error());
   rip_tracks.pmt = find_pmt(file);
   if (rip_tracks.pmt) {
     for (SRipTrack* t : tracks)
@@ -153,56 +250,52 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
   }
 
   const std::int64_t size = file.length();
-  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
-  CTsPacketReader reader;
-  std::uint64_t spn = 0;
-  auto scan = [&](const std::uint8_t* data, std::size_t packets) {
-    const std::uint8_t* p = data + 4;
-    for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
-      if (p[0] != kSyncByte) continue;
-      const int s = slot[ts_pid(p)];
-      if (s < 0) continue;
-      SRipTrack& t = *tracks[static_cast<std::size_t>(s)];
-      if (counting) ++t.packet_count;
-      if (!t.kept) continue;
-      if (ts_payload_unit_start(p)) {
-        const int off = reader.read(p);
-        const SPesHeader* pes = off > 0 ? reader.pes_header() : nullptr;
-        if (pes) {
-          const std::uint32_t pts = static_cast<std::uint32_t>(pes->PTS.value);
-          const std::uint32_t dts = pes->has_dts() ? static_cast<std::uint32_t>(pes->DTS.value) : pts;
-          const ByteSpan payload(p + off, kTsPacketSize - static_cast<std::size_t>(off));
-          std::uint32_t key = access_unit_key_info(t.coding_type(), payload);
-          if (is_audio_coding_type(t.coding_type()) && is_extension_unit(*pes)) key |= kKeyInfoExtensionUnit;
-          t.access_units.open(pts, dts, key);
-        }
+  const std::uint64_t packets = size > 0 ? static_cast<std::uint64_t>(size) / kSourcePacketSize : 0;
+  // A long clip is split; the second half goes to a thread of its own.
+  const std::uint64_t split = packets >= std::max<std::uint64_t>(split_packets, 2) ? packets / 2 : packets;
+  SIndexPart head(tracks.size()), tail(tracks.size());
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> tail_done{0};
+  bool tail_ok = true;
+  std::thread tail_thread;
+  if (split < packets) {
+    tail_thread = std::thread([&] {
+      File second;
+      if (!second.open(file.path(), File::Mode::kRead)) {
+        tail.error = second.error();
+        tail_ok = false;
+        return;
       }
-      t.access_units.add_packet(static_cast<std::uint32_t>(spn));
-    }
-  };
-  std::int64_t done = 0;
-  for (bool at_end = false; !at_end;) {
-    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0))
-      return fail(IndexResult::kCancelled);
-    // The 30 MiB block is read piece by piece into the head of the buffer, each piece scanned while it
-    // is still in the cache.
-    std::size_t got = 0;
-    while (got < kDemuxBlockSize) {
-      const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
-      if (n < 0) {
-        if (error) *error = file.error();
-        return fail(IndexResult::kReadError);
-      }
-      scan(block.get(), whole_packets(static_cast<std::size_t>(n)));
-      got += static_cast<std::size_t>(n);
-      if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
-    }
-    done += static_cast<std::int64_t>(got);
-    at_end = got < kDemuxBlockSize;
+      std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxScanPiece]);
+      tail_ok = scan_range(plan, tail, second, split, packets, block.get(), [&](std::uint64_t done) {
+        tail_done = done;
+        return !stop.load();
+      });
+    });
   }
-  for (SRipTrack* t : tracks) {
-    t->access_units.close();
-    t->access_units.shrink();
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxScanPiece]);
+  bool cancelled = false;
+  const bool head_ok = scan_range(plan, head, file, 0, split, block.get(), [&](std::uint64_t done) {
+    const std::uint64_t all = done + tail_done.load();
+    if (progress.set_position(size > 0 ? static_cast<int>(all * 100 / static_cast<std::uint64_t>(size)) : 0)) return true;
+    cancelled = true;
+    return false;
+  });
+  if (!head_ok) stop = true;
+  if (tail_thread.joinable()) tail_thread.join();
+  if (cancelled || (!head_ok && head.error.empty())) return fail(IndexResult::kCancelled);
+  if (!head_ok) return fail(IndexResult::kReadError, head.error);
+  if (!tail_ok) return fail(tail.error.empty() ? IndexResult::kCancelled : IndexResult::kReadError, tail.error);
+
+  for (std::size_t k = 0; k < tracks.size(); ++k) {
+    CAuIndex& index = tracks[k]->access_units;
+    index = std::move(head.units[k]);
+    for (const std::uint32_t spn : tail.leading[k]) index.add_packet(spn);
+    index.close();
+    tail.units[k].close();
+    index.append(tail.units[k]);
+    index.shrink();
+    if (counting) tracks[k]->packet_count = head.counts[k] + tail.counts[k];
   }
   progress.set_position(100);
   return IndexResult::kOk;

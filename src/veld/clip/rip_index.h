@@ -36,7 +36,11 @@ enum class IndexResult { kOk = 0, kCancelled = 1, kReadError = 2 };
 // status the path, the percentage before each 30 MiB block. A cancellation empties the indexes (and the
 // counts when they were counted here).
 // The PMT is stored with the tracks.
-IndexResult index_kept_tracks(SRipTracks& tracks, File& file, Progress& progress, std::string* error = nullptr);
+// A clip of split_packets source packets or more is scanned in two halves on two threads (the result is
+// the same as one scan's); tests lower the threshold.
+inline constexpr std::uint64_t kIndexSplitPackets = 2 * (0x1E00000 / 192);
+IndexResult index_kept_tracks(SRipTracks& tracks, File& file, Progress& progress, std::string* error = nullptr,
+                              std::uint64_t split_packets = kIndexSplitPackets);
 
 // The packets of a clip stream for the replay of all tracks of the clip: the file mapped into memory, so
 // that a packet is copied once, from the page cache straight into the new file's buffer. Readers report

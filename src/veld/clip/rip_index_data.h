@@ -60,6 +60,8 @@ class CAuIndex {
   void add_packet(std::uint32_t spn);
   void close();
   bool is_open() const { return open_; }
+  // Appends the closed units of another index (of later packets).
+  void append(const CAuIndex& other);
   SRipAu& open_unit() { return current_; }
 
   bool operator==(const CAuIndex&) const = default;
