@@ -229,6 +229,58 @@ void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 INSTANTIATE_TEST_SUITE_P(Variants, ReplaceDisc, ::testing::ValuesIn(kVariants),
                          [](const auto& info) { return info.param.name; });
 
+// libbluray draws the rebuilt menu: its plane equals the new disc's page preview, which differs from the
+// old disc's only where the edited button is.
+TEST(ReplaceMenu, LibblurayDrawsTheEditedButtonAndNothingElseChanges) {
+  const fs::path disc = test::test_discs_dir() / "menu";
+  test::TempDir dir;
+  test::copy_disc(disc, dir / "target");
+  ASSERT_EQ(run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string(), "--preview"}, dir.path()).status, 0);
+  const fs::path images = images_of(dir / "rip");
+  // Object 3 is the normal state of button 2 (SCENES at 760,620, 400 x 80), drawn on the first page.
+  for (const char* ds : {"DS1", "DS2"})
+    edit_picture(images / "00000" / "5120" / "Epoch1" / ds / "0004.gif", images / "VELD.rip");
+  const fs::path old_previews = dir / "old-previews";
+  fs::rename(dir / "rip" / "VELD" / "Preview", old_previews);
+  RunResult r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back"},
+                         dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run_veld({"extract", (dir / "target" / "BDMV").string(), (dir / "rip2").string(), "--preview", "--quiet"},
+               dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const fs::path page = fs::path("00000") / "5120" / "Epoch1" / "DS1" / "page0.png";
+  const fs::path new_page = dir / "rip2" / "VELD" / "Preview" / page;
+  const std::string both = (dir / "rip2/VELD/Preview/00000/5120/Epoch1/DS1/page0.png").string() + "," +
+                           (dir / "rip2/VELD/Preview/00000/5120/Epoch1/DS2/page0.png").string();
+  const std::string in1 = (dir / "rip2/VELD/Preview/00000/5120/Epoch1/DS1/page0_in1.png").string() + "," +
+                          (dir / "rip2/VELD/Preview/00000/5120/Epoch1/DS2/page0_in1.png").string();
+  r = test::run_shell(test::shell_quote(VELD_BDCHECK_PATH) + " " + test::shell_quote((dir / "target").string()) +
+                          " --expect " + test::shell_quote(in1) + " --expect " + test::shell_quote(both),
+                      dir.path());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr("page0.png equals the plane of flush"));
+  // Where the two pages differ (Pillow: the bounding box of the difference).
+  r = test::run_shell("/usr/bin/python3 -c " +
+                          test::shell_quote("import sys; from PIL import Image, ImageChops; "
+                                            "a = Image.open(sys.argv[1]).convert('RGBA'); "
+                                            "b = Image.open(sys.argv[2]).convert('RGBA'); "
+                                            "d = ImageChops.difference(a, b).split(); "
+                                            "m = d[0]\n"
+                                            "for band in d[1:]: m = ImageChops.lighter(m, band)\n"
+                                            "print(m.getbbox())") +
+                          " " + test::shell_quote((old_previews / page).string()) + " " +
+                          test::shell_quote(new_page.string()),
+                      dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex box(R"(\((\d+), (\d+), (\d+), (\d+)\))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, box)) << r.out;  // "None" would mean no visible change
+  EXPECT_GE(std::stoi(m[1]), 760);
+  EXPECT_GE(std::stoi(m[2]), 620);
+  EXPECT_LE(std::stoi(m[3]), 760 + 400);
+  EXPECT_LE(std::stoi(m[4]), 620 + 80);
+}
+
 // ---- what counts as edited ------------------------------------------------------------------------
 
 struct Work {
