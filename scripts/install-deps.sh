@@ -13,11 +13,13 @@ packages=(build-essential cmake pkg-config libgif-dev libpng-dev libcli11-dev li
 # The desktop window: Qt 6, its SVG icons, and a font with Chinese characters.
 gui_packages=(qt6-base-dev libqt6svg6 fonts-wqy-microhei)
 # Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the window's tests on a
-# virtual display; the check of the Debian package's desktop entry.
+# virtual display; the check of the Debian package's desktop entry; clang with libFuzzer for the fuzz
+# targets (llvm for the symbolizer of their crash reports).
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libbluray-dev ffmpeg python3
   xvfb xauth imagemagick desktop-file-utils
+  clang libclang-rt-dev llvm
 )
 
 for arg in "$@"; do

@@ -59,7 +59,6 @@ class CClipPacketSource {
   std::uint64_t first_ = 0;   // first source packet number in the window
   std::uint64_t count_ = 0;   // packets in the window
   std::uint64_t bytes_read_ = 0;
-  bool eof_ = false;
 };
 
 // Frame duration in 90 kHz ticks of a STREAM_INFO frame-rate code (1: 1001/24 ms ... 7: 1001/60 ms,
