@@ -6,6 +6,7 @@
 // Reports the best of VELD_BENCH_ROUNDS (default 3) alternating rounds, the ratio to cp (target 2.0,
 // aim 1.5), peak RSS and index bytes per access unit.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -144,8 +145,10 @@ int main() {
     last = remux(clip, out);
     best_remux = std::min(best_remux, seconds_since(a));
     cpu_remux = std::min(cpu_remux, cpu_seconds(RUSAGE_SELF) - c);
-    fs::remove(out / "remux-bench.m2ts");
-    fs::remove(out / "remux-bench.clpi");
+    if (!std::getenv("VELD_BENCH_KEEP")) {
+      fs::remove(out / "remux-bench.m2ts");
+      fs::remove(out / "remux-bench.clpi");
+    }
   }
   std::printf("last remux: indexing %.0f ms, writing the output %.0f ms, the rest %.0f ms\n", last.index_seconds * 1000,
               last.write_seconds * 1000, (last.seconds - last.index_seconds - last.write_seconds) * 1000);

@@ -10,3 +10,5 @@ cmake --build build/bench -j "$(nproc)" --target veld_bench_rle veld_bench_demux
 ./build/bench/bench/veld_bench_rle
 ./build/bench/bench/veld_bench_demux
 ./build/bench/bench/veld_bench_remux
+cmake --build build/bench -j "$(nproc)" --target veld_cli
+bash bench/replace_bench.sh build/bench/src/cli/veld "${VELD_BENCH_MIB:-1100}"

@@ -3,6 +3,8 @@
 #
 #   scripts/install-deps.sh          what building and running the command line `veld` needs
 #   scripts/install-deps.sh --gui    and Qt 6 for the desktop window `veld-gui`
+#   scripts/install-deps.sh --demo   and what the demo uses besides: an image editor (ImageMagick) and
+#                                    libbluray, which checks the rebuilt disc
 #   scripts/install-deps.sh --test   and everything the test suite needs (it builds the window too)
 #
 # Idempotent: when every package is there it only checks (no apt-get update, no download).
@@ -12,12 +14,14 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libgif-dev libpng-dev libcli11-dev libfmt-dev)
 # The desktop window: Qt 6, its SVG icons, and a font with Chinese characters.
 gui_packages=(qt6-base-dev libqt6svg6 fonts-wqy-microhei)
+# The demo edits a picture with ImageMagick and lets libbluray open the rebuilt disc.
+demo_packages=(imagemagick libbluray-dev)
 # Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the window's tests on a
 # virtual display; the check of the Debian package's desktop entry; clang with libFuzzer for the fuzz
 # targets (llvm for the symbolizer of their crash reports).
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  libbluray-dev ffmpeg python3
+  libbluray-dev ffmpeg python3 python3-pil
   xvfb xauth imagemagick desktop-file-utils
   clang libclang-rt-dev llvm
 )
@@ -25,9 +29,10 @@ test_packages=(
 for arg in "$@"; do
   case "$arg" in
     --gui) packages+=("${gui_packages[@]}") ;;
+    --demo) packages+=("${demo_packages[@]}") ;;
     --test) packages+=("${gui_packages[@]}" "${test_packages[@]}") ;;
-    -h|--help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    *) echo "install-deps: unknown option $arg (use --gui, --test or --help)" >&2; exit 2 ;;
+    -h|--help) sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "install-deps: unknown option $arg (use --gui, --demo, --test or --help)" >&2; exit 2 ;;
   esac
 done
 # Each package once, in order.

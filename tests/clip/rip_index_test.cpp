@@ -313,26 +313,34 @@ TEST(ReplayKeyPointsTest, AudioAtMostEveryHalfSecondAndOldMapMatching) {
   for (std::uint8_t c : {0, 5, 8, 9, 15}) EXPECT_EQ(frame_duration_ticks(c), 0u);
 }
 
-TEST(ClipPacketSourceTest, SlidingWindowAndReadsBehindIt) {
+TEST(ClipPacketSourceTest, PacketsRangesAndTheEnd) {
   ClipBuilder c;
   for (int i = 0; i < 400; ++i) c.put(pes_packets(0x1011, 0xE0, i, std::nullopt, Bytes(10, static_cast<std::uint8_t>(i)))[0]);
+  c.bytes.resize(c.bytes.size() + 100);  // a partial packet at the end is no packet
   test::TempDir dir;
   File f;
   ASSERT_TRUE(f.open(write_clip(dir, c.bytes), File::Mode::kRead));
-  CClipPacketSource s(f, 64 * 192);
+  CClipPacketSource s(f);
+  ASSERT_TRUE(s.ok()) << s.error();
+  EXPECT_EQ(s.packet_count(), 400u);
   Bytes out(192 * 10);
-  const SPacketRange r1[] = {{10, 12}, {100, 101}};
+  const SPacketRange r1[] = {{10, 12}, {100, 101}, {20, 20}};
   ASSERT_TRUE(s.copy_packets(r1, out.data()));
   EXPECT_EQ(0, std::memcmp(out.data(), c.bytes.data() + 10 * 192, 3 * 192));
   EXPECT_EQ(0, std::memcmp(out.data() + 3 * 192, c.bytes.data() + 100 * 192, 2 * 192));
-  const SPacketRange r2[] = {{20, 20}, {398, 399}};  // behind the window, then far ahead
-  ASSERT_TRUE(s.copy_packets(r2, out.data()));
-  EXPECT_EQ(0, std::memcmp(out.data(), c.bytes.data() + 20 * 192, 192));
-  EXPECT_EQ(0, std::memcmp(out.data() + 192, c.bytes.data() + 398 * 192, 2 * 192));
+  EXPECT_EQ(0, std::memcmp(out.data() + 5 * 192, c.bytes.data() + 20 * 192, 192));
+  ASSERT_NE(s.packet(399), nullptr);
+  EXPECT_EQ(0, std::memcmp(s.packet(399), c.bytes.data() + 399 * 192, 192));
+  EXPECT_EQ(s.packet(400), nullptr);
   const SPacketRange past[] = {{399, 400}};
   EXPECT_FALSE(s.copy_packets(past, out.data()));
   const SPacketRange bad[] = {{5, 4}};
   EXPECT_FALSE(s.copy_packets(bad, out.data()));
+  // Readers that have passed a region let it go; the packets stay readable.
+  const int a = s.add_reader(), b = s.add_reader();
+  s.reader_at(a, 399);
+  s.reader_at(b, 399);
+  EXPECT_EQ(0, std::memcmp(s.packet(5), c.bytes.data() + 5 * 192, 192));
 }
 
 // ---- generated discs ----------------------------------------------------------------------------------
@@ -359,7 +367,7 @@ TEST(GeneratedDiscsIndexTest, UnitsMatchTheTruthAndReplayIsByteExact) {
       File f;
       ASSERT_TRUE(f.open(path, File::Mode::kRead));
       // A small window, so that it has to slide over these small clips.
-      CClipPacketSource source(f, 64 * 1024);
+      CClipPacketSource source(f);
       std::vector<std::unique_ptr<CTrackReplay>> replays;
       std::map<std::uint16_t, Bytes> payloads;
       for (const auto& t : tracks.tracks) {
@@ -452,7 +460,7 @@ TEST(DamagedStreamsTest, FlipsTruncationAndBadSyncNeverCrash) {
     ASSERT_EQ(index_all(tracks, p), IndexResult::kOk);
     File f;
     ASSERT_TRUE(f.open(p, File::Mode::kRead));
-    CClipPacketSource source(f, 32 * 1024);
+    CClipPacketSource source(f);
     for (const auto& t : tracks.tracks) {
       CTrackReplay replay(t, source);
       replay.prepare(0, 1 << 30, 12345, 0x1B00, true);

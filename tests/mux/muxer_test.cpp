@@ -59,18 +59,17 @@ class FakeTrack : public SMuxTrack {
     register_unit(au_);
     return true;
   }
-  const std::uint8_t* make_packet(int* payload_bytes) override {
-    if (au_.bytes_left == 0) return nullptr;
+  int make_packet(std::uint8_t* out) override {
+    if (au_.bytes_left == 0) return -1;
     STsHeader h;
     h.PID = pid;
     h.PayloadUnitStartIndicator = !au_.started();
     h.ContinuityCounter = cc_;
     cc_ = static_cast<std::uint8_t>((cc_ + 1) & 15);
-    packet_.fill(static_cast<std::uint8_t>(unit_));
-    h.write(packet_.data());
+    std::memset(out, static_cast<std::uint8_t>(unit_), 188);
+    h.write(out);
     au_.bytes_left -= 192;
-    *payload_bytes = 184;
-    return packet_.data();
+    return 184;
   }
   std::uint8_t stream_type() const override { return type_; }
   std::uint32_t frame_duration() const override { return is_video_coding_type(type_) ? 3003 : 0; }
@@ -109,7 +108,6 @@ class FakeTrack : public SMuxTrack {
   int unit_ = -1;
   SMuxAu au_;
   std::uint8_t cc_ = 0;
-  std::array<std::uint8_t, 188> packet_{};
   CKpiFolder points_;
 };
 

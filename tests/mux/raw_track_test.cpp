@@ -185,11 +185,11 @@ TEST(RawTrackTest, UnitsTimesEntryPointsAndCache) {
   EXPECT_EQ(au->dts, 54122070u);
   EXPECT_EQ(au->size, ics.size() + 3);
   EXPECT_EQ(au->entry_point, 0);
-  int payload = 0;
-  const std::uint8_t* pk = track->make_packet(&payload);
-  ASSERT_TRUE(pk);
+  std::array<std::uint8_t, 188> packet{};
+  const std::uint8_t* pk = packet.data();
+  ASSERT_GT(track->make_packet(packet.data()), 0);
   EXPECT_EQ(track->current()->bytes_left, 0u);
-  EXPECT_EQ(track->make_packet(&payload), nullptr);
+  EXPECT_EQ(track->make_packet(packet.data()), -1);
   SPesHeader pes;
   const int off = ts_payload_offset(pk);
   ASSERT_GT(pes.parse(ByteSpan(pk + off, 188 - off)), 0);

@@ -52,6 +52,8 @@ class File {
   bool sync();
 
   const std::filesystem::path& path() const { return path_; }
+  // The open file's descriptor (for mapping it into memory), -1 when closed.
+  int descriptor() const { return fd_; }
   const std::string& error() const { return error_; }
 
  private:

@@ -60,6 +60,9 @@ enum MsgId : int {
   kMsgNoRoom = 9103,             // copy-back: not enough free space
   kMsgCopyBackFile = 9104,       // copy-back: the file that failed
   kMsgNotWorkFolder = 9105,      // replace: the folder is not named VELD
+  kMsgBadSegmentFile = 9106,     // a rebuilt stream's segment file does not read
+  kMsgShortClip = 9107,          // the old clip ends before the packets of an access unit
+  kMsgPmtTooLong = 9108,         // the new PMT does not fit one section
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
   // The extract command's checks and its staged image folder.

@@ -1,6 +1,10 @@
 #include "veld/clip/rip_index.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "veld/base/bit_reader.h"
@@ -206,68 +210,63 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
 
 // ---- replay -------------------------------------------------------------------------------------------
 
-CClipPacketSource::CClipPacketSource(File& file, std::size_t window_bytes)
-    : file_(file),
-      window_packets_(std::max<std::size_t>(window_bytes / kSourcePacketSize, 16)) {
-  window_.reset(new std::uint8_t[window_packets_ * kSourcePacketSize]);
-}
-
-bool CClipPacketSource::read_direct(std::uint64_t spn, std::uint32_t count, std::uint8_t* out) {
-  const std::size_t bytes = std::size_t{count} * kSourcePacketSize;
-  if (!file_.seek(static_cast<std::int64_t>(spn * kSourcePacketSize))) return false;
-  const std::int64_t n = file_.read_full(out, bytes);
-  if (n > 0) bytes_read_ += static_cast<std::uint64_t>(n);
-  return n == static_cast<std::int64_t>(bytes);
-}
-
-// Slides the window forward so that it holds spn, keeping up to a quarter of the window behind it for
-// tracks that lag a little, and reading only bytes not yet in memory.
-bool CClipPacketSource::fill_from(std::uint64_t spn) {
-  const std::uint64_t back = window_packets_ / 4;
-  const std::uint64_t end = first_ + count_;
-  std::uint64_t new_first = spn > back ? spn - back : 0;
-  if (new_first < first_) new_first = first_;
-  std::uint64_t kept = 0;
-  if (new_first < end && count_ > 0) {
-    kept = end - new_first;
-    std::memmove(window_.get(), window_.get() + (new_first - first_) * kSourcePacketSize,
-                 static_cast<std::size_t>(kept) * kSourcePacketSize);
-  } else {
-    new_first = spn;
+CClipPacketSource::CClipPacketSource(File& file) : path_(file.path()) {
+  const std::int64_t length = file.length();
+  size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+  if (size_ == 0) return;
+  void* p = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, file.descriptor(), 0);
+  if (p == MAP_FAILED) {
+    error_ = system_error_text(file.path(), errno);
+    size_ = 0;
+    return;
   }
-  first_ = new_first;
-  count_ = kept;
-  const std::uint64_t from = first_ + count_;
-  if (!file_.seek(static_cast<std::int64_t>(from * kSourcePacketSize))) return false;
-  const std::size_t want = static_cast<std::size_t>(window_packets_ - count_) * kSourcePacketSize;
-  const std::int64_t n = file_.read_full(window_.get() + count_ * kSourcePacketSize, want);
-  if (n < 0) return false;
-  bytes_read_ += static_cast<std::uint64_t>(n);
-  count_ += static_cast<std::uint64_t>(n) / kSourcePacketSize;  // a partial last packet is ignored
-  return spn < first_ + count_;
+  ::madvise(p, size_, MADV_SEQUENTIAL);
+  data_ = static_cast<const std::uint8_t*>(p);
+}
+
+CClipPacketSource::~CClipPacketSource() {
+  if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+}
+
+const std::uint8_t* CClipPacketSource::packet(std::uint64_t spn) {
+  if (!data_ || spn >= packet_count()) return nullptr;
+  bytes_read_ += kSourcePacketSize;
+  return data_ + spn * kSourcePacketSize;
 }
 
 bool CClipPacketSource::copy_packets(std::span<const SPacketRange> ranges, std::uint8_t* out) {
   for (const SPacketRange& r : ranges) {
-    if (r.last < r.first) return false;
-    std::uint64_t spn = r.first;
-    while (spn <= r.last) {
-      const std::uint32_t left = static_cast<std::uint32_t>(r.last - spn + 1);
-      if (spn < first_) {  // behind the window: read those packets on their own
-        const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, first_ - spn));
-        if (!read_direct(spn, n, out)) return false;
-        out += std::size_t{n} * kSourcePacketSize;
-        spn += n;
-        continue;
-      }
-      if (spn >= first_ + count_ && !fill_from(spn)) return false;
-      const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, first_ + count_ - spn));
-      std::memcpy(out, window_.get() + (spn - first_) * kSourcePacketSize, std::size_t{n} * kSourcePacketSize);
-      out += std::size_t{n} * kSourcePacketSize;
-      spn += n;
-    }
+    if (r.last < r.first || r.last >= packet_count()) return false;
+    const std::size_t bytes = std::size_t{r.count()} * kSourcePacketSize;
+    std::memcpy(out, data_ + std::uint64_t{r.first} * kSourcePacketSize, bytes);
+    bytes_read_ += bytes;
+    out += bytes;
   }
   return true;
+}
+
+int CClipPacketSource::add_reader() {
+  readers_.push_back(0);
+  return static_cast<int>(readers_.size()) - 1;
+}
+
+void CClipPacketSource::reader_at(int reader, std::uint64_t spn) {
+  if (reader < 0 || static_cast<std::size_t>(reader) >= readers_.size()) return;
+  readers_[static_cast<std::size_t>(reader)] = spn;
+  if (spn >= next_check_) release();
+}
+
+// Lets go of the pages before the packet that the slowest reader needs, in steps of 32 MiB.
+void CClipPacketSource::release() {
+  constexpr std::uint64_t kStep = 32u << 20;
+  next_check_ += kStep / kSourcePacketSize;
+  if (!data_ || readers_.empty()) return;
+  const std::uint64_t lowest = *std::min_element(readers_.begin(), readers_.end());
+  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t until = std::min(lowest, packet_count()) * kSourcePacketSize / page * page;
+  if (until < released_ + kStep) return;
+  ::madvise(const_cast<std::uint8_t*>(data_) + released_, until - released_, MADV_DONTNEED);
+  released_ = until;
 }
 
 CTrackReplay::CTrackReplay(const SRipTrack& track, CClipPacketSource& source) : track_(track), source_(source) {}
@@ -286,16 +285,18 @@ void CTrackReplay::prepare(std::int64_t first, std::int64_t last, std::int64_t t
   finished_ = last_ < first_;
   failed_ = false;
   gather_ = gather_key_points;
-  next_ = 0;
+  ranges_ = {};
   key_points_.clear();
   have_audio_key_ = false;
   profile_ = level_ = 0;
   const std::uint8_t ct = track_.coding_type();
+  if (source_reader_ < 0) source_reader_ = source_.add_reader();
   if (!finished_ && (ct == 0x02 || ct == 0x1B || ct == 0xEA)) {
     const auto ranges = track_.access_units.ranges(static_cast<std::size_t>(first_));
-    std::uint8_t packet[kSourcePacketSize];
-    const SPacketRange one{ranges[0].first, ranges[0].first};
-    if (source_.copy_packets(std::span(&one, 1), packet)) find_profile_level(packet + 4);
+    if (const std::uint8_t* p = source_.packet(ranges[0].first)) {
+      std::memcpy(scratch_.data(), p + 4, kTsPacketSize);
+      find_profile_level(scratch_.data());
+    }
   }
 }
 
@@ -336,20 +337,23 @@ bool CTrackReplay::advance() {
   ++index_;
   if (index_ > last_) {
     finished_ = true;
+    source_.reader_at(source_reader_, UINT64_MAX);  // needs nothing more
     return false;
   }
   const std::size_t i = static_cast<std::size_t>(index_);
   current_ = track_.access_units[i];
   current_.PTS = static_cast<std::uint32_t>(current_.PTS + offset_);
   current_.DTS = static_cast<std::uint32_t>(current_.DTS + offset_);
-  const std::size_t bytes = static_cast<std::size_t>(current_.size());
-  if (buffer_.size() < bytes) buffer_.resize(bytes);
-  next_ = 0;
-  if (!source_.copy_packets(track_.access_units.ranges(i), buffer_.data())) {
+  ranges_ = track_.access_units.ranges(i);
+  range_ = 0;
+  spn_ = ranges_.empty() ? 0 : ranges_[0].first;
+  // The whole unit must lie in the file.
+  if (ranges_.empty() || ranges_.back().last >= source_.packet_count()) {
     failed_ = true;
     finished_ = true;
     return false;
   }
+  source_.reader_at(source_reader_, spn_);
   if (gather_) gather_key_point();
   return true;
 }
@@ -375,10 +379,17 @@ void CTrackReplay::gather_key_point() {
   if (qualifies) key_points_.push_back({static_cast<std::int32_t>(rel), current_.PTS, 0, 0});
 }
 
-std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining) {
-  if (finished_ || index_ < first_ || next_ >= current_.PacketCount) return nullptr;
-  std::uint8_t* p = buffer_.data() + next_ * kSourcePacketSize + 4;
-  ++next_;
+bool CTrackReplay::next_packet(std::uint8_t* out, int* pes_bytes, std::int64_t* remaining) {
+  if (finished_ || index_ < first_ || range_ >= ranges_.size()) return false;
+  const std::uint8_t* src = source_.packet(spn_);
+  if (!src) return false;
+  if (spn_ < ranges_[range_].last) {
+    ++spn_;
+  } else if (++range_ < ranges_.size()) {
+    spn_ = ranges_[range_].first;
+  }
+  std::uint8_t* p = out;
+  std::memcpy(p, src + 4, kTsPacketSize);
   ts_set_pid(p, pid_);
   int start = ts_payload_offset(p);
   if (ts_payload_unit_start(p)) {
@@ -396,7 +407,11 @@ std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining)
   }
   if (pes_bytes) *pes_bytes = start > 0 ? static_cast<int>(kTsPacketSize) - start : 0;
   if (remaining) *remaining -= static_cast<std::int64_t>(kSourcePacketSize);
-  return p;
+  return true;
+}
+
+std::uint8_t* CTrackReplay::next_packet(int* pes_bytes, std::int64_t* remaining) {
+  return next_packet(scratch_.data(), pes_bytes, remaining) ? scratch_.data() : nullptr;
 }
 
 std::vector<int> match_key_points(std::span<const std::uint32_t> old_pts, std::span<const KEY_POINT_INFO> new_points,

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,28 +38,45 @@ enum class IndexResult { kOk = 0, kCancelled = 1, kReadError = 2 };
 // The PMT is stored with the tracks.
 IndexResult index_kept_tracks(SRipTracks& tracks, File& file, Progress& progress, std::string* error = nullptr);
 
-// A read window over a clip stream shared by the replay of all tracks of the clip.
+// The packets of a clip stream for the replay of all tracks of the clip: the file mapped into memory, so
+// that a packet is copied once, from the page cache straight into the new file's buffer. Readers report
+// how far they are; the pages that every reader has passed are let go again (they stay in the page cache
+// but leave the process's resident memory), so that a long clip does not fill it.
 class CClipPacketSource {
  public:
-  static constexpr std::size_t kDefaultWindow = 0x2000000;  // 32 MiB
+  explicit CClipPacketSource(File& file);
+  ~CClipPacketSource();
+  CClipPacketSource(const CClipPacketSource&) = delete;
+  CClipPacketSource& operator=(const CClipPacketSource&) = delete;
 
-  explicit CClipPacketSource(File& file, std::size_t window_bytes = kDefaultWindow);
+  // false when the file could not be mapped (error() says why).
+  bool ok() const { return data_ != nullptr || size_ == 0; }
+  const std::string& error() const { return error_; }
+  const std::filesystem::path& path() const { return path_; }
+  // The 192-byte source packet number spn, or null when the file ends before it.
+  const std::uint8_t* packet(std::uint64_t spn);
+  std::uint64_t packet_count() const { return size_ / kSourcePacketSize; }
   // Copies the source packets of the ranges, in order, to out (192 bytes each). false when the file ends
-  // before them or cannot be read.
+  // before them or a range is malformed.
   bool copy_packets(std::span<const SPacketRange> ranges, std::uint8_t* out);
-  // Bytes read from the file so far.
+  // Bytes of packets handed out so far.
   std::uint64_t bytes_read() const { return bytes_read_; }
 
- private:
-  bool fill_from(std::uint64_t spn);
-  bool read_direct(std::uint64_t spn, std::uint32_t count, std::uint8_t* out);
+  // A reader says that it needs no packet before spn any more.
+  int add_reader();
+  void reader_at(int reader, std::uint64_t spn);
 
-  File& file_;
-  std::unique_ptr<std::uint8_t[]> window_;
-  std::size_t window_packets_;
-  std::uint64_t first_ = 0;   // first source packet number in the window
-  std::uint64_t count_ = 0;   // packets in the window
+ private:
+  void release();
+
+  std::filesystem::path path_;
+  const std::uint8_t* data_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::string error_;
   std::uint64_t bytes_read_ = 0;
+  std::vector<std::uint64_t> readers_;  // the first packet each reader still needs
+  std::uint64_t released_ = 0;          // bytes before this are let go
+  std::uint64_t next_check_ = 0;        // packet number at which the readers are looked at again
 };
 
 // Frame duration in 90 kHz ticks of a STREAM_INFO frame-rate code (1: 1001/24 ms ... 7: 1001/60 ms,
@@ -81,9 +99,11 @@ class CTrackReplay {
   bool finished() const { return finished_; }
   bool failed() const { return failed_; }
 
-  // The next transport packet (188 bytes, in the track's buffer) of the current access unit with its
-  // new PID and shifted time stamps, or null when the unit has no more. *pes_bytes receives the PES bytes
-  // in the packet and *remaining (when given) is reduced by 192.
+  // Writes the next transport packet (188 bytes) of the current access unit, with its new PID and
+  // shifted time stamps, to out; false when the unit has no more. *pes_bytes receives the PES bytes in
+  // the packet and *remaining (when given) is reduced by 192.
+  bool next_packet(std::uint8_t* out, int* pes_bytes, std::int64_t* remaining = nullptr);
+  // The same into a buffer of the replay's own: the packet, or null when the unit has no more.
   std::uint8_t* next_packet(int* pes_bytes, std::int64_t* remaining = nullptr);
 
   std::int64_t current_index() const { return index_; }
@@ -116,8 +136,11 @@ class CTrackReplay {
   bool failed_ = false;
   bool gather_ = false;
   SRipAu current_;
-  Bytes buffer_;  // packets of the current unit; grows, never shrinks
-  std::size_t next_ = 0;  // next packet within the unit
+  std::span<const SPacketRange> ranges_;  // of the current unit
+  std::size_t range_ = 0;                 // the range of the next packet
+  std::uint64_t spn_ = 0;                 // the next packet
+  int source_reader_ = -1;  // this replay's place among the source's readers
+  std::array<std::uint8_t, kTsPacketSize> scratch_{};
   std::uint8_t profile_ = 0;
   std::uint8_t level_ = 0;
   bool have_audio_key_ = false;

@@ -25,6 +25,9 @@ std::uint64_t CTransBuffer::drain_ticks(std::uint64_t bytes) const {
 }
 
 void CTransBuffer::packet(std::uint64_t t) {
+  // A buffer that leaks at the multiplex rate or faster is empty again by the next packet, which comes
+  // 846 ticks later at the earliest: it never holds back a packet.
+  if (rate_ >= 48000000) return;
   if (fullness_ > 0) {
     const std::uint64_t dt = t > last_time_ ? t - last_time_ : 0;
     // Bytes leaked since the last packet, truncated; a long pause empties the buffer.

@@ -49,9 +49,9 @@ class SMuxTrack {
   // Moves to the next unit (registering it with the buffer models); sets the end flag when none is left.
   // false when the source failed (the track is then ended too; see error()).
   virtual bool next_access_unit() = 0;
-  // The next transport packet (188 bytes) of the current unit, or null when the unit has none left.
-  // *payload_bytes receives the PES bytes in the packet (header included); the unit's bytes_left drops.
-  virtual const std::uint8_t* make_packet(int* payload_bytes) = 0;
+  // Writes the next transport packet (188 bytes) of the current unit to out and returns the PES bytes in
+  // it (header included); -1 when the unit has none left. The unit's bytes_left drops.
+  virtual int make_packet(std::uint8_t* out) = 0;
 
   virtual std::uint8_t stream_type() const = 0;
   // Frame duration in 90 kHz ticks (video), else 0.

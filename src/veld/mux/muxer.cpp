@@ -116,7 +116,6 @@ CMuxer::CMuxer() {
 bool CMuxer::start(std::vector<SMuxTrack*> tracks, std::uint8_t application_type, std::string* error) {
   tracks_ = std::move(tracks);
   application_type_ = application_type;
-  if (buffer_.empty()) buffer_.resize(kMuxBufferSize);
   cursor_ = 0;
   packets_ = 0;
   psi_counter_ = 0;
@@ -140,11 +139,11 @@ bool CMuxer::start(std::vector<SMuxTrack*> tracks, std::uint8_t application_type
   pmt_bytes_.clear();
   const std::size_t length = pmt.write(pmt_bytes_);
   if (length > 1024) {
-    if (error) *error = "the program map table of the new clip is longer than one section";
+    if (error) *error = message_text(kMsgPmtTooLong);
     return false;
   }
   // 183 section bytes fit the first packet (after the pointer field), 184 each further one.
-  pmt_packets_ = length <= 183 ? 1 : 1 + static_cast<int>((length - 183 + 183) / 184);
+  pmt_packets_ = length <= 183 ? 1 : 1 + static_cast<int>((length - 183 + 184 - 1) / 184);
   return true;
 }
 
@@ -155,20 +154,22 @@ bool CMuxer::fail_write(const CMuxOutput& out) {
 
 bool CMuxer::flush() {
   if (cursor_ == 0) return true;
-  if (!m2ts_->write(ByteSpan(buffer_.data(), cursor_))) return fail_write(*m2ts_);
+  if (!writer_->submit(cursor_)) return fail_write(*m2ts_);
   cursor_ = 0;
   return true;
 }
 
-bool CMuxer::write_source_packet(const std::uint8_t* ts, std::uint64_t time) {
-  if (cursor_ + kSourcePacketSize > buffer_.size() && !flush()) return false;
-  std::uint8_t* p = buffer_.data() + cursor_;
+std::uint8_t* CMuxer::reserve_packet(std::uint64_t time) {
+  if (cursor_ + kSourcePacketSize > writer_->piece_size() && !flush()) return nullptr;
+  std::uint8_t* p = writer_->piece() + cursor_;
   store_be32(p, static_cast<std::uint32_t>(time & 0x3FFFFFFF));  // copy permission 0, arrival time stamp
-  std::memcpy(p + 4, ts, kTsPacketSize);
+  return p;
+}
+
+void CMuxer::commit_packet(std::uint64_t time) {
   cursor_ += kSourcePacketSize;
   ++packets_;
   last_packet_ = time;
-  return true;
 }
 
 namespace {
@@ -178,13 +179,22 @@ void next_counter(STsHeader& h) { h.ContinuityCounter = static_cast<std::uint8_t
 
 }  // namespace
 
+template <typename Fill>
+bool CMuxer::write_psi(std::uint64_t time, Fill fill) {
+  std::uint8_t* p = reserve_packet(time);
+  if (!p) return false;
+  std::memset(p + 4, 0xFF, kTsPacketSize);
+  fill(p + 4);
+  commit_packet(time);
+  return true;
+}
+
 bool CMuxer::write_pat(std::uint64_t t) {
-  std::array<std::uint8_t, kTsPacketSize> packet;
-  packet.fill(0xFF);
-  write_psi_packet(pat_ctx_, packet.data());
-  next_counter(pat_ctx_.header);
   next_pat_ = t + kPatInterval;
-  return write_source_packet(packet.data(), t);
+  return write_psi(t, [&](std::uint8_t* ts) {
+    write_psi_packet(pat_ctx_, ts);
+    next_counter(pat_ctx_.header);
+  });
 }
 
 // The PMT packets at t, t + 846, ...; t ends at the last one's time.
@@ -192,22 +202,21 @@ bool CMuxer::write_pmt(std::uint64_t& t) {
   ByteSpan left(pmt_bytes_);
   for (int i = 0; i < pmt_packets_; ++i) {
     if (i > 0) t += kPacketTicks;
-    std::array<std::uint8_t, kTsPacketSize> packet;
-    packet.fill(0xFF);
-    const std::size_t taken = write_pmt_packet(pmt_ctx_, packet.data(), left, i == 0);
-    left = left.subspan(std::min(taken, left.size()));
-    next_counter(pmt_ctx_.header);
-    if (!write_source_packet(packet.data(), t)) return false;
+    const bool ok = write_psi(t, [&](std::uint8_t* ts) {
+      const std::size_t taken = write_pmt_packet(pmt_ctx_, ts, left, i == 0);
+      left = left.subspan(std::min(taken, left.size()));
+      next_counter(pmt_ctx_.header);
+    });
+    if (!ok) return false;
   }
   return true;
 }
 
 bool CMuxer::write_sit(std::uint64_t t) {
-  std::array<std::uint8_t, kTsPacketSize> packet;
-  packet.fill(0xFF);
-  write_psi_packet(sit_ctx_, packet.data());
-  next_counter(sit_ctx_.header);
-  return write_source_packet(packet.data(), t);
+  return write_psi(t, [&](std::uint8_t* ts) {
+    write_psi_packet(sit_ctx_, ts);
+    next_counter(sit_ctx_.header);
+  });
 }
 
 bool CMuxer::write_pcr(std::uint64_t t) {
@@ -219,13 +228,10 @@ bool CMuxer::write_pcr(std::uint64_t t) {
   }
   pcr_ctx_.adaptation_field->PCR.Base = pcr_value_ / 300;
   pcr_ctx_.adaptation_field->PCR.Extension = static_cast<std::uint16_t>(pcr_value_ % 300);
-  std::array<std::uint8_t, kTsPacketSize> packet;
-  packet.fill(0xFF);
-  write_psi_packet(pcr_ctx_, packet.data());
   last_pcr_time_ = t;
   next_pcr_ = t + kPcrInterval;
   // An adaptation-field-only packet leaves the continuity counter as it is.
-  return write_source_packet(packet.data(), t);
+  return write_psi(t, [&](std::uint8_t* ts) { write_psi_packet(pcr_ctx_, ts); });
 }
 
 // PSI packets fallen due by the current time, each at its own scheduled time.
@@ -254,29 +260,39 @@ void CMuxer::compute_time(SMuxTrack& track) const {
   const SMuxAu* au = track.current();
   if (!au) return;
   const std::uint64_t b = track.admission_time();
+  const std::uint64_t d = au->dts != 0 ? au->dts : au->pts;
   if (!au->started() && au->size != 0) {
-    const std::uint64_t d = au->dts != 0 ? au->dts : au->pts;
     const std::uint64_t due = d * 300 > kUnitLead ? d * 300 - kUnitLead : 0;
     track.time = std::max(b, due);
   } else if (b != 0) {
     track.time = std::max(track.time, b);
   }
+  // A buffer model only ever delays a unit until it must go to arrive whole by its decoding time: a
+  // stream the model cannot hold (one it misjudges) is carried over on time rather than ever later.
+  const std::uint64_t packets_left = (au->bytes_left + kTsPacketSize - 5) / (kTsPacketSize - 4);
+  const std::uint64_t decode = d * 300 > kPcrOffset ? d * 300 - kPcrOffset : 0;
+  const std::uint64_t latest = decode > packets_left * kPacketTicks ? decode - packets_left * kPacketTicks : 0;
+  track.time = std::min(track.time, latest);
 }
 
-bool CMuxer::write_track_packet(SMuxTrack& track, bool& made) {
+bool CMuxer::write_track_packet(SMuxTrack& track) {
   const SMuxAu* au = track.current();
   const bool first = !au->started();
-  int payload = 0;
-  const std::uint8_t* ts = track.make_packet(&payload);
-  made = ts != nullptr;
-  if (!ts) {
+  if (au->bytes_left == 0) {
     messenger_->show(MessageKind::kError, message_text(kMsgPackEmpty));
     return false;
   }
   if (!insert_due_psi()) return false;
   const std::uint64_t spn = packets_;
-  if (!write_source_packet(ts, current_)) return false;
-  track.packet_sent(current_, system_time(), static_cast<std::uint32_t>(std::max(payload, 0)));
+  std::uint8_t* slot = reserve_packet(current_);
+  if (!slot) return false;
+  const int payload = track.make_packet(slot + 4);
+  if (payload < 0) {
+    messenger_->show(MessageKind::kError, track.error().empty() ? std::string(message_text(kMsgPackEmpty)) : track.error());
+    return false;
+  }
+  commit_packet(current_);
+  track.packet_sent(current_, system_time(), static_cast<std::uint32_t>(payload));
   if (first) {
     if (KEY_POINT_INFO* kp = track.key_point(au->entry_point)) kp->SpnStart = static_cast<std::uint32_t>(spn);
     smallest_pts_ = std::min(smallest_pts_, au->pts);
@@ -294,8 +310,7 @@ bool CMuxer::send_from(SMuxTrack& track, std::uint64_t& bytes_sent) {
   const std::uint64_t t = std::max(current_, last_packet_ + kPacketTicks);
   current_ = last_packet_ + kPacketTicks * ((t - last_packet_ + kPacketTicks - 1) / kPacketTicks);
   for (;;) {
-    bool made = false;
-    if (!write_track_packet(track, made)) return false;
+    if (!write_track_packet(track)) return false;
     compute_time(track);
     if (au->bytes_left == 0) break;
     if (current_ >= limit_ || track.time > current_) {
@@ -316,6 +331,7 @@ bool CMuxer::send_from(SMuxTrack& track, std::uint64_t& bytes_sent) {
 bool CMuxer::finish_file() {
   const std::size_t n = cursor_;
   if (!flush()) return false;
+  if (!writer_->finish()) return fail_write(*m2ts_);
   const std::size_t k = (kAlignedUnit - n % kAlignedUnit) / kSourcePacketSize;
   Bytes nulls(k * kSourcePacketSize, 0xFF);
   for (std::size_t i = 0; i < k; ++i) {
@@ -356,7 +372,9 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
   m2ts_ = &m2ts;
   clpi_out_ = &clpi;
   messenger_ = &messenger;
+  writer_ = std::make_unique<CBackgroundWriter>(m2ts, kMuxBufferSize, kMuxBufferPieces);
   const auto close_tracks = [&] {
+    writer_.reset();  // stops the writing thread
     for (SMuxTrack* t : tracks_) t->close();
   };
 
@@ -419,7 +437,11 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
     if (track->ended) active.erase(active.begin());
   }
   // A write failure of the opening packets leaves the loop early.
-  const bool ok = active.empty() && finish_file() && (progress.set_position(100), write_clip_info());
+  bool ok = active.empty() && finish_file();
+  if (ok) {
+    progress.set_position(100);
+    ok = write_clip_info();
+  }
   close_tracks();
   return ok ? 0 : 2;
 }

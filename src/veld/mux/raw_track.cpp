@@ -5,6 +5,7 @@
 
 #include <system_error>
 
+#include "veld/base/messages.h"
 #include "veld/graphics/segment.h"
 
 namespace veld {
@@ -140,15 +141,15 @@ std::unique_ptr<SRawTrack> SRawTrack::Open(const CSource& source, Progress* prog
     const int r = parser.Parse(source.path, progress);
     if (r != CGsParser::kEnd) {
       if (error) {
-        *error = !parser.Error().empty() ? parser.Error()
-                 : r == CGsParser::kStopped
-                     ? fmt::format("{}: the stream ends inside a segment header", source.path.string())
-                     : fmt::format("{}: not a graphics segment file", source.path.string());
+        const std::string why = !parser.Error().empty() ? parser.Error()
+                                : r == CGsParser::kStopped ? "the file ends inside a segment header"
+                                                           : "no \"IG\" or \"PG\" segment";
+        *error = format_message(kMsgBadSegmentFile, source.path.string(), why);
       }
       return nullptr;
     }
     if (parser.Index().empty()) {
-      if (error) *error = fmt::format("{}: the stream holds no segment", source.path.string());
+      if (error) *error = format_message(kMsgBadSegmentFile, source.path.string(), "no segment");
       return nullptr;
     }
     t->stream_type_ = parser.Info().StreamCodingType;
@@ -205,7 +206,7 @@ bool SRawTrack::next_access_unit() {
   bytes_.resize(rec.Size);
   if (!file_.seek(static_cast<std::int64_t>(rec.Offset)) ||
       file_.read_full(bytes_.data(), bytes_.size()) != static_cast<std::int64_t>(bytes_.size())) {
-    error_ = file_.error().empty() ? fmt::format("{}: the stream file ends inside a segment", source_.path.string())
+    error_ = file_.error().empty() ? format_message(kMsgBadSegmentFile, source_.path.string(), "the file ends inside a segment")
                                    : file_.error();
     ended = true;
     return false;
@@ -230,8 +231,8 @@ bool SRawTrack::next_access_unit() {
   return true;
 }
 
-const std::uint8_t* SRawTrack::make_packet(int* payload_bytes) {
-  if (ended || sent_ >= bytes_.size()) return nullptr;
+int SRawTrack::make_packet(std::uint8_t* out) {
+  if (ended || sent_ >= bytes_.size()) return -1;
   packetiser_.set_pid(pid);
   SPacketUnit unit;
   unit.bytes = bytes_;
@@ -239,10 +240,9 @@ const std::uint8_t* SRawTrack::make_packet(int* payload_bytes) {
   unit.dts = au_.dts;
   unit.pts_and_dts = pts_and_dts_;
   const std::size_t before = sent_;
-  const int n = packetiser_.next(unit, sent_, packet_.data());
+  const int n = packetiser_.next(unit, sent_, out);
   au_.bytes_left -= sent_ - before;
-  if (payload_bytes) *payload_bytes = n;
-  return packet_.data();
+  return n;
 }
 
 STREAM_INFO SRawTrack::clip_stream_entry() const {

@@ -65,7 +65,7 @@ class SRawTrack : public SMuxTrack {
   void close() override;
   const SMuxAu* current() const override { return ended ? nullptr : &au_; }
   bool next_access_unit() override;
-  const std::uint8_t* make_packet(int* payload_bytes) override;
+  int make_packet(std::uint8_t* out) override;
   std::uint8_t stream_type() const override { return stream_type_; }
   std::uint32_t frame_duration() const override { return 0; }
   STREAM_INFO clip_stream_entry() const override;
@@ -93,7 +93,6 @@ class SRawTrack : public SMuxTrack {
   std::size_t sent_ = 0;
   bool pts_and_dts_ = false;
   CPacketiser packetiser_{0, 0};
-  std::array<std::uint8_t, 188> packet_{};
   CKpiFolder key_points_;
 };
 

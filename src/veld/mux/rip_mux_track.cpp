@@ -4,10 +4,12 @@
 
 #include <limits>
 
+#include "veld/base/messages.h"
+
 namespace veld {
 
 CRipMuxTrack::CRipMuxTrack(const SRipTrack& track, CClipPacketSource& source, std::int64_t time_offset)
-    : track_(track), replay_(track, source), offset_(time_offset) {
+    : track_(track), source_(source), replay_(track, source), offset_(time_offset) {
   primary = track.primary;
   pid = track.pid;
   stream_index = track.index;
@@ -50,7 +52,7 @@ bool CRipMuxTrack::next_access_unit() {
   if (!replay_.advance()) {
     ended = true;
     if (replay_.failed()) {
-      error_ = fmt::format("{}: cannot read the packets of PID 0x{:04X}", describe(), track_.pid);
+      error_ = format_message(kMsgShortClip, source_.path().string(), track_.pid);
       return false;
     }
     return true;
@@ -66,11 +68,12 @@ bool CRipMuxTrack::next_access_unit() {
   return true;
 }
 
-const std::uint8_t* CRipMuxTrack::make_packet(int* payload_bytes) {
+int CRipMuxTrack::make_packet(std::uint8_t* out) {
   std::int64_t left = static_cast<std::int64_t>(au_.bytes_left);
-  const std::uint8_t* p = replay_.next_packet(payload_bytes, &left);
-  if (p) au_.bytes_left = static_cast<std::uint64_t>(left);
-  return p;
+  int payload = 0;
+  if (!replay_.next_packet(out, &payload, &left)) return -1;
+  au_.bytes_left = static_cast<std::uint64_t>(left);
+  return payload;
 }
 
 std::uint32_t CRipMuxTrack::frame_duration() const {

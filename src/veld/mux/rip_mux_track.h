@@ -21,7 +21,7 @@ class CRipMuxTrack : public SMuxTrack {
   bool reset(std::string* error) override;
   const SMuxAu* current() const override { return ended ? nullptr : &au_; }
   bool next_access_unit() override;
-  const std::uint8_t* make_packet(int* payload_bytes) override;
+  int make_packet(std::uint8_t* out) override;
   std::uint8_t stream_type() const override { return track_.coding_type(); }
   std::uint32_t frame_duration() const override;
   STREAM_INFO clip_stream_entry() const override { return replay_.stream_info(); }
@@ -36,6 +36,7 @@ class CRipMuxTrack : public SMuxTrack {
 
  private:
   const SRipTrack& track_;
+  CClipPacketSource& source_;
   CTrackReplay replay_;
   std::int64_t offset_;
   SMuxAu au_;
