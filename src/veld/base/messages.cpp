@@ -92,6 +92,8 @@ constexpr Entry kCatalogue[] = {
      "%s\n被中断的复制回光盘的日志已损坏:请检查BDMV文件夹中以 .veld-new 和 .veld-old 结尾的文件,然后删除该日志。",
      "%s\nThe journal of an interrupted copy-back is damaged: check the BDMV folder for files ending in .veld-new "
      "and .veld-old, then delete the journal."},
+    {kMsgBytesUnread, "%s:%s(偏移 %d)在其内容之后还有 %d 个字节,未被读取",
+     "%s: %s at offset %d holds %d bytes after its content, which were not read"},
     {kCliAbout, "VELD:编辑蓝光BDMV文件夹中的交互菜单(IG)。",
      "VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder."},
     {kCliExample,

@@ -81,6 +81,7 @@ enum MsgId : int {
   kMsgCopyBackUndone = 9762,          // the interrupted copy-back into "%s" was undone
   kMsgCopyBackStuck = 9763,           // the copy-back of journal "%s" can be neither finished nor undone: "%s"
   kMsgCopyBackJournalDamaged = 9764,  // the journal "%s" is damaged
+  kMsgBytesUnread = 9765,             // file "%s": block "%s" at offset %d holds %d bytes that were not read
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,
