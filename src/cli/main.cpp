@@ -10,6 +10,7 @@
 #include "usage.h"
 #include "veld/app/commands.h"
 #include "veld/app/shell.h"
+#include "veld/app/show_command.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 
@@ -20,13 +21,13 @@ namespace {
 
 std::string Text(int id) { return std::string(message_text(id)); }
 
-int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet) {
+int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet, const ExtractRequest& request) {
   cli::TerminalMessenger messenger(yes, quiet);
   cli::TerminalProgress progress(quiet);
   messenger.set_progress(&progress);
   cli::install_interrupt_handler();
   ExtractOutcome out = RunExtractCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
-                                         rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress);
+                                         rip.empty() ? fs::path() : fs::absolute(rip), messenger, progress, request);
   progress.clear_line();
   if (out.result == kResultCancelled && progress.cancelled()) {
     std::cerr << message_text(kCliCancelled) << std::endl;
@@ -36,7 +37,23 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
     std::cout << format_message(kCliSummary, s.clips, s.ig_streams, s.display_sets, s.images);
     if (s.skipped > 0) std::cout << format_message(kCliSkipped, s.skipped);
     std::cout << "\n" << message_text(kCliEditHint) << std::endl;
+    if (request.preview) {
+      std::cout << cli::terminal_text(format_message(kMsgPreviewsDone, s.previews, out.preview_folder.string()))
+                << std::endl;
+    }
   }
+  return out.result;
+}
+
+int run_show(const std::string& bdmv, bool json) {
+  cli::TerminalMessenger messenger(false, false);
+  cli::TerminalProgress progress(false);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  const ShowOutcome out = RunShowCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv), json, messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) std::cerr << message_text(kCliCancelled) << std::endl;
+  if (out.result == kResultOk) std::cout << out.report << std::flush;
   return out.result;
 }
 
@@ -75,6 +92,18 @@ int main(int argc, char** argv) {
   extract->add_option("RIP_FOLDER", rip, Text(kCliRipArgument))->required();
   extract->add_flag("-y,--yes", yes, Text(kCliYes));
   extract->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
+  bool preview = false;
+  std::string format = "gif";
+  extract->add_flag("--preview", preview, Text(kStrOptPreview));
+  extract->add_option("--format", format, Text(kStrOptFormat))
+      ->check(CLI::IsMember({"gif", "png"}).description(""))
+      ->type_name("gif|png");
+
+  std::string show_bdmv;
+  bool json = false;
+  CLI::App* show = app.add_subcommand("show", Text(kStrShowCommand));
+  show->add_option("BDMV_FOLDER", show_bdmv, Text(kCliBdmvArgument))->required();
+  show->add_flag("--json", json, Text(kStrOptJson));
 
   std::string work, ig_language;
   bool copy_back = false, no_copy_back = false;
@@ -91,7 +120,12 @@ int main(int argc, char** argv) {
 
   cli::LocalizeHelp(app);
   if (const auto status = cli::ParseCommandLine(app, argc, argv)) return *status == 0 ? kResultOk : kResultFailed;
-  if (extract->parsed()) return run_extract(bdmv, rip, yes, quiet);
+  if (extract->parsed()) {
+    ExtractRequest request;
+    request.format = format == "png" ? ImageFormat::kPng : ImageFormat::kGif;
+    request.preview = preview;
+    return run_extract(bdmv, rip, yes, quiet, request);
+  }
   if (replace->parsed()) {
     ReplaceOptions options;
     options.ig_language = ig_language;
@@ -99,5 +133,6 @@ int main(int argc, char** argv) {
     if (no_copy_back) options.copy_back = false;
     return run_replace(bdmv, work, options, yes, quiet);
   }
+  if (show->parsed()) return run_show(show_bdmv, json);
   return kResultFailed;
 }

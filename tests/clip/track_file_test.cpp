@@ -93,6 +93,27 @@ TEST(GsTrackFileTest, AdjustmentUsesTheDtsAndPesSpansSeveralPackets) {
   EXPECT_EQ(Bytes(s->data().begin() + 10, s->data().end()), test::hex_bytes("15 00 04 01 02 03 04"));
 }
 
+TEST(GsTrackFileTest, FlushAtEndHandsEachDisplaySetOnAtItsEnd) {
+  for (const bool on : {false, true}) {
+    SIgTrackFile t;
+    t.set_flush_at_end(on);
+    auto sink = std::make_unique<CountingSink>();
+    const CountingSink* s = sink.get();
+    t.attach(std::move(sink));
+    const Bytes ics = {0x18, 0x00, 0x01, 0xAA};
+    const Bytes end = {0x80, 0x00, 0x00};
+    const SPesHeader h = pes_with(200000);
+    t.write(ics.data(), ics.size(), &h, 100000);
+    EXPECT_EQ(s->writes, 0) << "a record that is not an END stays in the buffer";
+    t.write(end.data(), end.size(), &h, 100000);
+    EXPECT_EQ(s->writes, on ? 1 : 0);
+    EXPECT_EQ(s->data.size(), on ? 2 * 10 + ics.size() + end.size() : 0u);
+    // A continuation packet starting with 0x80 is payload, not a new segment.
+    t.write(end.data(), end.size(), nullptr, 100000);
+    EXPECT_EQ(s->writes, on ? 1 : 0);
+  }
+}
+
 TEST(TrackFileTest, LargeAmountsReachTheSinkInFewLargeWrites) {
   SIgTrackFile t;
   auto sink = std::make_unique<CountingSink>();

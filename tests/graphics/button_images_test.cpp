@@ -94,6 +94,52 @@ TEST_F(ButtonImages, MessagesInChinese) {
   EXPECT_EQ(messenger_.shown[0].text, path.string() + "\r\n不支持的图片格式 ! ");
 }
 
+// A display set as the extraction sees it: a 1080-line composition whose page shows object 3 with
+// palette 0, so the import compares the picture's colours with the menu's.
+class ButtonImagesWithMenu : public ButtonImages {
+ protected:
+  void SetUp() override {
+    ButtonImages::SetUp();
+    CIcData ic;
+    CPage& page = ic.Pages.emplace_back();
+    page.PageId = 0;
+    page.PaletteIdRef = 0;
+    CBdButton& b = page.Bogs.emplace_back().Buttons.emplace_back();
+    b.Id = 1;
+    b.Normal.StartObjectId = b.Normal.EndObjectId = 3;
+    CIcs& ics = ds_.IcsArray.emplace_back();
+    ics.Video.Width = 1920;
+    ics.Video.Height = 1080;
+    ASSERT_GT(ic.Write(&ics.Fragment), 0u);
+  }
+};
+
+TEST_F(ButtonImagesWithMenu, PngPicturesAreMatchedWithTheColoursTheyWereWrittenWith) {
+  EXPECT_EQ(PictureMatrix(ds_), ColourMatrix::kBt709);
+  IndexedBitmap edited = picture_;
+  edited.pixels[0] = 2;
+  // As extracted with --format png: BT.709 colours. Entry 2 differs between the conversions.
+  const ArgbPalette bt709 = *ObjectPalette(ds_, 3, ColourMatrix::kBt709);
+  ASSERT_NE(bt709[2], (*ObjectPalette(ds_, 3))[2]);
+  const auto png = ImageFileName(dir_.path(), 3, ImageFormat::kPng);
+  ASSERT_EQ(SaveObjectImage(edited, bt709, png, ImageFormat::kPng), "");
+  ASSERT_TRUE(ImportButtonImage(ds_, 3, png, messenger_)) << messenger_.all_text();
+  EXPECT_EQ(DecodeObjectBitmap(ds_, 3, 0)->bitmap, edited);
+
+  // A PNG an editor made from the GIF carries the GIF's colours: taken with that conversion.
+  edited.pixels[1] = 3;
+  ASSERT_EQ(SaveObjectImage(edited, *ObjectPalette(ds_, 3), png, ImageFormat::kPng), "");
+  ASSERT_TRUE(ImportButtonImage(ds_, 3, png, messenger_)) << messenger_.all_text();
+  EXPECT_EQ(DecodeObjectBitmap(ds_, 3, 0)->bitmap, edited);
+
+  // A colour of neither conversion is refused, named in the PNG form (with its alpha).
+  ArgbPalette foreign = bt709;
+  foreign[2] = 0xFF123456;
+  ASSERT_EQ(SaveObjectImage(picture_, foreign, png, ImageFormat::kPng), "");
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, png, messenger_));
+  EXPECT_NE(messenger_.all_text().find("#123456FF"), std::string::npos) << messenger_.all_text();
+}
+
 }  // namespace
 }  // namespace veld
 

@@ -50,5 +50,50 @@ TEST(Palette, TruncatesTowardZeroAndClampsOutOfRangeValues) {
   EXPECT_EQ(YCbCrToRgb(17, 127, 128).r, 0);
 }
 
+// Reference values computed with exact fractions from the matrix definitions (Kr, Kb; luma 255/219,
+// chroma 255/224), rounded to the nearest integer.
+struct MatrixCase {
+  int y, cr, cb;
+  Rgb bt709;
+  Rgb bt601;
+};
+
+TEST(Palette, ExactMatricesRoundToNearest) {
+  const MatrixCase cases[] = {
+      {63, 240, 102, {255, 1, 0}, {233, 0, 2}},       // BT.709 red
+      {173, 42, 26, {29, 250, 0}, {46, 255, 0}},      // BT.709 green
+      {32, 118, 240, {1, 0, 255}, {3, 0, 245}},       // BT.709 blue
+      {81, 240, 90, {255, 24, 0}, {254, 0, 0}},       // BT.601 red
+      {145, 34, 54, {0, 216, 0}, {0, 255, 1}},        // BT.601 green
+      {41, 110, 240, {0, 15, 255}, {0, 0, 255}},      // BT.601 blue
+      {128, 128, 160, {130, 124, 198}, {130, 118, 195}},
+      {128, 160, 128, {188, 113, 130}, {181, 104, 130}},
+      {235, 128, 128, {255, 255, 255}, {255, 255, 255}},
+      {16, 128, 128, {0, 0, 0}, {0, 0, 0}},
+      {126, 128, 128, {128, 128, 128}, {128, 128, 128}},  // 110 x 255 / 219 = 128.08
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(YCbCrToRgb(c.y, c.cr, c.cb, ColourMatrix::kBt709), c.bt709) << c.y << " " << c.cr << " " << c.cb;
+    EXPECT_EQ(YCbCrToRgb(c.y, c.cr, c.cb, ColourMatrix::kBt601), c.bt601) << c.y << " " << c.cr << " " << c.cb;
+  }
+  // The GIF conversion stays the truncating one: studio white is 254, not 255.
+  EXPECT_EQ(YCbCrToRgb(235, 128, 128, ColourMatrix::kGif), (Rgb{254, 254, 254}));
+  EXPECT_EQ(YCbCrToRgb(0, 128, 128, ColourMatrix::kBt709), (Rgb{0, 0, 0})) << "clamped";
+  EXPECT_EQ(YCbCrToRgb(255, 128, 128, ColourMatrix::kBt601), (Rgb{255, 255, 255})) << "clamped";
+}
+
+TEST(Palette, MatrixFollowsTheVideoHeightAndKeepsAlpha) {
+  EXPECT_EQ(ColourMatrixForHeight(480), ColourMatrix::kBt601);
+  EXPECT_EQ(ColourMatrixForHeight(576), ColourMatrix::kBt601);
+  EXPECT_EQ(ColourMatrixForHeight(719), ColourMatrix::kBt601);
+  EXPECT_EQ(ColourMatrixForHeight(720), ColourMatrix::kBt709);
+  EXPECT_EQ(ColourMatrixForHeight(1080), ColourMatrix::kBt709);
+  const std::vector<SPaletteEntry> entries = {{3, 63, 240, 102, 0x40}, {4, 16, 128, 128, 0}};
+  const ArgbPalette hd = PaletteToArgb(entries, ColourMatrix::kBt709);
+  EXPECT_EQ(hd[3], 0x40FF0100u) << "straight alpha: the colour is not scaled by T";
+  EXPECT_EQ(hd[4], 0x00000000u);
+  EXPECT_EQ(PaletteToArgb(entries, ColourMatrix::kBt601)[3], 0x40E90002u);
+}
+
 }  // namespace
 }  // namespace veld

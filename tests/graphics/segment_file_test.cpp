@@ -249,5 +249,118 @@ TEST(SegmentFile, TruncatedAndFlippedFilesAreRejectedWithoutCrash) {
   }
 }
 
+// What a read gave: success, the error, and the stream written back with every segment's file offset.
+struct ReadOutcome {
+  bool ok = false;
+  std::string error;
+  Bytes written;
+  std::vector<std::uint64_t> offsets;
+  bool operator==(const ReadOutcome&) const = default;
+};
+
+ReadOutcome Describe(bool ok, const std::string& error, CGsData& gs) {
+  ReadOutcome r;
+  r.ok = ok;
+  r.error = ok ? std::string() : error;
+  if (!ok) return r;
+  for (auto& epoch : gs.Epochs) {
+    for (auto& ds : epoch.DisplaySets) {
+      for (const auto& s : ds.IcsArray) r.offsets.push_back(s.FileOffset);
+      for (const auto& s : ds.PdsFolder) r.offsets.push_back(s.FileOffset);
+      for (const auto& s : ds.OdsArray) r.offsets.push_back(s.FileOffset);
+      if (ds.End) r.offsets.push_back(ds.End->FileOffset);
+      WriteDisplaySet(r.written, ds);
+    }
+  }
+  return r;
+}
+
+ReadOutcome ReadWhole(const Bytes& file) {
+  CGsData gs;
+  std::string error;
+  const bool ok = ReadGraphicsStream(file, gs, &error);
+  return Describe(ok, error, gs);
+}
+
+// Feeds the file in pieces of the given sizes (cycled); counts the display sets handed on.
+ReadOutcome ReadInPieces(const Bytes& file, const std::vector<std::size_t>& sizes, std::size_t* handed = nullptr) {
+  std::size_t count = 0;
+  CGraphicsStreamReader reader([&](const CDsData&) { ++count; });
+  std::size_t at = 0;
+  for (std::size_t i = 0; at < file.size(); ++i) {
+    const std::size_t n = std::min(sizes[i % sizes.size()], file.size() - at);
+    reader.Feed(ByteSpan(file).subspan(at, n));
+    at += n;
+  }
+  CGsData gs;
+  const bool ok = reader.Finish(gs);
+  if (handed) *handed = count;
+  return Describe(ok, reader.error(), gs);
+}
+
+TEST(SegmentFile, ReadingInPiecesGivesWhatReadingWholeGives) {
+  std::vector<Bytes> files = {TwoDisplaySets()};
+  for (const char* name : {"menu/ig/00000_0x1400.ig", "popup/ig/00000_0x1400.ig"}) {
+    files.push_back(test::read_file(test::test_discs_dir() / name));
+  }
+  // Damaged copies: cut at odd places, a bad tag and a bad type in the middle, flipped bits.
+  std::mt19937 rng(7);
+  const std::size_t originals = files.size();
+  for (std::size_t f = 0; f < originals; ++f) {
+    const Bytes good = files[f];  // a copy: files grows below
+    for (int k = 0; k < 12; ++k) {
+      Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(rng() % good.size()));
+      files.push_back(cut);
+      Bytes flipped = good;
+      flipped[rng() % flipped.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+      files.push_back(flipped);
+    }
+  }
+  const std::vector<std::vector<std::size_t>> pieces = {{1}, {2}, {13}, {7, 1, 300}, {4096}, {65536}, {1u << 30}};
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const ReadOutcome whole = ReadWhole(files[f]);
+    if (f < originals) {
+      ASSERT_TRUE(whole.ok) << f << ": " << whole.error;
+    }
+    for (const auto& sizes : pieces) {
+      std::size_t handed = 0;
+      const ReadOutcome part = ReadInPieces(files[f], sizes, &handed);
+      ASSERT_EQ(part, whole) << "file " << f << ", first piece " << sizes[0] << ": " << part.error << " / "
+                             << whole.error;
+    }
+  }
+}
+
+TEST(SegmentFile, EachDisplaySetIsHandedOnWhenItsEndArrives) {
+  const Bytes file = TwoDisplaySets();
+  // The END of the first display set ends at byte (13 + 16) + (13 + 12) + (13 + 17) + 13 = 97.
+  const std::size_t first_end = 97;
+  std::vector<std::size_t> seen;
+  std::size_t fed = 0;
+  CGraphicsStreamReader reader([&](const CDsData& ds) {
+    seen.push_back(fed);
+    EXPECT_TRUE(ds.End.has_value());
+  });
+  for (; fed < file.size();) {
+    ++fed;
+    ASSERT_TRUE(reader.Feed(ByteSpan(file).subspan(fed - 1, 1)));
+  }
+  EXPECT_EQ(seen, (std::vector<std::size_t>{first_end, file.size()}));
+  CGsData gs;
+  ASSERT_TRUE(reader.Finish(gs)) << reader.error();
+  EXPECT_EQ(gs.DisplaySetCount(), 2u);
+
+  // A malformed segment stops the reader at once; later bytes change nothing.
+  Bytes bad = file;
+  bad[first_end + 10] = 0x42;  // type of the second display set's ICS
+  CGraphicsStreamReader stopped;
+  EXPECT_FALSE(stopped.Feed(bad));
+  EXPECT_EQ(stopped.display_sets(), 1u);
+  EXPECT_NE(stopped.error().find("unknown segment type 0x42 at offset 107"), std::string::npos) << stopped.error();
+  EXPECT_FALSE(stopped.Feed(file));
+  EXPECT_FALSE(stopped.Finish(gs));
+  EXPECT_TRUE(gs.Epochs.empty());
+}
+
 }  // namespace
 }  // namespace veld

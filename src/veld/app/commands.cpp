@@ -29,6 +29,8 @@ void ShowNotBdmvFolder(Messenger& messenger, const std::string& reason, const fs
   messenger.show(MessageKind::kError, text);
 }
 
+}  // namespace
+
 // A source that cannot be a BDMV folder is refused before any folder is made. Two slips are common: the
 // disc's root folder (the one holding BDMV) and a file of the BDMV folder; the message then names the
 // folder that was meant.
@@ -47,6 +49,8 @@ bool CheckSourceFolder(const fs::path& source, Messenger& messenger) {
   ShowNotBdmvFolder(messenger, format_message(kMsgNotBdmvFolder, source.string()), source / bdmv_names::kBdmv);
   return false;
 }
+
+namespace {
 
 // The absolute, symlink-free form of a path that may not exist yet, without a trailing separator.
 fs::path Resolved(const fs::path& p) {
@@ -105,7 +109,7 @@ bool MakeOneFolder(const fs::path& folder, bool* made, Messenger& messenger) {
 }  // namespace
 
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
-                                 Progress& progress) {
+                                 Progress& progress, const ExtractRequest& request) {
   ExtractOutcome out;
   out.result = kResultFailed;
   if (!CheckSourceSet(source, messenger)) return out;
@@ -118,6 +122,20 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   const fs::path work = names.work_folder(rip);
   if (!CheckOutputFolder(source, rip, work, messenger)) return out;
   out.image_folder = names.image_folder(work);
+  SExtractOptions options;
+  options.format = request.format;
+  if (request.preview) {
+    out.preview_folder = names.preview_folder(work);
+    options.preview_folder = out.preview_folder;
+    // The previews are swapped in like the pictures: a file in their place is not replaced.
+    std::error_code ec;
+    const fs::file_status status = fs::status(out.preview_folder, ec);
+    if (fs::exists(status) && !fs::is_directory(status)) {
+      messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, out.preview_folder.string()) + "\n" +
+                                              system_error_text(out.preview_folder, ENOTDIR));
+      return out;
+    }
+  }
 
   std::error_code ec;
   if (fs::is_directory(work, ec)) {
@@ -142,7 +160,8 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
     return out;
   }
 
-  out.result = ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats);
+  out.result =
+      ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats, options);
   if (out.result != kResultOk || !out.found) {
     // Nothing was extracted: the folders this run made go again (only while empty), so that the next
     // run does not ask about them.

@@ -16,7 +16,18 @@ struct ExtractOutcome {
   int result = 0;  // 0 success, 1 cancelled or declined, 2 failure (reported)
   bool found = false;  // at least one clip with an IG stream
   std::filesystem::path image_folder;
+  std::filesystem::path preview_folder;  // set when previews were asked for
   ExtractStats stats;
+};
+
+// A source that cannot be a BDMV folder is refused (reported): no such folder, a file, or a folder
+// without index.bdmv (in it or in its BACKUP); the message names the folder that was probably meant.
+bool CheckSourceFolder(const std::filesystem::path& source, Messenger& messenger);
+
+// What the user asked of the extraction beyond the pictures themselves.
+struct ExtractRequest {
+  ImageFormat format = ImageFormat::kGif;
+  bool preview = false;  // page previews in VELD/Preview, swapped in with the pictures
 };
 
 // source: the BDMV folder; rip: the folder that receives (or holds) the "VELD" work folder.
@@ -27,7 +38,7 @@ struct ExtractOutcome {
 // extraction (which replaces the earlier pictures only when it completes), removes the folders it made
 // when nothing was extracted, and shows where the images are (or that the disc has no menu stream).
 ExtractOutcome RunExtractCommand(const std::filesystem::path& source, const std::filesystem::path& rip,
-                                 Messenger& messenger, Progress& progress);
+                                 Messenger& messenger, Progress& progress, const ExtractRequest& request = {});
 
 struct ReplaceOutcome {
   int result = 0;       // 0 success, 1 cancelled or declined, 2 failure (reported)

@@ -12,6 +12,7 @@ namespace veld {
 struct SOutputNames {
   enum Index { kWork = 0, kImages, kIgs, kStream, kIg, kEpoch, kDs, kMarker };
   std::array<std::string, 8> texts{"VELD", "Images", "Igs", "Stream", "IG", "Epoch", "DS", "VELD.rip"};
+  std::string preview = "Preview";
 
   const std::string& operator[](Index i) const { return texts[i]; }
 
@@ -19,6 +20,8 @@ struct SOutputNames {
   std::filesystem::path image_folder(const std::filesystem::path& base) const { return base / texts[kImages]; }
   std::filesystem::path ig_folder(const std::filesystem::path& base) const { return base / texts[kIgs]; }
   std::filesystem::path stream_folder(const std::filesystem::path& base) const { return base / texts[kStream]; }
+  // base/Preview: the page previews of an extraction, beside its pictures.
+  std::filesystem::path preview_folder(const std::filesystem::path& base) const { return base / preview; }
   // base/Images/VELD.rip
   std::filesystem::path marker_path(const std::filesystem::path& base) const {
     return image_folder(base) / texts[kMarker];

@@ -151,6 +151,40 @@ enum MsgId : int {
   kStrLegal = 9224,
   kStrComments = 9225,
   kStrNewFolderName = 9226,
+  // Display words of the composition model.
+  kStrEpoch = 1630,
+  kStrDisplaySet = 1631,
+  kStrGraphics = 1632,
+  kStrPalettes = 1633,
+  kStrPage = 1637,
+  kStrBog = 1638,
+  kStrButton = 1639,
+  kStrWindow = 1643,
+  kStrCompositionObject = 1644,
+  kStrEffect = 1645,
+  kStrInEffect = 1647,
+  kStrOutEffect = 1648,
+  // Menu report, previews and picture formats (ids from 9700 up).
+  kStrOptPreview = 9701,          // extract --preview
+  kStrOptFormat = 9702,           // extract --format
+  kStrShowCommand = 9703,         // the show subcommand
+  kStrOptJson = 9704,             // show --json
+  kMsgPreviewsDone = 9705,        // "%d page previews, located at: %s"
+  kStrIgStream = 9710,            // report: "IG stream"
+  kStrPlayItem = 9711,            // "play item %d"
+  kStrAngle = 9712,               // angle (%2$d) of play item (%1$d)
+  kStrSubPath = 9713,             // "sub-path %d, item %d"
+  kStrAlwaysOn = 9714,            // always-on menu
+  kStrPopUp = 9715,               // pop-up menu
+  kStrMultiplexed = 9716,
+  kStrPreloaded = 9717,
+  kStrLanguage = 9718,
+  kStrPicture = 9719,             // "picture"
+  kStrNoPicture = 9720,           // "no picture (no palette or unusable data)"
+  kStrUsedBy = 9721,              // "used by"
+  kStrCommands = 9722,
+  kStrNotUsed = 9723,             // "used by no page"
+  kStrNoComposition = 9724,       // "no interactive composition: %s"
 };
 
 // The language picked from the environment (read once), unless overridden.

@@ -1,9 +1,44 @@
 #include "veld/clip/demux.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <new>
+
 #include "veld/base/messages.h"
 #include "veld/ts/transport.h"
 
 namespace veld {
+
+namespace {
+
+// The block buffer: 2 MiB aligned and backed by huge pages where the system allows it, so that filling
+// it costs a handful of page faults rather than one per 4 KiB page (7,680 for a 30 MiB block).
+class CBlockBuffer {
+ public:
+  explicit CBlockBuffer(std::size_t size) : mapped_(size + kHuge) {
+    void* p = ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    base_ = static_cast<std::uint8_t*>(p);
+    const auto at = reinterpret_cast<std::uintptr_t>(base_);
+    data_ = base_ + ((kHuge - at % kHuge) % kHuge);
+#ifdef MADV_HUGEPAGE
+    ::madvise(data_, size, MADV_HUGEPAGE);
+#endif
+  }
+  ~CBlockBuffer() { ::munmap(base_, mapped_); }
+  CBlockBuffer(const CBlockBuffer&) = delete;
+  CBlockBuffer& operator=(const CBlockBuffer&) = delete;
+  std::uint8_t* get() const { return data_; }
+
+ private:
+  static constexpr std::size_t kHuge = 2u << 20;
+  std::size_t mapped_;
+  std::uint8_t* base_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+}  // namespace
 
 std::optional<SPmt> find_pmt(File& file) {
   const std::int64_t saved = file.position();
@@ -87,7 +122,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
     return DemuxResult::kReadError;
   }
 
-  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kDemuxBlockSize]);
+  const CBlockBuffer block(kDemuxBlockSize);
   CTsPacketReader reader;
   std::uint64_t time_base = 0;
   auto scan = [&](const std::uint8_t* data, std::size_t packets) {

@@ -13,9 +13,35 @@ void report(Messenger& messenger, const File& file, std::string_view text) {
   messenger.show(MessageKind::kError, fmt::sprintf("%s:\n\r%s", file.path().string(), std::string(text)));
 }
 
+// The sink of an IG track file: parses the segment file as it arrives. A parse error stops the parsing;
+// it is reported once the scan is over, as for a stream read whole.
+class CGraphicsStreamSink : public CByteSink {
+ public:
+  CGraphicsStreamSink(std::uint16_t pid, const DisplaySetListener& listener)
+      : reader_(listener ? CGraphicsStreamReader::Listener([pid, &listener](const CDsData& ds) { listener(pid, ds); })
+                         : CGraphicsStreamReader::Listener()) {}
+  std::int64_t length() const override { return length_; }
+  const std::filesystem::path& path() const override { return path_; }
+  bool write(ByteSpan data) override {
+    length_ += static_cast<std::int64_t>(data.size());
+    reader_.Feed(data);
+    return true;
+  }
+  void close() override {}
+  const std::string& error() const override { return no_error_; }
+  CGraphicsStreamReader& reader() { return reader_; }
+
+ private:
+  CGraphicsStreamReader reader_;
+  std::int64_t length_ = 0;
+  std::filesystem::path path_;
+  std::string no_error_;
+};
+
 }  // namespace
 
-int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger) {
+int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
+                      const DisplaySetListener& listener) {
   const std::optional<SPmt> pmt = find_pmt(clip_stream);
   if (!pmt) {
     report(messenger, clip_stream, message_text(kMsgWrongM2ts));
@@ -26,9 +52,10 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     if (es.StreamType != 0x91) continue;
     STrackInfo info;
     info.coding_type = es.StreamType;
-    info.track = std::make_unique<SIgTrackFile>();
-    auto sink = std::make_unique<CMemorySink>(1024);
-    info.track->attach(std::move(sink));
+    auto track = std::make_unique<SIgTrackFile>();
+    track->set_flush_at_end(static_cast<bool>(listener));
+    track->attach(std::make_unique<CGraphicsStreamSink>(es.ElementaryPid, listener));
+    info.track = std::move(track);
     map.add(es.ElementaryPid, std::move(info));
   }
   if (map.empty()) {
@@ -51,14 +78,14 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
       messenger.show(MessageKind::kError, info.track->error());
       return 2;
     }
-    const auto* sink = static_cast<const CMemorySink*>(info.track->sink());
+    auto* sink = static_cast<CGraphicsStreamSink*>(info.track->sink());
     SClipIgStream stream;
     stream.pid = pid;
     stream.time_shift = static_cast<std::int64_t>(time_base) -
                         static_cast<const SGsTrackFile*>(info.track.get())->adjustment();
-    std::string why;
-    if (!ReadGraphicsStream(sink->data(), stream.data, &why)) {
-      const std::string where = fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, why);
+    if (!sink->reader().Finish(stream.data)) {
+      const std::string where =
+          fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, sink->reader().error());
       messenger.show(MessageKind::kError, format_message(kMsgParseError, where));
       return 2;
     }
@@ -68,13 +95,13 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
 }
 
 int LoadClipIgStreams(const std::filesystem::path& clip_stream, std::vector<SClipIgStream>& out, Progress& progress,
-                      Messenger& messenger) {
+                      Messenger& messenger, const DisplaySetListener& listener) {
   File file;
   if (!file.open(clip_stream, File::Mode::kRead)) {
     messenger.show(MessageKind::kError, file.error());
     return 2;
   }
-  return LoadClipIgStreams(file, out, progress, messenger);
+  return LoadClipIgStreams(file, out, progress, messenger, listener);
 }
 
 }  // namespace veld

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "veld/base/file.h"
@@ -21,12 +22,19 @@ struct SClipIgStream {
   std::int64_t time_shift = 0;
 };
 
+// Receives each display set of each IG stream while the clip is still being scanned, as soon as its END
+// has been read: the PID and the display set, in stream order. Called on the scanning thread.
+using DisplaySetListener = std::function<void(std::uint16_t pid, const CDsData& ds)>;
+
 // Extracts the IG streams of an opened clip stream file, in PMT order, appending them to out.
 // 0 on success; 1 when cancelled; 2 after an error message: no PMT (5086), no IG stream in the PMT
 // (5087), a read error, or a stream that does not parse (the streams parsed before it stay in out).
-int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger);
+// With a listener, the display sets also go to it during the scan; a stream that turns out malformed
+// later may already have handed display sets on before the error is reported.
+int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
+                      const DisplaySetListener& listener = {});
 // The same for a path; a file that cannot be opened is reported with the system's text.
 int LoadClipIgStreams(const std::filesystem::path& clip_stream, std::vector<SClipIgStream>& out, Progress& progress,
-                      Messenger& messenger);
+                      Messenger& messenger, const DisplaySetListener& listener = {});
 
 }  // namespace veld

@@ -104,6 +104,9 @@ void SGsTrackFile::write(const std::uint8_t* data, std::size_t count, const SPes
   store_be32(record_header_ + 2, pts);
   store_be32(record_header_ + 6, dts);
   append({ByteSpan(record_header_, 10), ByteSpan(data, count)});
+  // An END segment has no body: its whole record is in this first packet.
+  constexpr std::uint8_t kEndSegment = 0x80;
+  if (flush_at_end_ && count > 0 && data[0] == kEndSegment) flush();
 }
 
 }  // namespace veld

@@ -112,6 +112,10 @@ class SGsTrackFile : public STrackFile {
 
   const std::string& tag() const { return tag_; }
   std::int64_t adjustment() const { return adjustment_; }
+  // Hands the buffered records to the sink as soon as a record of an END segment (type 0x80, the end of a
+  // display set) has been buffered, so that a reader of the sink sees each display set while the scan
+  // goes on instead of when the buffer fills.
+  void set_flush_at_end(bool on) { flush_at_end_ = on; }
 
  protected:
   std::string tag_;
@@ -119,6 +123,7 @@ class SGsTrackFile : public STrackFile {
  private:
   std::int64_t adjustment_ = 0;
   bool first_packet_ = true;
+  bool flush_at_end_ = false;
   std::uint8_t record_header_[10] = {};
 };
 

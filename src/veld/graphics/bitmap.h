@@ -1,6 +1,7 @@
 // An 8-bit indexed picture: the pixels of a graphics object as palette entry ids.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,25 @@ struct IndexedBitmap {
   std::vector<std::uint8_t> pixels;
 
   friend bool operator==(const IndexedBitmap&, const IndexedBitmap&) = default;
+};
+
+// A true-colour picture with straight (not premultiplied) alpha: rows top to bottom, 4 bytes per pixel in
+// the order R, G, B, A, no padding; pixels.size() == 4 * width * height.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+
+  RgbaImage() = default;
+  // A fully transparent picture (every byte 0).
+  RgbaImage(int w, int h)
+      : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0) {}
+  std::uint8_t* pixel(int x, int y) { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
+  const std::uint8_t* pixel(int x, int y) const {
+    return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
+  }
+
+  friend bool operator==(const RgbaImage&, const RgbaImage&) = default;
 };
 
 // The largest picture the decoders allocate (64 Mi pixels, 32 times a 1920 x 1080 graphics plane).

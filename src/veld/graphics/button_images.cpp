@@ -81,10 +81,16 @@ bool ImportButtonImage(CDsData& ds, std::uint16_t object_id, const std::filesyst
     if (size.width != image.bitmap.width || size.height != image.bitmap.height) check = ImageCheck::kSizeMismatch;
   }
   if (check == ImageCheck::kOk) {
-    const std::optional<ArgbPalette> menu = ObjectPalette(ds, object_id);
+    // The colours the extraction gave the picture: the GIF conversion for a GIF, the matrix of the video for
+    // a PNG; a picture an editor converted from the other format is taken with the other conversion.
+    const ColourMatrix png = PictureMatrix(ds);
+    const ColourMatrix own = image.format == ImageFormat::kPng ? png : ColourMatrix::kGif;
+    const ColourMatrix other = image.format == ImageFormat::kPng ? ColourMatrix::kGif : png;
     std::string foreign;
     int x = 0, y = 0;
-    if (menu && !MatchPicturePalette(image, *menu, &foreign, &x, &y)) {
+    if (const std::optional<ArgbPalette> menu = ObjectPalette(ds, object_id, own);
+        menu && !MatchPicturePalette(image, *menu, &foreign, &x, &y) &&
+        !MatchPicturePalette(image, *ObjectPalette(ds, object_id, other), nullptr, nullptr, nullptr)) {
       messenger.show(MessageKind::kError, format_message(kMsgImageForeignColour, path.string(), foreign, x, y));
       return false;
     }

@@ -44,7 +44,8 @@ const CPds* FindPalette(const CDsData& ds, std::uint8_t palette_id) {
 
 }  // namespace
 
-std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id) {
+std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
+                                                ColourMatrix matrix) {
   const Bytes data = JoinObjectFragments(ds, object_id);
   if (data.empty()) return std::nullopt;
   auto bitmap = DecodeObjectData(data);
@@ -53,16 +54,20 @@ std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t
   if (!pds) return std::nullopt;
   SObjectBitmap out;
   out.bitmap = std::move(*bitmap);
-  out.palette = PaletteToArgb(pds->Entries);
+  out.palette = PaletteToArgb(pds->Entries, matrix);
   return out;
 }
 
-std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id) {
+std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id, ColourMatrix matrix) {
   const std::optional<CIcData> composition = ParseComposition(ds);
   if (!composition) return std::nullopt;
   const CPds* pds = FindPalette(ds, FindObjectPalette(*composition, object_id));
   if (!pds) return std::nullopt;
-  return PaletteToArgb(pds->Entries);
+  return PaletteToArgb(pds->Entries, matrix);
+}
+
+ColourMatrix PictureMatrix(const CDsData& ds) {
+  return ColourMatrixForHeight(ds.IcsArray.empty() ? 1080 : ds.IcsArray.front().Video.Height);
 }
 
 SObjectSize ObjectSize(const CDsData& ds, std::uint16_t object_id) {

@@ -34,12 +34,18 @@ struct SObjectBitmap {
 };
 // Decodes the object with the palette palette_id as the display set defines it (its last PDS with that
 // id, a later PDS being an update of an earlier one); nothing when the object has no data, its data is
-// malformed, or no PDS has that id.
-std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id);
+// malformed, or no PDS has that id. The palette's colours are converted with matrix (palette.h).
+std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
+                                                ColourMatrix matrix = ColourMatrix::kGif);
 
 // The ARGB table an object is shown with (and exported with): its palette in the display set as
-// DecodeObjectBitmap takes it; nothing when no page uses the object or no PDS has the palette's id.
-std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id);
+// DecodeObjectBitmap takes it, its colours converted with matrix; nothing when no page uses the object or
+// no PDS has the palette's id.
+std::optional<ArgbPalette> ObjectPalette(const CDsData& ds, std::uint16_t object_id,
+                                         ColourMatrix matrix = ColourMatrix::kGif);
+// The matrix of the PNG pictures of a display set: by the video height of its first ICS (1080 lines when
+// it has none).
+ColourMatrix PictureMatrix(const CDsData& ds);
 
 // Width and height of an object as its first fragment declares them; 0 x 0 when no ODS has the id.
 struct SObjectSize {

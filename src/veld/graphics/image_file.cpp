@@ -14,6 +14,7 @@
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
+#include "veld/graphics/png_file.h"
 
 namespace veld {
 namespace {
@@ -340,31 +341,46 @@ bool IsBmp(ByteSpan d) {
 
 }  // namespace
 
-std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id) {
-  return ds_folder / fmt::format("{:04d}.gif", object_id + 1);
+std::string_view ImageExtension(ImageFormat format) { return format == ImageFormat::kPng ? ".png" : ".gif"; }
+
+std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id, ImageFormat format) {
+  return ds_folder / fmt::format("{:04d}{}", object_id + 1, ImageExtension(format));
 }
 
-std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& palette,
-                            const std::filesystem::path& path) {
-  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF ||
-      bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height)) {
-    return fmt::format("{}: the picture is empty or inconsistent ({} x {}, {} pixels)", path.string(),
-                       bitmap.width, bitmap.height, bitmap.pixels.size());
-  }
-  std::string error;
-  const std::optional<Bytes> gif = EncodeGif(bitmap, palette, &error);
-  if (!gif) return fmt::format("{}: {}", path.string(), error);
+std::filesystem::path ExistingImageFile(const std::filesystem::path& ds_folder, int object_id) {
+  const std::filesystem::path gif = ImageFileName(ds_folder, object_id, ImageFormat::kGif);
+  const std::filesystem::path png = ImageFileName(ds_folder, object_id, ImageFormat::kPng);
+  std::error_code ec;
+  if (!std::filesystem::exists(gif, ec) && std::filesystem::exists(png, ec)) return png;
+  return gif;
+}
+
+std::string WritePictureFile(const std::filesystem::path& path, ByteSpan data) {
   File file;
   if (!file.open(path, File::Mode::kCreate)) return file.error();
-  if (!file.write(*gif)) {
+  if (!file.write(data)) {
     // A full disk leaves no half-written picture behind for the user to edit.
-    error = file.error();
+    std::string error = file.error();
     file.close();
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
     return error;
   }
   return {};
+}
+
+std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& palette,
+                            const std::filesystem::path& path, ImageFormat format) {
+  if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.width > 0xFFFF || bitmap.height > 0xFFFF ||
+      bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height)) {
+    return fmt::format("{}: the picture is empty or inconsistent ({} x {}, {} pixels)", path.string(),
+                       bitmap.width, bitmap.height, bitmap.pixels.size());
+  }
+  std::string error;
+  const std::optional<Bytes> encoded =
+      format == ImageFormat::kPng ? EncodeIndexedPng(bitmap, palette, &error) : EncodeGif(bitmap, palette, &error);
+  if (!encoded) return fmt::format("{}: {}", path.string(), error);
+  return WritePictureFile(path, *encoded);
 }
 
 LoadedImage LoadIndexedImage(const std::filesystem::path& path) {

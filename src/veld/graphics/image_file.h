@@ -1,28 +1,47 @@
-// Button image files: one GIF per graphics object, written for the user to edit and read back as the
+// Button image files: one picture per graphics object, written for the user to edit and read back as the
 // object's new pixels.
 //
-// Written files are 8-bit GIF89a pictures of the object's size whose pixel values are the object's palette
+// GIF (the default) files are 8-bit GIF89a pictures of the object's size whose pixel values are the object's palette
 // entry ids and whose 256-entry global colour table is the object's ARGB palette (RGB only; GIF has no
 // alpha). The lowest entry id whose alpha is 0 becomes the transparent index; the image is not interlaced.
+// PNG files (ImageFormat::kPng) are 8-bit indexed PNG pictures whose palette (PLTE) carries the colours
+// and whose tRNS chunk carries each entry's alpha, so semi-transparent entries keep their transparency; their
+// colours use the matrix of the menu's video height (palette.h), GIF colours the GIF conversion.
 // When a file is read back its pixel values are taken as palette entry ids; its own colour table is
 // ignored, so an editor must keep the palette and its order.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+
+#include "veld/base/bytes.h"
 
 #include "veld/graphics/bitmap.h"
 #include "veld/graphics/palette.h"
 
 namespace veld {
 
-// "<ds_folder>/%04d.gif" of object_id + 1 (object 0 -> 0001.gif, 41 -> 0042.gif, 9999 -> 10000.gif).
-std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id);
+enum class ImageFormat { kGif, kPng };
+// ".gif" or ".png".
+std::string_view ImageExtension(ImageFormat format);
 
-// Writes the bitmap as a GIF file (an existing file is overwritten). Returns "" on success, otherwise the
-// error text (the system's text for a failed file write), for the caller to report.
+// "<ds_folder>/%04d.gif" of object_id + 1 (object 0 -> 0001.gif, 41 -> 0042.gif, 9999 -> 10000.gif), or
+// ".png" for PNG pictures.
+std::filesystem::path ImageFileName(const std::filesystem::path& ds_folder, int object_id,
+                                    ImageFormat format = ImageFormat::kGif);
+// The picture of an object as an extraction left it: the ".png" file when it exists and the ".gif" file
+// does not, otherwise the ".gif" name (whose content, not name, then decides how it is read).
+std::filesystem::path ExistingImageFile(const std::filesystem::path& ds_folder, int object_id);
+
+// Writes the bitmap as a GIF or PNG file (an existing file is overwritten). Returns "" on success,
+// otherwise the error text (the system's text for a failed file write), for the caller to report.
 std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& palette,
-                            const std::filesystem::path& path);
+                            const std::filesystem::path& path, ImageFormat format = ImageFormat::kGif);
+
+// Writes encoded bytes to path (created or truncated). "" on success, otherwise the system's text; a
+// file that could not be written whole is removed.
+std::string WritePictureFile(const std::filesystem::path& path, ByteSpan data);
 
 // Outcome of reading back an edited picture; the values are the import checks 0..2.
 enum class ImageCheck {
@@ -32,12 +51,10 @@ enum class ImageCheck {
   kSizeMismatch,  // check 2: decided by the caller, which knows the object's size
 };
 
-enum class ImageFormat { kNone, kGif, kPng };
-
 struct LoadedImage {
   ImageCheck check = ImageCheck::kNotImage;
   IndexedBitmap bitmap;  // the palette indices when check is kOk
-  ImageFormat format = ImageFormat::kNone;
+  ImageFormat format = ImageFormat::kGif;  // the file's format, when check is kOk
   // The file's own colour table (0xAARRGGBB), palette_size entries long. GIF colours are opaque except
   // the frame's transparent index (alpha 0); PNG colours carry their tRNS alpha (255 without one).
   ArgbPalette palette{};

@@ -112,24 +112,87 @@ int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error) {
   }
 }
 
-bool ReadGraphicsStream(ByteSpan data, CGsData& stream, std::string* error) {
-  stream = CGsData{};
-  ByteReader in(data, "segment file");
-  CEpochData epoch;
+std::size_t CGraphicsStreamReader::ParseComplete(ByteSpan data, std::uint64_t base) {
+  std::size_t pos = 0;
   for (;;) {
-    CDsData ds;
-    const int r = ReadDisplaySet(in, ds, error);
-    if (r == kDisplaySetComplete) {
-      epoch.DisplaySets.push_back(std::move(ds));
-      continue;
+    // Walk the frames of the next display set. It can be parsed once its END has arrived, or at once when a
+    // frame is malformed (the reader then names the fault); otherwise more bytes are needed.
+    std::size_t at = pos;
+    bool ready = false;
+    bool malformed = false;
+    while (data.size() - at >= kSegmentFrameHeader) {
+      const std::uint8_t type = data[at + 10];
+      if (!IsTag(data.subspan(at, 2)) || !IsSegmentType(type)) {
+        ready = malformed = true;
+        break;
+      }
+      const std::size_t length = load_be16(data.data() + at + 11);
+      if (data.size() - at - kSegmentFrameHeader < length) break;
+      at += kSegmentFrameHeader + length;
+      if (type == kSegmentEnd) {
+        ready = true;
+        break;
+      }
     }
-    if (r == kDisplaySetError) return false;
-    break;  // the data ended; an unfinished display set is dropped
+    if (!ready) return pos;
+    const ByteSpan slice = malformed ? data.subspan(pos) : data.subspan(pos, at - pos);
+    ByteReader in(slice, "segment file", static_cast<std::size_t>(base + pos));
+    CDsData ds;
+    if (ReadDisplaySet(in, ds, &error_) != kDisplaySetComplete) {
+      failed_ = true;
+      if (error_.empty()) error_ = fmt::format("malformed display set at offset {}", base + pos);
+      return pos;
+    }
+    if (listener_) listener_(ds);
+    epoch_.DisplaySets.push_back(std::move(ds));
+    pos = at;
   }
-  if (epoch.DisplaySets.empty()) return Fail(error, "no complete display set");
-  stream.Epochs.push_back(std::move(epoch));
+}
+
+bool CGraphicsStreamReader::Feed(ByteSpan data) {
+  if (failed_) return false;
+  if (pending_.empty()) {
+    // Parsed in place; only an unfinished display set is kept.
+    const std::size_t used = ParseComplete(data, offset_);
+    offset_ += used;
+    if (!failed_) pending_.assign(data.begin() + static_cast<std::ptrdiff_t>(used), data.end());
+  } else {
+    pending_.insert(pending_.end(), data.begin(), data.end());
+    const std::size_t used = ParseComplete(pending_, offset_);
+    offset_ += used;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+  }
+  return !failed_;
+}
+
+bool CGraphicsStreamReader::Finish(CGsData& stream) {
+  stream = CGsData{};
+  if (!failed_ && !pending_.empty()) {
+    // What follows the last END: segments of an unfinished display set are dropped, malformed ones fail.
+    ByteReader in(pending_, "segment file", static_cast<std::size_t>(offset_));
+    CDsData ds;
+    if (ReadDisplaySet(in, ds, &error_) == kDisplaySetError) failed_ = true;
+  }
+  pending_.clear();
+  if (!failed_ && epoch_.DisplaySets.empty()) {
+    failed_ = true;
+    error_ = "no complete display set";
+  }
+  if (failed_) {
+    epoch_ = CEpochData{};
+    return false;
+  }
+  stream.Epochs.push_back(std::move(epoch_));
+  epoch_ = CEpochData{};
   stream.TakeSummary();
   return true;
+}
+
+bool ReadGraphicsStream(ByteSpan data, CGsData& stream, std::string* error) {
+  CGraphicsStreamReader reader;
+  if (reader.Feed(data) && reader.Finish(stream)) return true;
+  stream = CGsData{};
+  return Fail(error, reader.error());
 }
 
 bool ReadGraphicsStream(const std::filesystem::path& path, CGsData& stream, std::string* error) {

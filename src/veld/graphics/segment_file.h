@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "veld/base/bytes.h"
@@ -27,6 +28,37 @@ enum ReadDisplaySetResult : int {
 bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* error = nullptr);
 // Reads the segments of one display set, up to and including its END.
 int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error = nullptr);
+// Reads a segment file as its bytes arrive, in pieces of any size: every display set is parsed as soon as
+// its END has arrived and is appended to one epoch (and handed to the listener, when there is one). The
+// result is the one ReadGraphicsStream gives for the whole file: the same display sets with the same file
+// offsets, the same errors, and segments after the last END dropped.
+class CGraphicsStreamReader {
+ public:
+  using Listener = std::function<void(const CDsData&)>;
+  explicit CGraphicsStreamReader(Listener listener = {}) : listener_(std::move(listener)) {}
+
+  // Takes the next bytes of the file; false once the data is malformed (error() tells why).
+  bool Feed(ByteSpan data);
+  // The file has ended: checks the bytes after the last complete display set and moves the display sets
+  // read into stream (cleared first; summary taken). false on malformed data or when no display set was
+  // complete; stream is then empty.
+  bool Finish(CGsData& stream);
+  const std::string& error() const { return error_; }
+  std::size_t display_sets() const { return epoch_.DisplaySets.size(); }
+
+ private:
+  // Parses every display set that ends within data (which starts at file offset base); returns the bytes
+  // they took.
+  std::size_t ParseComplete(ByteSpan data, std::uint64_t base);
+
+  Listener listener_;
+  Bytes pending_;            // bytes after the last complete display set
+  std::uint64_t offset_ = 0;  // file offset of pending_[0]
+  CEpochData epoch_;
+  std::string error_;
+  bool failed_ = false;
+};
+
 // Reads a whole segment file into one epoch of stream (which is cleared first). Succeeds when the data
 // ended after at least one complete display set; segments after the last END are dropped. On failure
 // nothing of the stream survives.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <memory>
 #include <system_error>
 #include <string>
 #include <vector>
@@ -12,8 +14,7 @@
 #include "veld/base/result.h"
 #include "veld/clip/ig_track.h"
 #include "veld/disc/bd_disc.h"
-#include "veld/graphics/composition.h"
-#include "veld/graphics/image_file.h"
+#include "veld/pipeline/export_worker.h"
 #include "veld/pipeline/replace.h"
 
 namespace veld {
@@ -28,7 +29,9 @@ bool MakeFolder(const fs::path& folder, Messenger& messenger) {
   return false;
 }
 
-bool HasIgStream(const CClpiObject& clip) {
+}  // namespace
+
+bool ClipHasIgStream(const CClpiObject& clip) {
   const std::uint8_t app = clip.data.ClipInfo.ApplicationType;
   if (app != 1 && app != 5) return false;
   const auto& streams = clip.data.streams();
@@ -37,68 +40,81 @@ bool HasIgStream(const CClpiObject& clip) {
   });
 }
 
-// Writes the pictures of one display set into folder; false after a reported failure.
-bool ExportDisplaySet(const CDsData& ds, const fs::path& folder, Messenger& messenger, ExtractStats& stats) {
-  const std::optional<CIcData> composition = ParseComposition(ds);
-  // An object defined twice in one display set is one picture.
-  std::vector<std::uint16_t> ids = ListObjects(ds);
-  std::vector<std::uint16_t> seen;
-  for (std::uint16_t id : ids) {
-    if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
-    seen.push_back(id);
-    const std::uint8_t palette_id = composition ? FindObjectPalette(*composition, id) : kNoPalette;
-    const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id);
-    if (!picture) {
-      ++stats.skipped;  // no palette, or no usable object data: nothing to edit
-      continue;
-    }
-    const std::string error = SaveObjectImage(picture->bitmap, picture->palette, ImageFileName(folder, id));
-    if (!error.empty()) {
-      messenger.show(MessageKind::kError, error);
-      return false;
-    }
-    ++stats.images;
-  }
-  return true;
-}
-
-}  // namespace
-
-// Writes every object of one IG stream below stream_folder (Epoch<e>/DS<d>/<id+1>.gif).
 bool ExportStreamImages(const fs::path& stream_folder, const CGsData& stream, const SOutputNames& names,
-                        Messenger& messenger, ExtractStats& stats) {
-  int e = 0;
+                        Messenger& messenger, ExtractStats& stats, ImageFormat format,
+                        const fs::path& preview_stream_folder) {
+  CStreamExporter exporter(stream_folder, preview_stream_folder, names, format);
   for (const CEpochData& epoch : stream.Epochs) {
-    const fs::path epoch_folder = names.epoch_folder(stream_folder, ++e);
-    if (!MakeFolder(epoch_folder, messenger)) return false;
-    int d = 0;
     for (const CDsData& ds : epoch.DisplaySets) {
-      const fs::path ds_folder = names.ds_folder(epoch_folder, ++d);
-      if (!MakeFolder(ds_folder, messenger)) return false;
-      EmptyFolder(ds_folder, false);
-      ++stats.display_sets;
-      if (!ExportDisplaySet(ds, ds_folder, messenger, stats)) return false;
+      if (std::string error = exporter.Add(ds, stats); !error.empty()) {
+        messenger.show(MessageKind::kError, error);
+        return false;
+      }
     }
+  }
+  if (std::string error = exporter.Finish(stats); !error.empty()) {
+    messenger.show(MessageKind::kError, error);
+    return false;
   }
   return true;
 }
 
-// Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/...
-int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
-                     Progress& progress, Messenger& messenger, ExtractStats& stats) {
+namespace {
+
+// Scans one clip stream file and hands each display set of its IG streams to the worker as soon as it is
+// complete; the worker writes the pictures into image_folder/<title>/<PID>/... while the scan goes on.
+// The streams' folders are made; the worker is not waited for.
+int ScanClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
+                  Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options,
+                  CExportWorker& worker) {
   const fs::path clip_folder = image_folder / clip_stream.stem();
+  const fs::path preview_clip_folder =
+      options.preview_folder.empty() ? fs::path() : options.preview_folder / clip_stream.stem();
+  std::map<std::uint16_t, std::size_t> stream_of_pid;
+  const auto listener = [&](std::uint16_t pid, const CDsData& ds) {
+    auto it = stream_of_pid.find(pid);
+    if (it == stream_of_pid.end()) {
+      const std::string folder = std::to_string(pid);
+      auto exporter = std::make_unique<CStreamExporter>(
+          clip_folder / folder, preview_clip_folder.empty() ? fs::path() : preview_clip_folder / folder, names,
+          options.format);
+      it = stream_of_pid.emplace(pid, worker.AddStream(std::move(exporter))).first;
+    }
+    worker.Post(it->second, ds);
+  };
   std::vector<SClipIgStream> streams;
-  const int r = LoadClipIgStreams(clip_stream, streams, progress, messenger);
+  const int r = LoadClipIgStreams(clip_stream, streams, progress, messenger, listener);
   if (r != kResultOk) return r;
-  if (!MakeFolder(clip_folder, messenger)) return kResultFailed;
+  // Every stream that parsed has its folder, even one whose display sets gave no picture.
   for (const SClipIgStream& s : streams) {
-    const fs::path stream_folder = clip_folder / std::to_string(s.pid);
-    if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
-    if (!ExportStreamImages(stream_folder, s.data, names, messenger, stats)) return kResultFailed;
+    const auto it = stream_of_pid.find(s.pid);
+    if (it != stream_of_pid.end()) worker.Close(it->second);
+    if (!MakeFolder(clip_folder / std::to_string(s.pid), messenger)) return kResultFailed;
     ++stats.ig_streams;
   }
   ++stats.clips;
   return kResultOk;
+}
+
+// Waits for the worker; a picture it could not write is reported.
+int FinishPictures(CExportWorker& worker, Messenger& messenger, ExtractStats& stats) {
+  const std::string error = worker.Finish(stats);
+  if (error.empty()) return kResultOk;
+  messenger.show(MessageKind::kError, error);
+  return kResultFailed;
+}
+
+}  // namespace
+
+int ExtractClipMenus(const fs::path& clip_stream, const fs::path& image_folder, const SOutputNames& names,
+                     Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+  CExportWorker worker;
+  const int r = ScanClipMenus(clip_stream, image_folder, names, progress, messenger, stats, options, worker);
+  if (r != kResultOk) {
+    worker.Cancel();
+    return r;
+  }
+  return FinishPictures(worker, messenger, stats);
 }
 
 namespace {
@@ -156,15 +172,23 @@ bool SwapInImages(const fs::path& staging, const fs::path& image_folder, Messeng
 
 // Extracts every clip with an IG stream into folder and writes the marker last.
 int ExtractDisc(const CBDDisc& disc, const SOutputNames& names, const fs::path& folder, bool& found,
-                Progress& progress, Messenger& messenger, ExtractStats& stats) {
+                Progress& progress, Messenger& messenger, ExtractStats& stats, const SExtractOptions& options) {
+  // One worker for the whole disc: the pictures of a clip are still being written while the next clip is
+  // scanned.
+  CExportWorker worker;
   const CCofObject& clips = *disc.clips();
   for (std::size_t i = 0; i < clips.size(); ++i) {
     const CClpiObject& clip = clips[i];
-    if (!HasIgStream(clip)) continue;
-    const int r = ExtractClipMenus(clip.stream_path, folder, names, progress, messenger, stats);
-    if (r != kResultOk) return r;
+    if (!ClipHasIgStream(clip)) continue;
+    const int r = ScanClipMenus(clip.stream_path, folder, names, progress, messenger, stats, options, worker);
+    if (r != kResultOk) {
+      worker.Cancel();
+      return r;
+    }
     found = true;
+    if (worker.failed()) break;  // reported below; the other clips need not be read
   }
+  if (const int r = FinishPictures(worker, messenger, stats); r != kResultOk) return r;
   if (found) {
     // The marker's time tells the replacement which pictures were edited afterwards: without it every
     // picture would count as edited, so a marker that cannot be written fails the run.
@@ -209,7 +233,8 @@ int CountEditedImages(const fs::path& work, const SOutputNames& names) {
 }
 
 int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const fs::path& image_folder,
-                        bool& found, Progress& progress, Messenger& messenger, ExtractStats* stats_out) {
+                        bool& found, Progress& progress, Messenger& messenger, ExtractStats* stats_out,
+                        const SExtractOptions& options) {
   ExtractStats stats;
   CBDDisc disc;
   if (!disc.open(source, messenger)) return kResultFailed;
@@ -220,14 +245,26 @@ int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const
   const fs::path staging = StagingFolder(image_folder);
   std::error_code ec;
   fs::remove_all(staging, ec);  // left by a run that was killed
+  // The previews, when asked for, are staged and swapped in the same way, after the pictures.
+  SExtractOptions staged = options;
+  const bool previews = !options.preview_folder.empty();
+  if (previews) {
+    RestoreInterruptedSwap(options.preview_folder);
+    staged.preview_folder = StagingFolder(options.preview_folder);
+    fs::remove_all(staged.preview_folder, ec);
+  }
   int r = kResultFailed;
-  if (MakeFolder(staging, messenger)) {
-    r = ExtractDisc(disc, names, staging, found, progress, messenger, stats);
+  if (MakeFolder(staging, messenger) && (!previews || MakeFolder(staged.preview_folder, messenger))) {
+    r = ExtractDisc(disc, names, staging, found, progress, messenger, stats, staged);
     if (r == kResultOk && found && !SwapInImages(staging, image_folder, messenger)) r = kResultFailed;
+    if (r == kResultOk && found && previews && !SwapInImages(staged.preview_folder, options.preview_folder, messenger)) {
+      r = kResultFailed;
+    }
   }
   if (stats_out) *stats_out = stats;
   fs::remove_all(staging, ec);  // what is left of it after a failure, or the empty folder of a disc
                                 // without IG stream
+  if (previews) fs::remove_all(staged.preview_folder, ec);
   return r;
 }
 

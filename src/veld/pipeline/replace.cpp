@@ -42,17 +42,6 @@ bool HasIgStream(const CClpiObject& clip) {
   });
 }
 
-// The picture of an object in a display-set folder: the GIF the extraction wrote, or a PNG of the
-// same name.
-fs::path PicturePath(const fs::path& ds_folder, std::uint16_t object_id) {
-  const fs::path gif = ImageFileName(ds_folder, object_id);
-  std::error_code ec;
-  if (fs::exists(gif, ec)) return gif;
-  fs::path png = gif;
-  png.replace_extension(".png");
-  return fs::exists(png, ec) ? png : gif;
-}
-
 std::array<char, 3> language_array(const std::string& code) {
   std::array<char, 3> a{};
   for (std::size_t i = 0; i < 3 && i < code.size(); ++i) a[i] = code[i];
@@ -173,7 +162,7 @@ bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::pa
       const fs::path ds_folder = names.ds_folder(epoch_folder, ++d);
       if (!fs::is_directory(ds_folder, ec)) continue;
       for (const std::uint16_t id : ListObjects(ds)) {
-        const fs::path picture = PicturePath(ds_folder, id);
+        const fs::path picture = ExistingImageFile(ds_folder, id);
         if (!fs::is_regular_file(picture, ec) || !EditedSince(picture, reference)) continue;
         if (!ImportButtonImage(ds, id, picture, messenger)) return false;
         changed = true;

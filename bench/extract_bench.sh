@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The whole `veld extract` of a large disc against `cat` of the same clips, both on cached files and
+# measured in the same run (best of alternating runs). The disc is the generator's `large` variant: a
+# feature clip of VELD_BENCH_MIB MiB (default 1100) whose pop-up menu has 100 pictures, generated once
+# into build/bench/large-disc (or VELD_BENCH_DISC, the root of an existing disc). Target: the extract
+# reads the clips at 0.8 times cat's throughput or better.
+#   bench/extract_bench.sh [VELD_BINARY]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+veld=${1:-build/bench/src/cli/veld}
+if [ ! -x "$veld" ]; then
+  cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELD_GUI=OFF -DBUILD_TESTING=OFF -DVELD_BENCH=ON >/dev/null
+  cmake --build build/bench -j "$(nproc)" --target veld_cli
+fi
+mib=${VELD_BENCH_MIB:-1100}
+disc=${VELD_BENCH_DISC:-build/bench/large-disc}
+if [ ! -f "$disc/truth.json" ]; then
+  echo "extract_bench: generating the large disc ($mib MiB) in $disc"
+  python3 tests/fixtures/gen_disc.py --variant large --size-mib "$mib" --out "$disc" --quiet
+fi
+runs=${VELD_BENCH_RUNS:-5}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+clips=("$disc"/BDMV/STREAM/*.m2ts)
+bytes=$(cat "${clips[@]}" | wc -c)
+cat "${clips[@]}" >/dev/null  # into the cache
+
+# Wall-clock and CPU seconds (user + system, all threads) of one run, "REAL CPU".
+TIMEFORMAT='%R %U %S'
+timed() { { time "$@" >/dev/null; } 2>&1 | awk '{ printf "%s %.3f\n", $1, $2 + $3 }'; }
+best_cat=999999 best_extract=999999 cpu_cat=0 cpu_extract=0
+for ((i = 0; i < runs; i++)); do
+  read -r real cpu < <(timed cat "${clips[@]}")
+  if awk -v a="$real" -v b="$best_cat" 'BEGIN { exit !(a < b) }'; then best_cat=$real cpu_cat=$cpu; fi
+  read -r real cpu < <(timed "$veld" extract "$disc/BDMV" "$work" --yes --quiet)
+  if awk -v a="$real" -v b="$best_extract" 'BEGIN { exit !(a < b) }'; then best_extract=$real cpu_extract=$cpu; fi
+done
+pictures=$(find "$work/VELD/Images" -name '*.gif' | wc -l)
+awk -v bytes="$bytes" -v c="$best_cat" -v e="$best_extract" -v cc="$cpu_cat" -v ce="$cpu_extract" -v p="$pictures" \
+    -v load="$(cut -d' ' -f1 /proc/loadavg)" -v cores="$(nproc)" 'BEGIN {
+  mib = bytes / 1048576
+  printf "clips: %.0f MiB, %d pictures; best of %d runs; load average %s on %d cores\n", mib, p, '"$runs"', load, cores
+  printf "cat:     %.3f s  %5.0f MiB/s  (cpu %.3f s)\n", c, mib / c, cc
+  printf "extract: %.3f s  %5.0f MiB/s  (cpu %.3f s, both threads)\n", e, mib / e, ce
+  ratio = c / e
+  printf "extract throughput / cat throughput: %.2f (target 0.80) %s\n", ratio, ((ratio >= 0.8) ? "met" : "NOT MET")
+}'

@@ -1,0 +1,134 @@
+#include "veld/pipeline/stream_export.h"
+
+#include <algorithm>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "veld/base/folders.h"
+#include "veld/base/messages.h"
+#include "veld/graphics/composition.h"
+#include "veld/graphics/png_file.h"
+
+namespace veld {
+namespace fs = std::filesystem;
+
+namespace {
+
+// "" when the folder exists or was made, otherwise the message naming it.
+std::string MakeFolder(const fs::path& folder) {
+  if (EnsureFolder(folder, nullptr)) return {};
+  return format_message(kMsgCannotCreate, folder.string());
+}
+
+std::string SavePreview(const RgbaImage& image, const fs::path& path) {
+  std::string error;
+  const std::optional<Bytes> png = EncodeRgbaPng(image, &error);
+  if (!png) return fmt::format("{}: {}", path.string(), error);
+  return WritePictureFile(path, *png);
+}
+
+}  // namespace
+
+ExtractStats& ExtractStats::operator+=(const ExtractStats& other) {
+  clips += other.clips;
+  ig_streams += other.ig_streams;
+  display_sets += other.display_sets;
+  images += other.images;
+  skipped += other.skipped;
+  previews += other.previews;
+  return *this;
+}
+
+std::string PagePreviewName(int page_id) { return fmt::format("page{}.png", page_id); }
+
+std::string EffectPreviewName(int page_id, bool in_effect, int number) {
+  return fmt::format("page{}_{}{}.png", page_id, in_effect ? "in" : "out", number);
+}
+
+CStreamExporter::CStreamExporter(fs::path image_folder, fs::path preview_folder, const SOutputNames& names,
+                                 ImageFormat format)
+    : image_folder_(std::move(image_folder)), preview_folder_(std::move(preview_folder)), names_(names), format_(format) {}
+
+std::string CStreamExporter::Add(const CDsData& ds, ExtractStats& stats) {
+  ++ds_number_;
+  if (!ds.IcsArray.empty()) {
+    width_ = ds.IcsArray.front().Video.Width;
+    height_ = ds.IcsArray.front().Video.Height;
+  }
+  const fs::path epoch_folder = names_.epoch_folder(image_folder_, 1);
+  const fs::path ds_folder = names_.ds_folder(epoch_folder, ds_number_);
+  if (std::string e = MakeFolder(ds_folder); !e.empty()) return e;
+  EmptyFolder(ds_folder, false);
+  ++stats.display_sets;
+  if (std::string e = WritePictures(ds, ds_folder, stats); !e.empty()) return e;
+  if (preview_folder_.empty()) return {};
+  const fs::path preview_ds = names_.ds_folder(names_.epoch_folder(preview_folder_, 1), ds_number_);
+  if (std::string e = MakeFolder(preview_ds); !e.empty()) return e;
+  EmptyFolder(preview_ds, false);
+  return WritePreviews(ds, preview_ds, stats);
+}
+
+std::string CStreamExporter::WritePictures(const CDsData& ds, const fs::path& folder, ExtractStats& stats) {
+  const std::optional<CIcData> composition = ParseComposition(ds);
+  const ColourMatrix matrix = format_ == ImageFormat::kGif ? ColourMatrix::kGif : ColourMatrixForHeight(height_);
+  // An object defined twice in one display set is one picture.
+  std::vector<std::uint16_t> seen;
+  for (std::uint16_t id : ListObjects(ds)) {
+    if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
+    seen.push_back(id);
+    const std::uint8_t palette_id = composition ? FindObjectPalette(*composition, id) : kNoPalette;
+    const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id, matrix);
+    if (!picture) {
+      ++stats.skipped;  // no palette, or no usable object data: nothing to edit
+      continue;
+    }
+    const std::string error =
+        SaveObjectImage(picture->bitmap, picture->palette, ImageFileName(folder, id, format_), format_);
+    if (!error.empty()) return error;
+    ++stats.images;
+  }
+  return {};
+}
+
+std::string CStreamExporter::WritePreviews(const CDsData& ds, const fs::path& folder, ExtractStats& stats) {
+  graphics_.Add(ds);
+  std::vector<RgbaImage>& row = thumbnails_.emplace_back();
+  const std::optional<CIcData> composition = ParseComposition(ds);
+  if (!composition) return {};
+  const ColourMatrix matrix = ColourMatrixForHeight(height_);
+  for (const CPage& page : composition->Pages) {
+    const SPagePicture picture = RenderPage(page, graphics_, width_, height_, matrix);
+    if (std::string e = SavePreview(picture.image, folder / PagePreviewName(page.PageId)); !e.empty()) return e;
+    ++stats.previews;
+    row.push_back(ShrinkImage(picture.image, kContactSheetShrink));
+    for (const bool in : {true, false}) {
+      const CEffectSequence& sequence = in ? page.InEffects : page.OutEffects;
+      int number = 0;
+      for (const CEffect& effect : sequence.Effects) {
+        const RgbaImage plane = RenderEffect(effect, graphics_, width_, height_, matrix);
+        const fs::path path = folder / EffectPreviewName(page.PageId, in, ++number);
+        if (std::string e = SavePreview(plane, path); !e.empty()) return e;
+        ++stats.previews;
+      }
+    }
+  }
+  return {};
+}
+
+std::string CStreamExporter::Finish(ExtractStats& stats) {
+  if (preview_folder_.empty() || thumbnails_.empty()) return {};
+  if (std::string e = MakeFolder(preview_folder_); !e.empty()) return e;
+  // Display sets without pages leave no row.
+  std::vector<std::vector<RgbaImage>> rows;
+  for (auto& row : thumbnails_) {
+    if (!row.empty()) rows.push_back(std::move(row));
+  }
+  thumbnails_.clear();
+  if (rows.empty()) return {};
+  if (std::string e = SavePreview(ContactSheet(rows), preview_folder_ / kContactSheetName); !e.empty()) return e;
+  ++stats.previews;
+  return {};
+}
+
+}  // namespace veld
