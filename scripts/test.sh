@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds VELD and runs every test twice: a normal optimised build, then a
-# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer. Last, every fuzz target runs for
+# about 15 seconds on its seeds (scripts/fuzz.sh, clang).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,6 @@ echo "== Sanitizer build (ASan + UBSan) and tests =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELD_SANITIZE=ON -DVELD_GUI=OFF -DVELD_BENCH=OFF
+
+echo "== Fuzz targets (libFuzzer, ASan + UBSan, 15 s each from their seeds) =="
+VELD_FUZZ_FRESH=1 VELD_WERROR=$werror bash scripts/fuzz.sh 15

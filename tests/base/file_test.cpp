@@ -1,6 +1,10 @@
 #include "veld/base/file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/test_support.h"
 #include "veld/base/file_list.h"
@@ -38,6 +42,30 @@ TEST(File, ErrorsCarryThePathAndTheSystemText) {
   // Long paths are cut at the limit.
   const std::string long_name(400, 'x');
   EXPECT_EQ(system_error_text(long_name, ENOENT).size(), kMaxErrorText);
+}
+
+TEST(File, FailedWholeFileWriteLeavesNoPartialFile) {
+  test::TempDir dir;
+  const std::filesystem::path path = dir / "big.bin";
+  // In a child whose files may not grow past 4 bytes: the first 4 of 8 bytes are written, then the
+  // write fails with the system's text and the file is gone.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    const bool ok = write_whole_file(path, test::hex_bytes("00 11 22 33 44 55 66 77"), &error);
+    const bool reported = error.find("File too large") != std::string::npos && error.find("big.bin") != std::string::npos;
+    _exit(!ok && reported && !std::filesystem::exists(path) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  std::string error;
+  EXPECT_TRUE(write_whole_file(path, test::hex_bytes("00 11"), &error)) << error;
+  EXPECT_EQ(std::filesystem::file_size(path), 2u);
 }
 
 TEST(CFileList, ArchiveStoresRelativePathsAndResolvesThemOnLoad) {

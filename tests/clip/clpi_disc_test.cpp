@@ -240,6 +240,30 @@ TEST(ClpiLibbluray, ReadsWhatTheWriterWrites) {
   expect_libbluray_reads(file, d);
 }
 
+// The generated files hold nothing unread; a ProgramInfo or SequenceInfo block whose length says two bytes
+// more than its content has those two noted, with the offset where they start.
+TEST(ClpiDisc, BlocksLongerThanTheirContentAreNoted) {
+  for (const char* variant : kVariants) {
+    for (const auto& entry : fs::directory_iterator(test::test_discs_dir() / variant / "BDMV" / "CLIPINF")) {
+      SCOPED_TRACE(entry.path().string());
+      const Bytes file = test::read_file(entry.path());
+      SClpiData d;
+      CUnreadBytes unread;
+      ASSERT_GT(parse_clpi(file, d, nullptr, &unread), 0);
+      EXPECT_TRUE(unread.empty());
+      for (const auto& [address_at, name] : {std::pair<std::size_t, const char*>{8, "SequenceInfo"}, {12, "ProgramInfo"}}) {
+        Bytes longer = file;
+        const std::size_t start = load_be32(&file[address_at]);
+        const std::uint32_t length = load_be32(&file[start]);
+        store_be32(&longer[start], length + 2);
+        unread.clear();
+        ASSERT_GT(parse_clpi(longer, d, nullptr, &unread), 0);
+        EXPECT_EQ(unread, (CUnreadBytes{{name, start + 4 + length, 2}}));
+      }
+    }
+  }
+}
+
 TEST(ClpiDisc, EveryTruncationFailsCleanly) {
   for (const char* variant : kVariants) {
     for (const auto& entry : fs::directory_iterator(test::test_discs_dir() / variant / "BDMV" / "CLIPINF")) {

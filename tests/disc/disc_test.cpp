@@ -294,10 +294,41 @@ TEST_F(DiscOpen, CorruptPlaylistsGiveMessage5071WithThePath) {
     RecordingMessenger m;
     if (!disc.open(copy.bdmv, m)) {
       ++refused;
-      EXPECT_EQ(m.shown.size(), 1u);
+      // One error; blocks that hold more than their content may have been noted before it.
+      EXPECT_EQ(std::count_if(m.shown.begin(), m.shown.end(),
+                              [](const RecordingMessenger::Shown& s) { return s.kind == MessageKind::kError; }),
+                1);
     }
   }
   EXPECT_GT(refused, 0);
+}
+
+TEST_F(DiscOpen, BlocksHoldingMoreThanTheirContentAreWarnedAbout) {
+  // The menu playlist with its play-item count damaged to 0: it parses, the disc opens without its menu
+  // clip, and a warning names the file, the block and where the bytes that were not read start.
+  DiscCopy copy("menu");
+  const fs::path p = copy.bdmv / "PLAYLIST" / "00000.mpls";
+  Bytes bad = test::read_file(p);
+  const std::size_t playlist = load_be32(&bad[8]);
+  store_be16(&bad[playlist + 6], 0);
+  test::write_file(p, bad);
+  CBDDisc disc;
+  RecordingMessenger m;
+  ASSERT_TRUE(disc.open(copy.bdmv, m)) << m.all_text();
+  ASSERT_EQ(m.shown.size(), 1u) << m.all_text();
+  EXPECT_EQ(m.shown[0].kind, MessageKind::kWarning);
+  EXPECT_EQ(m.shown[0].text, p.string() + ": PlayList at offset " + std::to_string(playlist + 10) + " holds " +
+                                 std::to_string(load_be32(&bad[playlist]) - 6) +
+                                 " bytes after its content, which were not read");
+  EXPECT_EQ(disc.clips()->find(0), nullptr);
+  // Read from its backup, the file that was read is named.
+  test::write_file(p, Bytes{1, 2, 3});
+  test::write_file(copy.bdmv / "BACKUP" / "PLAYLIST" / "00000.mpls", bad);
+  RecordingMessenger n;
+  ASSERT_TRUE(disc.open(copy.bdmv, n)) << n.all_text();
+  ASSERT_EQ(n.shown.size(), 2u) << n.all_text();
+  EXPECT_THAT(n.shown[1].text, ::testing::StartsWith((copy.bdmv / "BACKUP" / "PLAYLIST" / "00000.mpls").string() +
+                                                     ": PlayList at offset "));
 }
 
 TEST_F(DiscOpen, AClipNameWithoutDigitsIsAParseError) {

@@ -88,6 +88,39 @@ TEST(MovieObjectDisc, EveryCommandHasAnExactTextForm) {
   EXPECT_GT(commands, 4);
 }
 
+// A block longer than its content: the generated files hold nothing unread; with two bytes more at the
+// end of the Indexes or MovieObjects block (the last block of these files), those two are noted.
+TEST(NavFilesDisc, BytesAfterTheLastEntryOfABlockAreNoted) {
+  for (const char* variant : kVariants) {
+    SCOPED_TRACE(variant);
+    const fs::path bdmv = test::test_discs_dir() / variant / "BDMV";
+    Bytes index = test::read_file(bdmv / "index.bdmv");
+    ASSERT_EQ(load_be32(&index[12]), 0u) << "no extension data";
+    SIndexData idx;
+    CUnreadBytes unread;
+    ASSERT_GT(parse_index(index, idx, nullptr, &unread), 0);
+    EXPECT_TRUE(unread.empty());
+    const std::size_t at = load_be32(&index[8]);
+    store_be32(&index[at], load_be32(&index[at]) + 2);
+    index.push_back(0xAB);
+    index.push_back(0xCD);
+    ASSERT_GT(parse_index(index, idx, nullptr, &unread), 0);
+    EXPECT_EQ(unread, (CUnreadBytes{{"Indexes", index.size() - 2, 2}}));
+
+    Bytes mobj = test::read_file(bdmv / "MovieObject.bdmv");
+    ASSERT_EQ(load_be32(&mobj[8]), 0u) << "no extension data";
+    SMovieObjectData mo;
+    unread.clear();
+    ASSERT_GT(parse_movie_objects(mobj, mo, nullptr, &unread), 0);
+    EXPECT_TRUE(unread.empty());
+    store_be32(&mobj[40], load_be32(&mobj[40]) + 2);
+    mobj.push_back(0);
+    mobj.push_back(0);
+    ASSERT_GT(parse_movie_objects(mobj, mo, nullptr, &unread), 0);
+    EXPECT_EQ(unread, (CUnreadBytes{{"MovieObjects", mobj.size() - 2, 2}}));
+  }
+}
+
 TEST(NavFilesDisc, EveryTruncationFailsCleanly) {
   for (const char* variant : kVariants) {
     const fs::path bdmv = test::test_discs_dir() / variant / "BDMV";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <type_traits>
 
 #include "support/test_support.h"
 
@@ -18,7 +19,12 @@ using test::hex_bytes;
 template <typename T, typename Read>
 T read_all(const Bytes& b, Read read) {
   ByteReader r(b);
-  T v = read(r);
+  T v;
+  if constexpr (std::is_invocable_v<Read, ByteReader&, CUnreadBytes*>) {
+    v = read(r, nullptr);
+  } else {
+    v = read(r);
+  }
   EXPECT_TRUE(r.at_end()) << "element left " << r.remaining() << " bytes unread";
   return v;
 }
@@ -201,11 +207,15 @@ TEST(MplsStnTable, ReservedBytesAreCarriedAndTrailingBytesSkipped) {
   t.reserved2 = {1, 2, 3, 4, 5};
   Bytes b = written(t, write_stn_table);
   EXPECT_EQ(read_all<STN_TABLE>(b, read_stn_table), t);
-  // Two unknown bytes at the end of the table: skipped by the length, not written back.
+  // Two unknown bytes at the end of the table: skipped by the length, not written back, and noted.
   b.push_back(0xEE);
   b.push_back(0xEE);
   store_be16(b.data(), static_cast<std::uint16_t>(b.size() - 2));
   EXPECT_EQ(read_all<STN_TABLE>(b, read_stn_table), t);
+  CUnreadBytes unread;
+  ByteReader noted(b);
+  read_stn_table(noted, &unread);
+  EXPECT_EQ(unread, (CUnreadBytes{{"StnTable", b.size() - 2, 2}}));
   // A count larger than the entries present is an error, not a short table.
   Bytes bad = written(t, write_stn_table);
   bad[4] = 9;
@@ -369,8 +379,37 @@ TEST(MplsFile, AppInfoLengthOtherThan14IsReadByItsLength) {
   store_be32(&wide[8], load_be32(&b[8]) + 2);
   store_be32(&wide[12], load_be32(&b[12]) + 2);
   SMplsData back;
-  ASSERT_GT(parse_mpls(wide, back), 0);
+  CUnreadBytes unread;
+  ASSERT_GT(parse_mpls(wide, back, nullptr, &unread), 0);
   EXPECT_EQ(compose_mpls(back), b);
+  // The two bytes after the 14 the block holds are noted with their place.
+  EXPECT_EQ(unread, (CUnreadBytes{{"AppInfoPlayList", 58, 2}}));
+  // The composed file holds nothing unread.
+  unread.clear();
+  ASSERT_GT(parse_mpls(b, back, nullptr, &unread), 0);
+  EXPECT_TRUE(unread.empty());
+}
+
+TEST(MplsFile, BlocksHoldingMoreThanTheirCountsSayAreNoted) {
+  const Bytes b = compose_mpls(sample_playlist());
+  // A PlayList whose play-item and sub-path counts were damaged to 0 still parses, but every byte after
+  // its counts is noted: the playlist is not silently empty.
+  Bytes bad = b;
+  store_be16(&bad[58 + 6], 0);
+  store_be16(&bad[58 + 8], 0);
+  SMplsData out;
+  CUnreadBytes unread;
+  std::string err;
+  ASSERT_GT(parse_mpls(bad, out, &err, &unread), 0) << err;
+  EXPECT_TRUE(out.PlayItems.empty());
+  EXPECT_EQ(unread, (CUnreadBytes{{"PlayList", 58 + 10, load_be32(&b[58]) - 6}}));
+  // A mark count one too small leaves the last mark unread.
+  bad = b;
+  const std::size_t marks = load_be32(&b[12]);
+  store_be16(&bad[marks + 4], static_cast<std::uint16_t>(load_be16(&b[marks + 4]) - 1));
+  unread.clear();
+  ASSERT_GT(parse_mpls(bad, out, &err, &unread), 0) << err;
+  EXPECT_EQ(unread, (CUnreadBytes{{"PlayListMarks", b.size() - 14, 14}}));
 }
 
 TEST(MplsFile, MultiClipSubPlayItemKeepsItsExtraEntries) {
@@ -432,6 +471,12 @@ TEST(MplsFile, CorruptLengthsAndAddressesAreReportedWithTheirPlace) {
   store_be16(&bad[58 + 6], 40);  // 40 play items announced
   EXPECT_EQ(parse_mpls(bad, out, &err), 0);
   EXPECT_THAT(err, ::testing::HasSubstr("PlayItem"));
+  // The element and its offset are named once.
+  bad = b;
+  store_be32(&bad[40], 1000);  // AppInfoPlayList longer than the file
+  EXPECT_EQ(parse_mpls(bad, out, &err), 0);
+  EXPECT_THAT(err, ::testing::StartsWith("MPLS at offset 44: unexpected end of data"));
+  EXPECT_EQ(err.find(" at offset "), err.rfind(" at offset ")) << err;
 }
 
 TEST(MplsFile, RandomByteFlipsNeverCrashAndParsedResultsRecompose) {

@@ -139,6 +139,9 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
 
   std::error_code ec;
   if (fs::is_directory(work, ec)) {
+    // A copy-back from this work folder that was interrupted is finished or undone first: the disc it
+    // went into may be the one about to be read.
+    if (RecoverInterruptedCopyBack(work, messenger) != kResultOk) return out;
     // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
     RestoreInterruptedSwap(out.image_folder);
     const int edited = CountEditedImages(work, names);
@@ -187,6 +190,8 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
     return out;
   }
   if (!CheckImageFolder(folder, messenger)) return out;
+  // A copy-back from this work folder that was interrupted is finished or undone before anything else.
+  if (RecoverInterruptedCopyBack(folder, messenger) != kResultOk) return out;
   out.stream_folder = names.stream_folder(folder);
   out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
                                    &out.stats);
@@ -198,7 +203,7 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
   messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDone, out.stream_folder.string() + "/"));
   const bool copy = options.copy_back ? *options.copy_back : messenger.ask(message_text(kMsgAskCopyBack)) == Answer::kYes;
   if (!copy) return out;
-  if (CopyBack(out.files, source, messenger) != kResultOk) {
+  if (CopyBack(out.files, source, CopyBackJournalPath(folder), messenger) != kResultOk) {
     messenger.show(MessageKind::kError, message_text(kMsgCopyBackFailed));
     out.result = kResultFailed;
     return out;

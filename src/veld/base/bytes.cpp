@@ -72,6 +72,10 @@ ByteReader ByteReader::sub(std::size_t n, std::string_view element) {
   return r;
 }
 
+void NoteUnread(const ByteReader& block, CUnreadBytes* unread) {
+  if (unread && !block.at_end()) unread->push_back({block.element(), block.absolute_pos(), block.remaining()});
+}
+
 void ByteWriter::u16(std::uint16_t v) {
   std::uint8_t b[2];
   store_be16(b, v);

@@ -104,6 +104,19 @@ class ByteReader {
   std::size_t pos_ = 0;
 };
 
+// Bytes of a length-bounded block that its parser left unread: the block's element name, the file offset
+// of the first of them and how many there are. Parsers given a list note them there; the caller reports
+// them (a block longer than what it holds may hide data the program does not see).
+struct SUnreadBytes {
+  std::string element;
+  std::size_t offset = 0;
+  std::size_t count = 0;
+  bool operator==(const SUnreadBytes&) const = default;
+};
+using CUnreadBytes = std::vector<SUnreadBytes>;
+// Notes what a reader bounded to a block has not read (nothing when it is at its end or unread is null).
+void NoteUnread(const ByteReader& block, CUnreadBytes* unread);
+
 // Runs element.Read(reader) over data: the bytes consumed, or -1 with the reason (element, offset) in
 // *error when the element is malformed.
 template <typename T>

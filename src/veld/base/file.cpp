@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace veld {
@@ -172,8 +173,16 @@ std::optional<Bytes> read_whole_file(const std::filesystem::path& path, std::str
 
 bool write_whole_file(const std::filesystem::path& path, ByteSpan data, std::string* error) {
   File f;
-  if (!f.open(path, File::Mode::kCreate) || !f.write(data)) {
+  if (!f.open(path, File::Mode::kCreate)) {
     if (error) *error = f.error();
+    return false;
+  }
+  if (!f.write(data)) {
+    // A full disk leaves no partial file behind.
+    if (error) *error = f.error();
+    f.close();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
     return false;
   }
   return true;

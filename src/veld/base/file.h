@@ -66,7 +66,8 @@ class File {
 
 // Reads a whole file; std::nullopt with the system's text in *error on failure.
 std::optional<Bytes> read_whole_file(const std::filesystem::path& path, std::string* error);
-// Creates or truncates path and writes data; false with the system's text in *error on failure.
+// Creates or truncates path and writes data; false with the system's text in *error on failure, and
+// then the file is removed (a failed write leaves no partial file).
 bool write_whole_file(const std::filesystem::path& path, ByteSpan data, std::string* error);
 
 }  // namespace veld

@@ -75,6 +75,13 @@ enum MsgId : int {
   kMsgSourceInsideWork = 9048,    // BDMV folder "%s" lies inside the work folder "%s"
   kMsgUsingBackup = 9049,         // "%s" cannot be used; its copy "%s" is read instead
   kMsgOldImagesLeft = 9050,       // the earlier pictures in "%s" could not all be deleted: "%s"
+  // Robustness: the copy-back journal and the warnings of an extraction (ids from 9760 up).
+  kMsgCopyBackJournal = 9760,         // "%s": the journal cannot be written: "%s"
+  kMsgCopyBackFinished = 9761,        // the interrupted copy-back into "%s" was finished
+  kMsgCopyBackUndone = 9762,          // the interrupted copy-back into "%s" was undone
+  kMsgCopyBackStuck = 9763,           // the copy-back of journal "%s" can be neither finished nor undone: "%s"
+  kMsgCopyBackJournalDamaged = 9764,  // the journal "%s" is damaged
+  kMsgBytesUnread = 9765,             // file "%s": block "%s" at offset %d holds %d bytes that were not read
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,

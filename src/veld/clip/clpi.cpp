@@ -35,6 +35,15 @@ void write_chars(ByteWriter& w, const std::array<char, N>& a) {
   w.text(std::string_view(a.data(), a.size()));
 }
 
+// The bytes of a block that its parser left unread: r started at the block's 32-bit length field and has
+// read its content; a length that reaches past the file is not this (the content was read to its end).
+void note_block_rest(const ByteReader& r, std::uint32_t length, CUnreadBytes* unread) {
+  const std::size_t read = r.pos() - 4;
+  if (length <= read) return;
+  const std::size_t count = std::min<std::size_t>(length - read, r.remaining());
+  if (count > 0) unread->push_back({r.element(), r.absolute_pos(), count});
+}
+
 // A reader over the whole file positioned at an absolute start address, named after the element.
 ByteReader reader_at(ByteSpan file, std::uint32_t address, std::string_view element) {
   if (address > file.size()) {
@@ -455,8 +464,9 @@ SClpiData new_clpi_data() {
 
 // ---- the whole file -------------------------------------------------------------------------------
 
-int parse_clpi(ByteSpan file, SClpiData& out, std::string* error) {
+int parse_clpi(ByteSpan file, SClpiData& out, std::string* error, CUnreadBytes* unread) {
   out = SClpiData{};
+  CUnreadBytes notes;
   try {
     ByteReader h(file, "clpi header");
     read_chars(h, out.TypeIndicator);
@@ -473,9 +483,11 @@ int parse_clpi(ByteSpan file, SClpiData& out, std::string* error) {
 
     ByteReader si = reader_at(file, out.SequenceInfoStartAddress, "SequenceInfo");
     parse_sequence_info(si, out.SequenceInfo);
+    note_block_rest(si, out.SequenceInfo.Length, &notes);
 
     ByteReader pi = reader_at(file, out.ProgramInfoStartAddress, "ProgramInfo");
     parse_program_info(pi, out.ProgramInfo);
+    note_block_rest(pi, out.ProgramInfo.Length, &notes);
 
     ByteReader cpi = reader_at(file, out.CpiStartAddress, "CPI");
     parse_cpi(cpi, out.Cpi);
@@ -488,6 +500,7 @@ int parse_clpi(ByteSpan file, SClpiData& out, std::string* error) {
     consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
     out.ToolStamp = parse_tool_stamp(out.ClipInfo);
     if (consumed > static_cast<std::size_t>(INT32_MAX)) throw ParseError("clpi", 0, "file too large");
+    if (unread) unread->insert(unread->end(), notes.begin(), notes.end());
     return static_cast<int>(consumed);
   } catch (const ParseError& e) {
     if (error) *error = e.what();
@@ -591,8 +604,8 @@ Bytes write_clpi(const SClpiData& d) {
 
 // ---- clip objects ---------------------------------------------------------------------------------
 
-int CClpiObject::parse(ByteSpan file, std::string* error) {
-  const int result = parse_clpi(file, data, error);
+int CClpiObject::parse(ByteSpan file, std::string* error, CUnreadBytes* unread) {
+  const int result = parse_clpi(file, data, error, unread);
   start_time = end_time = 0;
   rip_tracks.tracks.clear();
   if (result <= 0) return result;

@@ -19,8 +19,9 @@ namespace veld {
 // Parses a whole clip information file. Returns the number of bytes accounted for (the extension data's
 // end, or the ClipMark's end when there is none); 0 or less when a structure runs past the end of the
 // buffer, with the reason in *error when given. `out` is reset first; on failure its content is
-// unspecified. Neither the type indicator nor the version is checked.
-int parse_clpi(ByteSpan file, SClpiData& out, std::string* error = nullptr);
+// unspecified. Neither the type indicator nor the version is checked. Bytes that the lengths of the
+// SequenceInfo and ProgramInfo blocks leave after their content are noted in *unread (when given).
+int parse_clpi(ByteSpan file, SClpiData& out, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
 
 // Writes a whole clip information file. Every length, count and start address is recomputed; the
 // record's own values of those fields are not used. EP-map entries without key points are left out, and
@@ -98,7 +99,7 @@ class CClpiObject {
 
   // Parses the file's bytes into data, builds the rip tracks and stores the start and end time; result as
   // parse_clpi. On failure the tracks are empty and the times 0.
-  int parse(ByteSpan file, std::string* error = nullptr);
+  int parse(ByteSpan file, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
 };
 
 // The clips of a disc, in ascending clip number.

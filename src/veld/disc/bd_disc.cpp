@@ -29,21 +29,29 @@ void show_parse_error(Messenger& messenger, const fs::path& path, const std::str
   messenger.show(MessageKind::kError, parse_error_text(path, reason));
 }
 
-// Reads a file whole and hands it to parse(bytes, &reason), which is true when the file parsed. On
-// false, *problem says why the file cannot be used: the system's text or the parse error.
+// Reads a file whole and hands it to parse(bytes, &reason, &unread), which is true when the file parsed.
+// On false, *problem says why the file cannot be used: the system's text or the parse error.
 template <typename Parse>
-bool read_and_parse(const fs::path& path, Parse& parse, std::string* problem) {
+bool read_and_parse(const fs::path& path, Parse& parse, std::string* problem, CUnreadBytes* unread) {
   std::string error;
+  unread->clear();
   const auto bytes = read_whole_file(path, &error);
   if (!bytes) {
     *problem = error;
     return false;
   }
-  if (!parse(ByteSpan(*bytes), &error)) {
+  if (!parse(ByteSpan(*bytes), &error, unread)) {
     *problem = parse_error_text(path, error);
     return false;
   }
   return true;
+}
+
+// A block of a file that holds more than its content: a warning naming the file, the block and where the
+// bytes that were not read start.
+void show_unread(Messenger& messenger, const fs::path& path, const CUnreadBytes& unread) {
+  for (const SUnreadBytes& u : unread)
+    messenger.show(MessageKind::kWarning, format_message(kMsgBytesUnread, path.string(), u.element, u.offset, u.count));
 }
 
 // Reads and parses a disc file; when it cannot be read or does not parse, its copy in BACKUP is used
@@ -53,12 +61,17 @@ template <typename Parse>
 std::optional<fs::path> read_with_backup(const fs::path& path, const std::optional<fs::path>& backup,
                                          Messenger& messenger, Parse parse) {
   std::string problem;
-  if (read_and_parse(path, parse, &problem)) return path;
+  CUnreadBytes unread;
+  if (read_and_parse(path, parse, &problem, &unread)) {
+    show_unread(messenger, path, unread);
+    return path;
+  }
   std::error_code ec;
   if (backup && fs::exists(*backup, ec)) {
     std::string backup_problem;
-    if (read_and_parse(*backup, parse, &backup_problem)) {
+    if (read_and_parse(*backup, parse, &backup_problem, &unread)) {
       messenger.show(MessageKind::kWarning, format_message(kMsgUsingBackup, path.string(), backup->string()));
+      show_unread(messenger, *backup, unread);
       return *backup;
     }
     problem += "\n" + backup_problem;
@@ -131,9 +144,10 @@ template <typename Object>
 std::unique_ptr<Object> load_navigation_file(const fs::path& path, const std::optional<fs::path>& backup,
                                              Messenger& messenger) {
   auto object = std::make_unique<Object>();
-  const auto used = read_with_backup(path, backup, messenger, [&](ByteSpan bytes, std::string* error) {
-    return object->parse(bytes, error) > 0;
-  });
+  const auto used = read_with_backup(path, backup, messenger,
+                                     [&](ByteSpan bytes, std::string* error, CUnreadBytes* unread) {
+                                       return object->parse(bytes, error, unread) > 0;
+                                     });
   if (!used) return nullptr;
   object->name = path.filename().string();
   object->path = *used;
@@ -171,8 +185,8 @@ bool CBDDisc::load_playlists(Messenger& messenger) {
     CMplsObject& playlist = playlists_->add();
     playlist.name = path.stem().string();
     const auto used = read_with_backup(path, backup_folder / path.filename(), messenger,
-                                       [&](ByteSpan bytes, std::string* error) {
-                                         return playlist.parse(bytes, error) > 0;
+                                       [&](ByteSpan bytes, std::string* error, CUnreadBytes* unread) {
+                                         return playlist.parse(bytes, error, unread) > 0;
                                        });
     if (!used) return false;
     playlist.path = *used;
@@ -223,8 +237,8 @@ bool CBDDisc::load_clips(Messenger& messenger) {
     clip.id = number;
     clip.name = info_path.stem().string();
     const auto used = read_with_backup(info_path, backup_clip_info_path(folder_, number), messenger,
-                                       [&](ByteSpan bytes, std::string* error) {
-                                         return clip.parse(bytes, error) >= 1;
+                                       [&](ByteSpan bytes, std::string* error, CUnreadBytes* unread) {
+                                         return clip.parse(bytes, error, unread) >= 1;
                                        });
     if (!used) return false;
     clip.clpi_path = *used;

@@ -28,8 +28,9 @@ SIndexObjectRef parse_object_ref(ByteReader& parent) {
 
 }  // namespace
 
-int parse_index(ByteSpan file, SIndexData& out, std::string* error) {
+int parse_index(ByteSpan file, SIndexData& out, std::string* error, CUnreadBytes* unread) {
   out = SIndexData{};
+  CUnreadBytes notes;
   try {
     ByteReader h(file, "index header");
     ByteSpan b = h.bytes(4);
@@ -55,9 +56,11 @@ int parse_index(ByteSpan file, SIndexData& out, std::string* error) {
     body.need(std::size_t{titles} * 12);
     out.Titles.reserve(titles);
     for (std::uint16_t i = 0; i < titles; ++i) out.Titles.push_back(parse_object_ref(body));
+    NoteUnread(body, &notes);
     std::size_t consumed = ix.absolute_pos();
 
     consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
+    if (unread) unread->insert(unread->end(), notes.begin(), notes.end());
     return static_cast<int>(std::min<std::size_t>(consumed, INT32_MAX));
   } catch (const ParseError& e) {
     if (error) *error = e.what();

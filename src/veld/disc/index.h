@@ -46,15 +46,18 @@ struct SIndexData {
 
 // Parses a whole index file into `out` (reset first). Returns the bytes accounted for (the Indexes block
 // end, or the extension data's end when present); 0 when a structure runs past the buffer, with the
-// reason in *error when given.
-int parse_index(ByteSpan file, SIndexData& out, std::string* error = nullptr);
+// reason in *error when given. Bytes of the Indexes block after its last title are noted in *unread
+// (when given).
+int parse_index(ByteSpan file, SIndexData& out, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
 
 class CIndexObject {
  public:
   std::string name;  // the file title
   std::filesystem::path path;
   SIndexData data;
-  int parse(ByteSpan file, std::string* error = nullptr) { return parse_index(file, data, error); }
+  int parse(ByteSpan file, std::string* error = nullptr, CUnreadBytes* unread = nullptr) {
+    return parse_index(file, data, error, unread);
+  }
 };
 
 }  // namespace veld

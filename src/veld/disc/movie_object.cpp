@@ -8,8 +8,9 @@
 
 namespace veld {
 
-int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error) {
+int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error, CUnreadBytes* unread) {
   out = SMovieObjectData{};
+  CUnreadBytes notes;
   try {
     ByteReader h(file, "movie-object header");
     ByteSpan b = h.bytes(4);
@@ -42,9 +43,11 @@ int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error
         std::copy(cb.begin(), cb.end(), c.begin());
       }
     }
+    NoteUnread(body, &notes);
     std::size_t consumed = h.absolute_pos();
 
     consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
+    if (unread) unread->insert(unread->end(), notes.begin(), notes.end());
     return static_cast<int>(std::min<std::size_t>(consumed, INT32_MAX));
   } catch (const ParseError& e) {
     if (error) *error = e.what();

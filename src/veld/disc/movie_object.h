@@ -36,15 +36,19 @@ struct SMovieObjectData {
 
 // Parses a whole movie-object file into `out` (reset first). Returns the bytes accounted for (the
 // MovieObjects block end, or the extension data's end when present); 0 when a structure runs past the
-// buffer, with the reason in *error when given.
-int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error = nullptr);
+// buffer, with the reason in *error when given. Bytes of the MovieObjects block after its last object
+// are noted in *unread (when given).
+int parse_movie_objects(ByteSpan file, SMovieObjectData& out, std::string* error = nullptr,
+                        CUnreadBytes* unread = nullptr);
 
 class CMoObject {
  public:
   std::string name;  // the file title
   std::filesystem::path path;
   SMovieObjectData data;
-  int parse(ByteSpan file, std::string* error = nullptr) { return parse_movie_objects(file, data, error); }
+  int parse(ByteSpan file, std::string* error = nullptr, CUnreadBytes* unread = nullptr) {
+    return parse_movie_objects(file, data, error, unread);
+  }
 };
 
 }  // namespace veld

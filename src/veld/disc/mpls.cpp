@@ -64,9 +64,9 @@ void write_play_mark(ByteWriter& w, const PLAY_MARK& m) {
 }
 
 template <typename Entry>
-void read_entry_head(ByteReader& r, Entry& e) {
-  e.StreamEntry = read_stream_entry(r);
-  e.StreamAttributes = read_stream_attributes(r);
+void read_entry_head(ByteReader& r, Entry& e, CUnreadBytes* unread) {
+  e.StreamEntry = read_stream_entry(r, unread);
+  e.StreamAttributes = read_stream_attributes(r, unread);
 }
 
 template <typename Entry>
@@ -75,10 +75,10 @@ void write_entry_head(ByteWriter& w, const Entry& e) {
   write_stream_attributes(w, e.StreamAttributes);
 }
 
-void read_primary_group(ByteReader& r, unsigned count, CPseFolder& out) {
+void read_primary_group(ByteReader& r, unsigned count, CPseFolder& out, CUnreadBytes* unread) {
   for (unsigned i = 0; i < count; ++i) {
     PRIMARY_STREAM_ENTRY e;
-    read_entry_head(r, e);
+    read_entry_head(r, e, unread);
     out.push_back(std::move(e));
   }
 }
@@ -197,7 +197,7 @@ UO_MASK_TABLE read_uo_mask(ByteReader& r) {
   return uo;
 }
 
-STREAM_ENTRY read_stream_entry(ByteReader& r) {
+STREAM_ENTRY read_stream_entry(ByteReader& r, CUnreadBytes* unread) {
   const std::uint8_t len = r.u8();
   ByteReader b = r.sub(len, "StreamEntry");
   STREAM_ENTRY e;
@@ -227,6 +227,7 @@ STREAM_ENTRY read_stream_entry(ByteReader& r) {
   }
   // raw keeps only the bytes that no field of the type holds.
   std::fill_n(x.begin(), needed, 0);
+  NoteUnread(b, unread);
   return e;
 }
 
@@ -256,13 +257,16 @@ void write_stream_entry(ByteWriter& w, const STREAM_ENTRY& e) {
   w.bytes(x);
 }
 
-STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r) {
+STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r, CUnreadBytes* unread) {
   const std::uint8_t len = r.u8();
   ByteReader b = r.sub(len, "StreamAttributes");
   STREAM_ATTRIBUTES a;
   a.StreamCodingType = b.u8();
   const StreamClass cls = stream_class(a.StreamCodingType);
-  if (cls == StreamClass::kOther) return a;
+  if (cls == StreamClass::kOther) {
+    NoteUnread(b, unread);  // attributes of a coding type the format does not define
+    return a;
+  }
   if (b.remaining() < a.raw.size())
     b.fail(fmt::format("stream attributes of coding type 0x{:02X} with length {} are too short",
                        a.StreamCodingType, len));
@@ -293,6 +297,7 @@ STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r) {
   // raw keeps only the bytes that no field of the coding type holds.
   const std::size_t held = cls == StreamClass::kVideo ? 1 : cls == StreamClass::kGraphics ? 3 : 4;
   std::fill_n(x.begin(), held, 0);
+  NoteUnread(b, unread);
   return a;
 }
 
@@ -350,7 +355,7 @@ void write_ref_list(ByteWriter& w, const REF_LIST& l) {
 
 // --- STN table ------------------------------------------------------------------------------------------
 
-STN_TABLE read_stn_table(ByteReader& r) {
+STN_TABLE read_stn_table(ByteReader& r, CUnreadBytes* unread) {
   const std::uint16_t len = r.u16();
   ByteReader b = r.sub(len, "StnTable");
   STN_TABLE t;
@@ -360,24 +365,25 @@ STN_TABLE read_stn_table(ByteReader& r) {
   const unsigned sec_audio = b.u8(), sec_video = b.u8(), pip_pg = b.u8();
   const ByteSpan res2 = b.bytes(5);
   std::copy(res2.begin(), res2.end(), t.reserved2.begin());
-  read_primary_group(b, video, t.PrimaryVideoStreamEntries);
-  read_primary_group(b, audio, t.PrimaryAudioStreamEntries);
-  read_primary_group(b, pg, t.PrimaryPG_TextST_StreamEntries);
-  read_primary_group(b, pip_pg, t.PrimaryPiP_TextST_StreamEntries);
-  read_primary_group(b, ig, t.InteractiveGraphicsStreamEntries);
+  read_primary_group(b, video, t.PrimaryVideoStreamEntries, unread);
+  read_primary_group(b, audio, t.PrimaryAudioStreamEntries, unread);
+  read_primary_group(b, pg, t.PrimaryPG_TextST_StreamEntries, unread);
+  read_primary_group(b, pip_pg, t.PrimaryPiP_TextST_StreamEntries, unread);
+  read_primary_group(b, ig, t.InteractiveGraphicsStreamEntries, unread);
   for (unsigned i = 0; i < sec_audio; ++i) {
     SECONDARD_AUDIO_STREAM_ENTRY e;
-    read_entry_head(b, e);
+    read_entry_head(b, e, unread);
     e.SecondardAudioStreamCombInfo = read_ref_list(b);
     t.SecondaryAudioStreamEntries.push_back(std::move(e));
   }
   for (unsigned i = 0; i < sec_video; ++i) {
     SECONDARD_VIDEO_STREAM_ENTRY e;
-    read_entry_head(b, e);
+    read_entry_head(b, e, unread);
     e.SecondardVideoSecondardAudioStreamCombInfo = read_ref_list(b);
     e.SecondardVideoPiP_PG_TextST_StreamCombInfo = read_ref_list(b);
     t.SecondaryVideoStreamEntries.push_back(std::move(e));
   }
+  NoteUnread(b, unread);
   return t;
 }
 
@@ -413,7 +419,7 @@ void write_stn_table(ByteWriter& w, const STN_TABLE& t) {
 
 // --- play items and sub-paths ---------------------------------------------------------------------------
 
-PLAY_ITEM read_play_item(ByteReader& r) {
+PLAY_ITEM read_play_item(ByteReader& r, CUnreadBytes* unread) {
   const std::uint16_t len = r.u16();
   ByteReader b = r.sub(len, "PlayItem");
   PLAY_ITEM p;
@@ -438,7 +444,8 @@ PLAY_ITEM read_play_item(ByteReader& r) {
     p.SeamlessAngleChange = angle_flags & 1;
     for (unsigned i = 1; i < angles; ++i) p.Angles.push_back(read_angle_clip_entry(b));
   }
-  p.StnTable = read_stn_table(b);
+  p.StnTable = read_stn_table(b, unread);
+  NoteUnread(b, unread);
   return p;
 }
 
@@ -469,7 +476,7 @@ void write_play_item(ByteWriter& w, const PLAY_ITEM& p) {
   patch_len16(w, at, "PlayItem");
 }
 
-SUB_PLAY_ITEM read_sub_play_item(ByteReader& r) {
+SUB_PLAY_ITEM read_sub_play_item(ByteReader& r, CUnreadBytes* unread) {
   const std::uint16_t len = r.u16();
   ByteReader b = r.sub(len, "SubPlayItem");
   SUB_PLAY_ITEM s;
@@ -488,6 +495,7 @@ SUB_PLAY_ITEM read_sub_play_item(ByteReader& r) {
     const ByteSpan rest = b.bytes(b.remaining());
     s.MultiClipEntries.assign(rest.begin(), rest.end());
   }
+  NoteUnread(b, unread);
   return s;
 }
 
@@ -507,7 +515,7 @@ void write_sub_play_item(ByteWriter& w, const SUB_PLAY_ITEM& s) {
   patch_len16(w, at, "SubPlayItem");
 }
 
-SUB_PATH read_sub_path(ByteReader& r) {
+SUB_PATH read_sub_path(ByteReader& r, CUnreadBytes* unread) {
   const std::uint32_t len = r.u32();
   ByteReader b = r.sub(len, "SubPath");
   SUB_PATH p;
@@ -517,7 +525,8 @@ SUB_PATH read_sub_path(ByteReader& r) {
   p.IsRepeatSubPath = b.u8() & 1;
   b.skip(1);
   const std::uint8_t n = b.u8();
-  for (unsigned i = 0; i < n; ++i) p.SubPlayItems.push_back(read_sub_play_item(b));
+  for (unsigned i = 0; i < n; ++i) p.SubPlayItems.push_back(read_sub_play_item(b, unread));
+  NoteUnread(b, unread);
   return p;
 }
 
@@ -536,8 +545,9 @@ void write_sub_path(ByteWriter& w, const SUB_PATH& p) {
 
 // --- whole file -----------------------------------------------------------------------------------------
 
-std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
+std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error, CUnreadBytes* unread) {
   data = SMplsData{};
+  CUnreadBytes notes;
   try {
     ByteReader r(file, "MPLS");
     data.TypeIndicator = r.text(4);
@@ -560,6 +570,8 @@ std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
       a.PlaylistRandomAccessFlag = (flags >> 7) & 1;
       a.AudioMixAppFlag = (flags >> 6) & 1;
       a.LosslessMayBypassMixerFlag = (flags >> 5) & 1;
+      if (!b.at_end()) b.skip(1);  // reserved
+      NoteUnread(b, &notes);
     }
 
     std::uint64_t end = 0;
@@ -570,8 +582,9 @@ std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
       b.skip(2);
       const std::uint16_t items = b.u16();
       const std::uint16_t sub_paths = b.u16();
-      for (unsigned i = 0; i < items; ++i) data.PlayItems.push_back(read_play_item(b));
-      for (unsigned i = 0; i < sub_paths; ++i) data.SubPaths.push_back(read_sub_path(b));
+      for (unsigned i = 0; i < items; ++i) data.PlayItems.push_back(read_play_item(b, &notes));
+      for (unsigned i = 0; i < sub_paths; ++i) data.SubPaths.push_back(read_sub_path(b, &notes));
+      NoteUnread(b, &notes);
       end = std::max<std::uint64_t>(end, r.pos());
     }
     {  // PlayListMark
@@ -580,6 +593,7 @@ std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
       ByteReader b = r.sub(len, "PlayListMarks");
       const std::uint16_t marks = b.u16();
       for (unsigned i = 0; i < marks; ++i) data.PlayListMarks.push_back(read_play_mark(b));
+      NoteUnread(b, &notes);
       end = std::max<std::uint64_t>(end, r.pos());
     }
     if (data.ExtensionDataStartAddress != 0) {
@@ -589,9 +603,11 @@ std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error) {
       data.ExtensionData = std::move(ext);
       end = std::max<std::uint64_t>(end, r.pos());
     }
+    if (unread) unread->insert(unread->end(), notes.begin(), notes.end());
     return static_cast<std::int64_t>(end);
   } catch (const ParseError& e) {
-    if (error) *error = fmt::format("{} at offset {}: {}", e.element(), e.offset(), e.what());
+    // The message names the element and the offset already.
+    if (error) *error = e.what();
     data = SMplsData{};
     return 0;
   }

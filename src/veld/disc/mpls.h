@@ -20,29 +20,31 @@ inline constexpr std::size_t kMplsComposeBuffer = 614400;
 
 // Parses the bytes of a whole playlist file into *data (its previous content is discarded). Returns the
 // number of bytes accounted for, greater than 0 on success; 0 on a malformed file, with the reason
-// (element and offset) in *error when error is not null.
-std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error = nullptr);
+// (element and offset) in *error when error is not null. Blocks whose length leaves bytes after their
+// content are noted in *unread (when given).
+std::int64_t parse_mpls(ByteSpan file, SMplsData& data, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
 
 // Composes the whole file. The AppInfoPlayList is always 18 bytes at offset 40, the PlayList follows
 // at 58, then the marks and the extension data.
 Bytes compose_mpls(const SMplsData& data);
 
 // Element codecs, each the mirror of the other (exposed for the tests). The readers take a reader
-// positioned at the element and leave it after the element; they throw ParseError.
+// positioned at the element and leave it after the element; they throw ParseError. Bytes that a block's
+// length leaves after its content are noted in *unread (when given).
 UO_MASK_TABLE read_uo_mask(ByteReader& r);
-STREAM_ENTRY read_stream_entry(ByteReader& r);
+STREAM_ENTRY read_stream_entry(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_stream_entry(ByteWriter& w, const STREAM_ENTRY& e);
-STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r);
+STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_stream_attributes(ByteWriter& w, const STREAM_ATTRIBUTES& a);
 REF_LIST read_ref_list(ByteReader& r);
 void write_ref_list(ByteWriter& w, const REF_LIST& l);
-STN_TABLE read_stn_table(ByteReader& r);
+STN_TABLE read_stn_table(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_stn_table(ByteWriter& w, const STN_TABLE& t);
-PLAY_ITEM read_play_item(ByteReader& r);
+PLAY_ITEM read_play_item(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_play_item(ByteWriter& w, const PLAY_ITEM& item);
-SUB_PLAY_ITEM read_sub_play_item(ByteReader& r);
+SUB_PLAY_ITEM read_sub_play_item(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_sub_play_item(ByteWriter& w, const SUB_PLAY_ITEM& item);
-SUB_PATH read_sub_path(ByteReader& r);
+SUB_PATH read_sub_path(ByteReader& r, CUnreadBytes* unread = nullptr);
 void write_sub_path(ByteWriter& w, const SUB_PATH& path);
 
 // The record as "Field: value" lines, one block per element, indented by nesting (for reports and

@@ -59,7 +59,9 @@ CSiFolder first_play_item_streams(const SMplsData& data) {
   return data.PlayItems.empty() ? CSiFolder{} : play_item_streams(data.PlayItems.front());
 }
 
-std::int64_t CMplsObject::parse(ByteSpan file, std::string* error) { return parse_mpls(file, data, error); }
+std::int64_t CMplsObject::parse(ByteSpan file, std::string* error, CUnreadBytes* unread) {
+  return parse_mpls(file, data, error, unread);
+}
 
 void CMplsObject::build_tracks() { rip_tracks.build(first_play_item_streams(data)); }
 

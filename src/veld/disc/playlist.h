@@ -37,8 +37,9 @@ class CMplsObject {
   // Tracks of the streams of the first play item.
   SRipTracks rip_tracks;
 
-  // Parses the file's bytes into data (result as parse_mpls: greater than 0 on success).
-  std::int64_t parse(ByteSpan file, std::string* error = nullptr);
+  // Parses the file's bytes into data (result as parse_mpls: greater than 0 on success; unread bytes of
+  // its blocks noted in *unread).
+  std::int64_t parse(ByteSpan file, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
   // Builds rip_tracks from the stream list of the first play item (empties it when there is none).
   void build_tracks();
   Bytes compose() const;

@@ -6,9 +6,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <system_error>
 
 #include "veld/base/file.h"
@@ -140,7 +142,184 @@ std::vector<SRoomNeed> CopyBackRoom(const std::vector<SCopyItem>& plan) {
   return out;
 }
 
-int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, Messenger& messenger) {
+// ---- the journal ---------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kJournalHead = "VELD copy-back journal 1";
+
+std::string escape_path(const fs::path& p) {
+  std::string out;
+  for (char c : p.string()) {
+    if (c == '%') out += "%25";
+    else if (c == '\n') out += "%0A";
+    else if (c == '\r') out += "%0D";
+    else out += c;
+  }
+  return out;
+}
+
+std::optional<fs::path> unescape_path(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    const std::string_view code = s.substr(i + 1, 2);
+    if (code == "25") out += '%';
+    else if (code == "0A") out += '\n';
+    else if (code == "0D") out += '\r';
+    else return std::nullopt;
+    i += 2;
+  }
+  if (out.empty()) return std::nullopt;
+  return fs::path(out);
+}
+
+}  // namespace
+
+fs::path CopyBackJournalPath(const fs::path& work) { return work / "CopyBack.journal"; }
+
+fs::path StagedNewFile(const fs::path& target) { return staged_name(target, ".veld-new"); }
+fs::path KeptOldFile(const fs::path& target) { return staged_name(target, ".veld-old"); }
+
+std::string CopyBackJournalText(const SCopyBackJournal& j) {
+  std::string out(kJournalHead);
+  out += "\nstate ";
+  out += j.state == SCopyBackJournal::State::kStaging ? "staging" : "renaming";
+  out += "\nbdmv " + escape_path(j.bdmv) + "\n";
+  for (const fs::path& f : j.folders) out += "folder " + escape_path(f) + "\n";
+  for (const auto& item : j.items) out += fmt::format("file {} {}\n", item.existed ? 1 : 0, escape_path(item.target));
+  out += "end\n";
+  return out;
+}
+
+std::optional<SCopyBackJournal> ReadCopyBackJournalText(std::string_view text) {
+  SCopyBackJournal j;
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t nl = text.find('\n', at);
+    if (nl == std::string_view::npos) return std::nullopt;  // every line ends, the last one too
+    lines.push_back(text.substr(at, nl - at));
+    at = nl + 1;
+  }
+  if (lines.size() < 4 || lines.front() != kJournalHead || lines.back() != "end") return std::nullopt;
+  if (lines[1] == "state staging") j.state = SCopyBackJournal::State::kStaging;
+  else if (lines[1] == "state renaming") j.state = SCopyBackJournal::State::kRenaming;
+  else return std::nullopt;
+  if (lines[2].substr(0, 5) != "bdmv ") return std::nullopt;
+  const auto bdmv = unescape_path(lines[2].substr(5));
+  if (!bdmv) return std::nullopt;
+  j.bdmv = *bdmv;
+  for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.substr(0, 7) == "folder ") {
+      const auto f = unescape_path(line.substr(7));
+      if (!f) return std::nullopt;
+      j.folders.push_back(*f);
+    } else if (line.substr(0, 5) == "file " && line.size() > 7 && (line[5] == '0' || line[5] == '1') && line[6] == ' ') {
+      const auto t = unescape_path(line.substr(7));
+      if (!t) return std::nullopt;
+      j.items.push_back({*t, line[5] == '1'});
+    } else {
+      return std::nullopt;
+    }
+  }
+  return j;
+}
+
+bool WriteCopyBackJournal(const fs::path& path, const SCopyBackJournal& journal, std::string* error) {
+  const fs::path tmp = fs::path(path.string() + ".tmp");
+  const std::string text = CopyBackJournalText(journal);
+  File f;
+  if (!f.open(tmp, File::Mode::kCreate) || !f.write(text.data(), text.size()) || !f.sync()) {
+    if (error) *error = f.error();
+    f.close();
+    std::error_code ec;
+    fs::remove(tmp, ec);
+    return false;
+  }
+  f.close();
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    std::error_code ec;
+    fs::remove(tmp, ec);
+    if (error) *error = system_error_text(path, err);
+    return false;
+  }
+  sync_folder(path.parent_path());
+  return true;
+}
+
+namespace {
+
+// Puts the BDMV folder back as the journal found it: every target whose new file was renamed in gets its
+// old file back (or goes, when it did not exist), every staged or kept file goes, then the folders the
+// copy-back made (when empty). When the copy-back was still staging, no target was replaced. false with
+// the reason in *error when an old file cannot be restored.
+bool UndoCopyBack(const SCopyBackJournal& j, bool staging, std::string* error) {
+  bool ok = true;
+  std::error_code ec;
+  for (auto it = j.items.rbegin(); it != j.items.rend(); ++it) {
+    const fs::path staged = StagedNewFile(it->target);
+    const fs::path old = KeptOldFile(it->target);
+    const bool replaced = !staging && !fs::exists(fs::symlink_status(staged, ec));
+    const bool has_old = fs::exists(fs::symlink_status(old, ec));
+    const bool has_target = fs::exists(fs::symlink_status(it->target, ec));
+    if (replaced || (has_old && !has_target)) {
+      // The target holds the new file (or, between two steps, nothing): the old one comes back.
+      if (has_old) {
+        if (::rename(old.c_str(), it->target.c_str()) != 0) {
+          if (error) *error = system_error_text(it->target, errno);
+          ok = false;
+        }
+      } else if (it->existed && has_target) {
+        if (error) *error = system_error_text(old, ENOENT);
+        ok = false;
+      } else if (!it->existed) {
+        fs::remove(it->target, ec);
+      }
+    } else if (has_old) {
+      fs::remove(old, ec);  // a second name of the target, which was not replaced
+    }
+    fs::remove(staged, ec);
+  }
+  for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it) fs::remove(*it, ec);  // only when empty
+  return ok;
+}
+
+// Renames every staged file that is still there over its target, keeping the old file aside until all are
+// in place, then removes the old files. false with the reason in *error at the first rename that fails.
+bool FinishCopyBack(const SCopyBackJournal& j, std::string* error) {
+  std::error_code ec;
+  for (const auto& item : j.items) {
+    const fs::path staged = StagedNewFile(item.target);
+    if (!fs::exists(fs::symlink_status(staged, ec))) continue;  // already in place
+    const fs::path old = KeptOldFile(item.target);
+    if (fs::exists(fs::symlink_status(item.target, ec)) && !fs::exists(fs::symlink_status(old, ec)) &&
+        ::link(item.target.c_str(), old.c_str()) != 0 && ::rename(item.target.c_str(), old.c_str()) != 0) {
+      if (error) *error = system_error_text(item.target, errno);
+      return false;
+    }
+    if (::rename(staged.c_str(), item.target.c_str()) != 0) {
+      if (error) *error = system_error_text(item.target, errno);
+      return false;
+    }
+  }
+  for (const auto& item : j.items) fs::remove(KeptOldFile(item.target), ec);
+  std::vector<fs::path> folders;
+  for (const auto& item : j.items) {
+    const fs::path folder = item.target.parent_path();
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+  }
+  for (const fs::path& folder : folders) sync_folder(folder);
+  return true;
+}
+
+}  // namespace
+
+int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& journal_path, Messenger& messenger) {
   const std::vector<SCopyItem> plan = CopyBackPlan(files, bdmv);
   for (const SRoomNeed& need : CopyBackRoom(plan)) {
     if (need.needed > need.free) {
@@ -150,84 +329,110 @@ int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, Messenger& messe
     }
   }
 
-  std::vector<fs::path> made_folders;  // made here, removed again on failure (deepest last)
+  // The journal, written before the BDMV folder changes at all.
+  SCopyBackJournal journal;
+  journal.bdmv = bdmv;
+  std::error_code ec;
+  for (const SCopyItem& item : plan) {
+    std::vector<fs::path> missing;
+    for (fs::path p = item.to.parent_path(); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+      if (p == p.parent_path()) break;
+      missing.push_back(p);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+      if (std::find(journal.folders.begin(), journal.folders.end(), *it) == journal.folders.end())
+        journal.folders.push_back(*it);
+    journal.items.push_back({item.to, fs::exists(fs::symlink_status(item.to, ec))});
+  }
+  std::string error;
+  if (!WriteCopyBackJournal(journal_path, journal, &error)) {
+    messenger.show(MessageKind::kError, format_message(kMsgCopyBackJournal, journal_path.string(), error));
+    return kResultFailed;
+  }
+
   std::vector<fs::path> staged;
-  const auto undo_staging = [&] {
-    std::error_code ec;
-    for (const fs::path& p : staged) fs::remove(p, ec);
-    for (auto it = made_folders.rbegin(); it != made_folders.rend(); ++it) fs::remove(*it, ec);
+  const auto undo = [&] {
+    UndoCopyBack(journal, journal.state == SCopyBackJournal::State::kStaging, nullptr);
+    fs::remove(journal_path, ec);
   };
   const auto fail = [&](const fs::path& file, int err) {
-    undo_staging();
+    undo();
     messenger.show(MessageKind::kError, format_message(kMsgCopyBackFile, file.string(), std::strerror(err)));
     return kResultFailed;
   };
 
   // Stage every new file beside its target.
+  for (const fs::path& folder : journal.folders) {
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return fail(folder, errno);
+  }
   for (const SCopyItem& item : plan) {
-    const fs::path folder = item.to.parent_path();
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-      std::vector<fs::path> missing;
-      for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) missing.push_back(p);
-      for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (::mkdir(it->c_str(), 0755) != 0 && errno != EEXIST) return fail(*it, errno);
-        made_folders.push_back(*it);
-      }
-    }
-    const fs::path tmp = staged_name(item.to, ".veld-new");
+    const fs::path tmp = StagedNewFile(item.to);
     fs::remove(tmp, ec);  // a leftover of an interrupted run
     int err = 0;
     if (!item.link || ::link(item.from.c_str(), tmp.c_str()) != 0) err = copy_flushed(item.from, tmp);
-    if (err != 0) {
-      fs::remove(tmp, ec);
-      return fail(item.to, err);
-    }
+    if (err != 0) return fail(item.to, err);
     staged.push_back(tmp);
   }
 
+  // Every new file is staged: from here on an interruption is finished, not undone.
+  journal.state = SCopyBackJournal::State::kRenaming;
+  if (!WriteCopyBackJournal(journal_path, journal, &error)) {
+    journal.state = SCopyBackJournal::State::kStaging;
+    undo();
+    messenger.show(MessageKind::kError, format_message(kMsgCopyBackJournal, journal_path.string(), error));
+    return kResultFailed;
+  }
+
   // Put them in place; the old files are kept aside until every rename succeeded.
-  struct Done {
-    fs::path target;
-    fs::path old;  // empty when the target did not exist
-  };
-  std::vector<Done> done;
-  const auto roll_back = [&] {
-    std::error_code ec;
-    for (auto it = done.rbegin(); it != done.rend(); ++it) {
-      if (it->old.empty()) {
-        fs::remove(it->target, ec);
-      } else {
-        ::rename(it->old.c_str(), it->target.c_str());
-      }
-    }
-  };
   for (std::size_t i = 0; i < plan.size(); ++i) {
     const fs::path& target = plan[i].to;
-    std::error_code ec;
-    Done d{target, {}};
-    if (fs::exists(target, ec)) {
-      d.old = staged_name(target, ".veld-old");
-      fs::remove(d.old, ec);
-      if (::link(target.c_str(), d.old.c_str()) != 0 && ::rename(target.c_str(), d.old.c_str()) != 0) {
-        const int err = errno;
-        roll_back();
-        return fail(target, err);
+    if (fs::exists(fs::symlink_status(target, ec))) {
+      const fs::path old = KeptOldFile(target);
+      fs::remove(old, ec);
+      if (::link(target.c_str(), old.c_str()) != 0 && ::rename(target.c_str(), old.c_str()) != 0) {
+        return fail(target, errno);
       }
     }
-    if (::rename(staged[i].c_str(), target.c_str()) != 0) {
-      const int err = errno;
-      if (!d.old.empty() && !fs::exists(target, ec)) ::rename(d.old.c_str(), target.c_str());
-      if (!d.old.empty()) fs::remove(d.old, ec);
-      roll_back();
-      return fail(target, err);
-    }
-    done.push_back(d);
+    if (::rename(staged[i].c_str(), target.c_str()) != 0) return fail(target, errno);
   }
-  std::error_code ec;
-  for (const Done& d : done)
-    if (!d.old.empty()) fs::remove(d.old, ec);
+  for (const SCopyItem& item : plan) fs::remove(KeptOldFile(item.to), ec);
   for (const SCopyItem& item : plan) sync_folder(item.to.parent_path());
+  fs::remove(journal_path, ec);
+  sync_folder(journal_path.parent_path());
+  return kResultOk;
+}
+
+int RecoverInterruptedCopyBack(const fs::path& work, Messenger& messenger) {
+  const fs::path path = CopyBackJournalPath(work);
+  std::error_code ec;
+  fs::remove(fs::path(path.string() + ".tmp"), ec);  // a journal that was never put in place
+  if (!fs::exists(fs::symlink_status(path, ec))) return kResultOk;
+  std::string error;
+  const std::optional<Bytes> bytes = read_whole_file(path, &error);
+  const std::optional<SCopyBackJournal> journal =
+      bytes ? ReadCopyBackJournalText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()))
+            : std::nullopt;
+  if (!journal) {
+    messenger.show(MessageKind::kError, bytes ? format_message(kMsgCopyBackJournalDamaged, path.string())
+                                              : format_message(kMsgCopyBackStuck, path.string(), error));
+    return kResultFailed;
+  }
+  if (journal->state == SCopyBackJournal::State::kRenaming) {
+    if (FinishCopyBack(*journal, &error)) {
+      fs::remove(path, ec);
+      messenger.show(MessageKind::kWarning, format_message(kMsgCopyBackFinished, journal->bdmv.string()));
+      return kResultOk;
+    }
+    // A file that cannot be put in place: the whole copy-back is undone instead.
+  }
+  std::string undo_error;
+  if (!UndoCopyBack(*journal, journal->state == SCopyBackJournal::State::kStaging, &undo_error)) {
+    messenger.show(MessageKind::kError,
+                   format_message(kMsgCopyBackStuck, path.string(), error.empty() ? undo_error : error + "\n" + undo_error));
+    return kResultFailed;
+  }
+  fs::remove(path, ec);
+  messenger.show(MessageKind::kWarning, format_message(kMsgCopyBackUndone, journal->bdmv.string()));
   return kResultOk;
 }
 

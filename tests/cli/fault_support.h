@@ -1,0 +1,84 @@
+// Helpers of the fault-injection tests: commands run on a disk that fills up (tests/fault/disk_full.c,
+// loaded with LD_PRELOAD), a work folder with one edited picture, and how a BDMV folder compares with its
+// old and new files.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_support.h"
+
+namespace veld::test {
+
+// The environment prefix of a command under the shim: a disk that takes `limit` bytes in all (none when
+// negative), the bytes written reported to `report` (when not empty), renames and links slowed by
+// slow_us microseconds. ASan must accept a library loaded before its runtime.
+inline std::string disk_full_env(long long limit, const std::filesystem::path& report = {}, long slow_us = 0) {
+  std::string env = "LC_ALL=C.UTF-8 LD_PRELOAD=" + shell_quote(VELD_DISK_FULL_SHIM) +
+                    " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
+  if (limit >= 0) env += " VELD_DISK_FULL_AFTER=" + std::to_string(limit);
+  if (!report.empty()) env += " VELD_DISK_FULL_REPORT=" + shell_quote(report.string());
+  if (slow_us > 0) env += " VELD_SLOW_RENAME_US=" + std::to_string(slow_us);
+  return env;
+}
+
+// Runs veld under the shim; *written receives the bytes the run wrote to files (when given).
+inline RunResult run_veld_on_disk(const std::vector<std::string>& args, const std::filesystem::path& scratch,
+                                  long long limit, long long* written = nullptr) {
+  const std::filesystem::path report = scratch / "written.txt";
+  std::filesystem::remove(report);
+  RunResult r = run_veld(args, scratch, disk_full_env(limit, written ? report : std::filesystem::path()));
+  if (written) *written = std::stoll("0" + slurp(report));
+  return r;
+}
+
+// Limits from..to-1 in `steps` even steps, plus the edges and a few small ones when they lie inside.
+inline std::vector<long long> limit_grid(long long from, long long to, int steps) {
+  std::vector<long long> out;
+  for (long long v : {from, from + 1, from + 512, from + 4096, to - 1})
+    if (v >= from && v < to) out.push_back(v);
+  for (int k = 1; k < steps; ++k) out.push_back(from + (to - from) * k / steps);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+// Gives a picture other pixels (its first row takes the colour of its middle pixel, or another one of
+// its palette) and dates it after the marker, as an editor that keeps the palette would.
+inline void edit_picture_pixels(const std::filesystem::path& gif_path, const std::filesystem::path& marker) {
+  Gif gif = read_gif(gif_path);
+  const std::uint8_t middle = gif.indices[static_cast<std::size_t>(gif.height / 2) * gif.width + gif.width / 2];
+  const std::uint8_t paint = gif.indices[0] == middle ? static_cast<std::uint8_t>(middle == 1 ? 2 : 1) : middle;
+  for (int x = 0; x < gif.width; ++x) gif.indices[static_cast<std::size_t>(x)] = paint;
+  write_gif_indices(gif_path, gif.indices);
+  touch_after(gif_path, marker, 2);
+}
+
+// Every entry below a folder: files by their content's hash, folders as "folder" (hidden entries too).
+inline std::map<std::string, std::string> tree_content(const std::filesystem::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string rel = std::filesystem::relative(e.path(), root).string();
+    out[rel] = e.is_directory() ? "folder" : e.is_regular_file() ? sha256_hex(read_file(e.path())) : "other";
+  }
+  return out;
+}
+
+// What a BDMV folder holds compared with its old and its new files.
+enum class DiscState { kOld, kNew, kMixed };
+inline const char* name_of(DiscState s) {
+  return s == DiscState::kOld ? "every old file" : s == DiscState::kNew ? "every new file" : "a MIX";
+}
+inline DiscState disc_state(const std::map<std::string, std::string>& now,
+                            const std::map<std::string, std::string>& old_tree,
+                            const std::map<std::string, std::string>& new_tree) {
+  if (now == old_tree) return DiscState::kOld;
+  if (now == new_tree) return DiscState::kNew;
+  return DiscState::kMixed;
+}
+
+}  // namespace veld::test
