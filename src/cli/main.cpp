@@ -21,6 +21,12 @@ namespace {
 
 std::string Text(int id) { return std::string(message_text(id)); }
 
+// The closing summary's note of the warnings shown during the run ("" when there were none).
+std::string WarningCount(const cli::TerminalMessenger& messenger) {
+  const int n = messenger.warnings();
+  return n == 0 ? std::string() : format_message(n == 1 ? kCliWithWarning : kCliWithWarnings, n);
+}
+
 int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool quiet, const ExtractRequest& request) {
   cli::TerminalMessenger messenger(yes, quiet);
   cli::TerminalProgress progress(quiet);
@@ -36,6 +42,7 @@ int run_extract(const std::string& bdmv, const std::string& rip, bool yes, bool 
     const auto& s = out.stats;
     std::cout << format_message(kCliSummary, s.clips, s.ig_streams, s.display_sets, s.images);
     if (s.skipped > 0) std::cout << format_message(kCliSkipped, s.skipped);
+    std::cout << WarningCount(messenger);
     std::cout << "\n" << message_text(kCliEditHint) << std::endl;
     if (request.preview) {
       std::cout << cli::terminal_text(format_message(kMsgPreviewsDone, s.previews, out.preview_folder.string()))
@@ -71,7 +78,9 @@ int run_replace(const std::string& bdmv, const std::string& work, const ReplaceO
   }
   if (out.result == kResultOk && out.edited && !quiet) {
     const auto& s = out.stats;
-    std::cout << format_message(kCliReplaceSummary, s.images, s.ig_streams, s.clips, s.playlists) << std::endl;
+    std::cout << format_message(kCliReplaceSummary, s.images, s.ig_streams, s.clips, s.playlists);
+    std::cout << WarningCount(messenger);
+    std::cout << std::endl;
   }
   return out.result;
 }

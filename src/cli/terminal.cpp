@@ -41,6 +41,7 @@ void TerminalMessenger::show(MessageKind kind, std::string_view text) {
   if (kind == MessageKind::kInfo) {
     if (!quiet_) std::cout << t << std::endl;
   } else {
+    if (kind == MessageKind::kWarning) ++warnings_;
     std::cerr << message_text(kind == MessageKind::kError ? kCliError : kCliWarning) << t << std::endl;
   }
 }

@@ -20,10 +20,13 @@ class TerminalMessenger : public Messenger {
   Answer ask(std::string_view text) override;
   // Set before a message so that the progress line is cleared first.
   void set_progress(class TerminalProgress* p) { progress_ = p; }
+  // Warnings shown so far (the closing summary counts them).
+  int warnings() const { return warnings_; }
 
  private:
   bool assume_yes_;
   bool quiet_;
+  int warnings_ = 0;
   TerminalProgress* progress_ = nullptr;
 };
 

@@ -448,6 +448,124 @@ TEST(ExtractCommand, DamagedDiscFilesAreReadFromTheirBackup) {
   }
 }
 
+// The PES packets of one PID in a clip stream file: where each starts and the segment it carries.
+struct IgPes {
+  std::size_t offset = 0;   // of the source packet in the clip file
+  std::size_t segment = 0;  // of the segment's type byte in the clip file
+  std::uint8_t type = 0;
+};
+
+std::vector<IgPes> ig_pes_packets(const Bytes& clip, std::uint16_t pid) {
+  std::vector<IgPes> out;
+  for (std::size_t at = 0; at + 192 <= clip.size(); at += 192) {
+    const std::uint8_t* p = clip.data() + at + 4;
+    if ((((p[1] & 0x1F) << 8) | p[2]) != pid || !(p[1] & 0x40)) continue;
+    std::size_t payload = (p[3] & 0x20) ? 5 + p[4] : 4;
+    const std::size_t segment = payload + 9 + p[payload + 8];  // after the PES header
+    out.push_back({at, at + 4 + segment, p[segment]});
+  }
+  return out;
+}
+
+// A damaged menu stream is reported where the user can look: a display set that the clip ends inside and
+// an object that does not decode are warnings naming the clip, PID, display set, object and the clip's
+// byte; the run extracts the rest, exits 0 and counts the warnings. A malformed segment fails the run
+// with the byte of the clip it came from.
+TEST(ExtractCommand, DamagedMenuStreamsAreNamedByTheirPlaceInTheClip) {
+  const fs::path source = test::test_discs_dir() / "menu" / "BDMV";
+  const fs::path clip_name = fs::path("STREAM") / "00000.m2ts";
+  const Bytes clip = test::read_file(source / clip_name);
+  const std::vector<IgPes> pes = ig_pes_packets(clip, 0x1400);
+  std::vector<std::size_t> ends;  // index in pes of each END
+  for (std::size_t i = 0; i < pes.size(); ++i) {
+    if (pes[i].type == 0x80) ends.push_back(i);
+  }
+  ASSERT_EQ(ends.size(), 2u) << "the menu disc's stream has two display sets";
+  const IgPes& second_start = pes[ends[0] + 1];
+  const std::string second_at =
+      fmt::format("from byte {} (packet {}) of the clip", second_start.offset, second_start.offset / 192);
+  const auto first_ods = std::find_if(pes.begin(), pes.end(), [](const IgPes& p) { return p.type == 0x15; });
+  const auto first_pds = std::find_if(pes.begin(), pes.end(), [](const IgPes& p) { return p.type == 0x14; });
+  ASSERT_NE(first_ods, pes.end());
+  ASSERT_NE(first_pds, pes.end());
+  const std::size_t ods_body = first_ods->segment + 3;
+  const int object_id = clip[ods_body] << 8 | clip[ods_body + 1];
+  const int height = clip[ods_body + 9] << 8 | clip[ods_body + 10];
+  // The last ODS of the second display set spans several packets; the clip is cut after its first.
+  const IgPes& last_ods = pes[ends[1] - 1];
+  ASSERT_EQ(last_ods.type, 0x15);
+  ASSERT_GT(pes[ends[1]].offset - last_ods.offset, 2 * 192u);
+  const std::string clip_path_text = "STREAM/00000.m2ts, PID 5120";
+
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    int status;
+    std::vector<std::string> expected;  // parts of stderr (or of stdout, for the summary)
+    int images;                         // pictures written, -1 when the run fails
+  };
+  const std::vector<Case> cases = {
+      {"clip ends before the last END",
+       [&](Bytes& c) { c.resize(pes[ends[1]].offset); },
+       0,
+       {fmt::format("{}: display set 2 is incomplete (the stream ends after {} whole segments of it, {}) and is "
+                    "left out",
+                    clip_path_text, ends[1] - ends[0] - 1, second_at),
+        "display sets: 1; images written: 18; with 1 warning (see above)"},
+       18},
+      {"clip ends inside a segment",
+       [&](Bytes& c) { c.resize(last_ods.offset + 2 * 192); },
+       0,
+       {fmt::format("display set 2 is incomplete (the stream ends after {} whole segments of it, {})",
+                    ends[1] - ends[0] - 2, second_at),
+        "with 1 warning (see above)"},
+       18},
+      {"object data that does not decode",
+       [&](Bytes& c) {
+         c[ods_body + 7] = 0;  // width 1
+         c[ods_body + 8] = 1;
+       },
+       0,
+       {fmt::format("{}, display set 1: object {} does not decode, so its picture {:04}.gif is not written: "
+                    "line 1 of {} runs past the width 1",
+                    clip_path_text, object_id, object_id + 1, height),
+        "images written: 35; objects skipped (no picture): 1; with 1 warning (see above)"},
+       35},
+      {"unknown segment type",
+       [&](Bytes& c) { c[first_pds->segment] = 0x99; },
+       2,
+       {fmt::format("{} (PID 5120): unknown segment type 0x99 at byte {} (packet {}) of the clip",
+                    clip_name.generic_string(), first_pds->offset, first_pds->offset / 192)},
+       -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    copy_disc(source, dir / "BDMV");
+    Bytes damaged = clip;
+    c.damage(damaged);
+    test::write_file(dir / "BDMV" / clip_name, damaged);
+    const RunResult r = run_veld({"extract", (dir / "BDMV").string(), (dir / "rip").string()}, dir.path());
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (const std::string& part : c.expected) {
+      EXPECT_THAT(r.err + r.out, HasSubstr(part));
+    }
+    if (c.images >= 0) {
+      int written = 0;
+      for (const auto& e : fs::recursive_directory_iterator(dir / "rip" / "VELD" / "Images")) {
+        written += e.path().extension() == ".gif";
+      }
+      EXPECT_EQ(written, c.images);
+      // Warnings go to stderr also under --quiet.
+      const RunResult quiet =
+          run_veld({"extract", "--quiet", "--yes", (dir / "BDMV").string(), (dir / "rip").string()}, dir.path());
+      EXPECT_EQ(quiet.status, 0);
+      EXPECT_THAT(quiet.err, HasSubstr("warning: "));
+      EXPECT_EQ(quiet.out, "");
+    }
+  }
+}
+
 // A re-extraction that is cancelled or fails leaves the earlier pictures, edited ones included, exactly
 // as they were: same content, same times, same modes.
 TEST(ExtractCommand, FailedReextractionKeepsTheEarlierPictures) {

@@ -245,12 +245,13 @@ TEST(LoadClipIgStreamsTest, CancellationAndParseFailure) {
   }
   test::RecordingProgress progress;
   EXPECT_EQ(LoadClipIgStreams(path, out, progress, m), 2);
-  // The first stream parsed and stays; the second failed with a message naming the clip and PID.
+  // The first stream parsed and stays; the second failed with a message naming the clip, the PID and the
+  // clip's packet that the bad segment came from.
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].pid, 0x1400);
   ASSERT_EQ(m.shown.size(), 1u);
-  EXPECT_THAT(m.shown[0].text, testing::HasSubstr("0x1401"));
-  EXPECT_THAT(m.shown[0].text, testing::HasSubstr(path.string()));
+  EXPECT_THAT(m.shown[0].text, testing::HasSubstr(path.string() + " (PID 5121): unknown segment type 0x33 at byte 384 "
+                                                  "(packet 2) of the clip"));
 }
 
 // ---- generated discs ----------------------------------------------------------------------------------

@@ -82,6 +82,8 @@ enum MsgId : int {
   kMsgCopyBackStuck = 9763,           // the copy-back of journal "%s" can be neither finished nor undone: "%s"
   kMsgCopyBackJournalDamaged = 9764,  // the journal "%s" is damaged
   kMsgBytesUnread = 9765,             // file "%s": block "%s" at offset %d holds %d bytes that were not read
+  kMsgIncompleteDisplaySet = 9800,    // "%s", PID %d: display set %d incomplete (%d whole segments, from %s)
+  kMsgObjectNoPicture = 9801,         // "%s", display set %d: object %d, picture "%s", does not decode: "%s"
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,
@@ -124,6 +126,8 @@ enum MsgId : int {
   kCliIgLanguage = 9539,
   kCliReplaceYes = 9541,
   kCliReplaceSummary = 9542,       // pictures, IG streams, clips, playlists
+  kCliWithWarnings = 9543,         // the summary's count of warnings
+  kCliWithWarning = 9544,          // the same for one warning
   // Desktop window (9200 up).
   kStrUsage = 1019,              // usage note in the main window's text pane
   kStrSourceLabel = 9201,        // "源BDMV文件:"

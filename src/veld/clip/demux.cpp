@@ -125,7 +125,8 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
   const CBlockBuffer block(kDemuxBlockSize);
   CTsPacketReader reader;
   std::uint64_t time_base = 0;
-  auto scan = [&](const std::uint8_t* data, std::size_t packets) {
+  // base: the clip file offset of data.
+  auto scan = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
     const std::uint8_t* p = data + 4;
     for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
       if (p[0] != kSyncByte) continue;
@@ -136,6 +137,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
       STrackFile* target =
           info->low_priority_track && !reader.header().TransportPriority ? info->low_priority_track.get()
                                                                           : info->track.get();
+      if (reader.pes_header()) target->set_packet_position(base + static_cast<std::int64_t>(i * kSourcePacketSize));
       target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader.pes_header(), time_base);
     }
   };
@@ -156,7 +158,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
       got = static_cast<std::size_t>(n);
       const std::size_t packets = whole_packets(got);
       time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
-      scan(block.get(), packets);
+      scan(block.get(), packets, done);
     } else {
       // The block is read piece by piece into the head of the buffer, each piece scanned while it is
       // still in the cache: reading 30 MiB at once costs about twice the memory traffic of the copy.
@@ -166,7 +168,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
           if (error) *error = file.error();
           return DemuxResult::kReadError;
         }
-        scan(block.get(), whole_packets(static_cast<std::size_t>(n)));
+        scan(block.get(), whole_packets(static_cast<std::size_t>(n)), done + static_cast<std::int64_t>(got));
         got += static_cast<std::size_t>(n);
         if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
       }

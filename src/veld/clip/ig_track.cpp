@@ -38,6 +38,12 @@ class CGraphicsStreamSink : public CByteSink {
   std::string no_error_;
 };
 
+int DisplaySetCount(const CGsData& stream) {
+  std::size_t n = 0;
+  for (const CEpochData& epoch : stream.Epochs) n += epoch.DisplaySets.size();
+  return static_cast<int>(n);
+}
+
 }  // namespace
 
 int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
@@ -54,7 +60,11 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     info.coding_type = es.StreamType;
     auto track = std::make_unique<SIgTrackFile>();
     track->set_flush_at_end(static_cast<bool>(listener));
-    track->attach(std::make_unique<CGraphicsStreamSink>(es.ElementaryPid, listener));
+    auto sink = std::make_unique<CGraphicsStreamSink>(es.ElementaryPid, listener);
+    // Errors name the byte of the clip that a position of the stream came from.
+    sink->reader().set_offset_namer(
+        [file = track.get()](std::uint64_t offset) { return file->describe_offset(offset); });
+    track->attach(std::move(sink));
     info.track = std::move(track);
     map.add(es.ElementaryPid, std::move(info));
   }
@@ -83,11 +93,20 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     stream.pid = pid;
     stream.time_shift = static_cast<std::int64_t>(time_base) -
                         static_cast<const SGsTrackFile*>(info.track.get())->adjustment();
-    if (!sink->reader().Finish(stream.data)) {
+    CGraphicsStreamReader& reader = sink->reader();
+    if (!reader.Finish(stream.data)) {
       const std::string where =
-          fmt::format("{} (PID 0x{:04X}): {}", clip_stream.path().string(), pid, sink->reader().error());
+          fmt::format("{} (PID {}): {}", clip_stream.path().string(), pid, reader.error());
       messenger.show(MessageKind::kError, format_message(kMsgParseError, where));
       return 2;
+    }
+    if (const auto& tail = reader.incomplete()) {
+      // A clip cut off inside a display set: the display sets before it are kept, this one cannot be.
+      const auto* file = static_cast<const SGsTrackFile*>(info.track.get());
+      messenger.show(MessageKind::kWarning,
+                     format_message(kMsgIncompleteDisplaySet, clip_stream.path().string(), pid,
+                                    DisplaySetCount(stream.data) + 1, static_cast<int>(tail->segments),
+                                    file->describe_offset(tail->offset)));
     }
     out.push_back(std::move(stream));
   }

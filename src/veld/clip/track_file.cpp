@@ -1,7 +1,13 @@
 #include "veld/clip/track_file.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <system_error>
+
+#include <fmt/format.h>
+
+#include "veld/ts/ts_packet.h"
 
 namespace veld {
 
@@ -46,6 +52,7 @@ bool STrackFile::flush() {
   if (used_ > 0 && sink_ && error_.empty()) {
     if (!sink_->write(ByteSpan(buffer_.get(), used_))) error_ = sink_->error().empty() ? "write failed" : sink_->error();
   }
+  flushed_ += used_;
   used_ = 0;
   return error_.empty();
 }
@@ -55,6 +62,7 @@ void STrackFile::append(std::initializer_list<ByteSpan> parts) {
   for (ByteSpan p : parts) total += p.size();
   if (used_ > 0 && used_ + total > capacity_) flush();
   if (total > capacity_) {  // larger than the whole buffer: straight to the sink
+    flushed_ += total;
     for (ByteSpan p : parts) {
       if (p.empty()) continue;
       if (sink_ && error_.empty() && !sink_->write(p)) error_ = sink_->error().empty() ? "write failed" : sink_->error();
@@ -99,6 +107,7 @@ void SGsTrackFile::write(const std::uint8_t* data, std::size_t count, const SPes
     pts = static_cast<std::uint32_t>(static_cast<std::int64_t>(pes->PTS.value) - base + adjustment_);
     if (pes->has_dts()) dts = static_cast<std::uint32_t>(static_cast<std::int64_t>(pes->DTS.value) - base + adjustment_);
   }
+  origins_.push_back({size(), packet_position_});
   record_header_[0] = tag_.size() > 0 ? static_cast<std::uint8_t>(tag_[0]) : 0;
   record_header_[1] = tag_.size() > 1 ? static_cast<std::uint8_t>(tag_[1]) : 0;
   store_be32(record_header_ + 2, pts);
@@ -107,6 +116,19 @@ void SGsTrackFile::write(const std::uint8_t* data, std::size_t count, const SPes
   // An END segment has no body: its whole record is in this first packet.
   constexpr std::uint8_t kEndSegment = 0x80;
   if (flush_at_end_ && count > 0 && data[0] == kEndSegment) flush();
+}
+
+std::string SGsTrackFile::describe_offset(std::uint64_t offset) const {
+  const auto next = std::upper_bound(origins_.begin(), origins_.end(), offset,
+                                     [](std::uint64_t o, const SRecordOrigin& r) { return o < r.record; });
+  if (next == origins_.begin() || std::prev(next)->packet < 0) return fmt::format("offset {}", offset);
+  const SRecordOrigin& origin = *std::prev(next);
+  constexpr std::uint64_t kRecordHeader = 10;  // tag, PTS, DTS before the segment
+  const std::uint64_t start = origin.record + kRecordHeader;
+  const std::int64_t packet = origin.packet / static_cast<std::int64_t>(kSourcePacketSize);
+  if (offset <= start) return fmt::format("byte {} (packet {}) of the clip", origin.packet, packet);
+  return fmt::format("byte {} of the segment that starts at byte {} (packet {}) of the clip", offset - start,
+                     origin.packet, packet);
 }
 
 }  // namespace veld

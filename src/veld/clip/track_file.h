@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
@@ -78,6 +79,11 @@ class STrackFile {
                          std::size_t prefix_count);
   // Hands the used part of the buffer to the sink. false when the sink failed (now or earlier).
   bool flush();
+  // Bytes appended so far, flushed or not.
+  std::uint64_t size() const { return flushed_ + used_; }
+  // The clip file offset of the transport packet whose payload is written next; the demultiplexer sets it
+  // before each write that starts a PES packet.
+  void set_packet_position(std::int64_t offset) { packet_position_ = offset; }
 
   void attach(std::unique_ptr<CByteSink> sink) { sink_ = std::move(sink); }
   CByteSink* sink() const { return sink_.get(); }
@@ -90,10 +96,13 @@ class STrackFile {
   // Appends parts as one unit, flushing first when they would not fit with what is buffered.
   void append(std::initializer_list<ByteSpan> parts);
 
+  std::int64_t packet_position_ = -1;
+
  private:
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t capacity_;
   std::size_t used_ = 0;
+  std::uint64_t flushed_ = 0;
   std::unique_ptr<CByteSink> sink_;
   std::string error_;
 };
@@ -112,6 +121,10 @@ class SGsTrackFile : public STrackFile {
 
   const std::string& tag() const { return tag_; }
   std::int64_t adjustment() const { return adjustment_; }
+  // Names an offset of the segment file by where its bytes came from: the clip file offset of the
+  // transport packet that started the record's PES packet, and the byte within the segment when it is
+  // not the segment's first ("offset N" when the record's origin is unknown).
+  std::string describe_offset(std::uint64_t offset) const;
   // Hands the buffered records to the sink as soon as a record of an END segment (type 0x80, the end of a
   // display set) has been buffered, so that a reader of the sink sees each display set while the scan
   // goes on instead of when the buffer fills.
@@ -121,6 +134,11 @@ class SGsTrackFile : public STrackFile {
   std::string tag_;
 
  private:
+  struct SRecordOrigin {
+    std::uint64_t record = 0;  // offset of the record in the segment file
+    std::int64_t packet = -1;  // clip file offset of the packet that started it
+  };
+  std::vector<SRecordOrigin> origins_;
   std::int64_t adjustment_ = 0;
   bool first_packet_ = true;
   bool flush_at_end_ = false;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 #include "veld/graphics/rle.h"
 
 namespace veld {
@@ -45,13 +47,19 @@ const CPds* FindPalette(const CDsData& ds, std::uint8_t palette_id) {
 }  // namespace
 
 std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
-                                                ColourMatrix matrix) {
+                                                ColourMatrix matrix, std::string* why) {
   const Bytes data = JoinObjectFragments(ds, object_id);
-  if (data.empty()) return std::nullopt;
-  auto bitmap = DecodeObjectData(data);
+  if (data.empty()) {
+    if (why) *why = "it has no data";
+    return std::nullopt;
+  }
+  auto bitmap = DecodeObjectData(data, why);
   if (!bitmap) return std::nullopt;
   const CPds* pds = FindPalette(ds, palette_id);
-  if (!pds) return std::nullopt;
+  if (!pds) {
+    if (why) *why = fmt::format("its palette {} is not in the display set", palette_id);
+    return std::nullopt;
+  }
   SObjectBitmap out;
   out.bitmap = std::move(*bitmap);
   out.palette = PaletteToArgb(pds->Entries, matrix);

@@ -34,9 +34,10 @@ struct SObjectBitmap {
 };
 // Decodes the object with the palette palette_id as the display set defines it (its last PDS with that
 // id, a later PDS being an update of an earlier one); nothing when the object has no data, its data is
-// malformed, or no PDS has that id. The palette's colours are converted with matrix (palette.h).
+// malformed, or no PDS has that id (*why, when given, then says which). The palette's colours are
+// converted with matrix (palette.h).
 std::optional<SObjectBitmap> DecodeObjectBitmap(const CDsData& ds, std::uint16_t object_id, std::uint8_t palette_id,
-                                                ColourMatrix matrix = ColourMatrix::kGif);
+                                                ColourMatrix matrix = ColourMatrix::kGif, std::string* why = nullptr);
 
 // The ARGB table an object is shown with (and exported with): its palette in the display set as
 // DecodeObjectBitmap takes it, its colours converted with matrix; nothing when no page uses the object or

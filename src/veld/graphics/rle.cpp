@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include <fmt/format.h>
+
 namespace veld {
 namespace {
 
@@ -124,17 +126,31 @@ std::size_t DecodeLine(ByteSpan code, std::span<std::uint8_t> row) {
   }
 }
 
-std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data) {
-  if (object_data.size() < kObjectDataHeaderSize) return std::nullopt;
+std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data, std::string* why) {
+  const auto fail = [why](std::string reason) -> std::optional<IndexedBitmap> {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  };
+  if (object_data.size() < kObjectDataHeaderSize) {
+    return fail(fmt::format("its data has {} bytes, less than its {}-byte header", object_data.size(),
+                            kObjectDataHeaderSize));
+  }
   const std::uint8_t* head = object_data.data();
-  if (std::size_t{load_be24(head)} + 3 != object_data.size()) return std::nullopt;
+  if (std::size_t{load_be24(head)} + 3 != object_data.size()) {
+    return fail(fmt::format("its data length says {} bytes, its fragments hold {}", load_be24(head),
+                            object_data.size() - 3));
+  }
   const std::size_t width = load_be16(head + 3);
   const std::size_t height = load_be16(head + 5);
-  if (width == 0 || height == 0) return std::nullopt;  // no picture to show or edit
+  if (width == 0 || height == 0) return fail(fmt::format("its size is {} x {}", width, height));
   ByteSpan lines = object_data.subspan(kObjectDataHeaderSize);
   // Every line ends with a two-byte code, so the data bounds the height before anything is allocated.
-  if (height > lines.size() / 2) return std::nullopt;
-  if (static_cast<std::int64_t>(width * height) > kMaxBitmapPixels) return std::nullopt;
+  if (height > lines.size() / 2) {
+    return fail(fmt::format("{} lines cannot fit in {} bytes of run-length code", height, lines.size()));
+  }
+  if (static_cast<std::int64_t>(width * height) > kMaxBitmapPixels) {
+    return fail(fmt::format("its size {} x {} is larger than any picture", width, height));
+  }
 
   IndexedBitmap bitmap;
   bitmap.width = static_cast<int>(width);
@@ -144,7 +160,10 @@ std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data) {
   for (std::size_t y = 0; y < height; ++y) {
     const std::size_t used =
         DecodeLine(lines.subspan(pos), std::span<std::uint8_t>(bitmap.pixels.data() + y * width, width));
-    if (used == 0) return std::nullopt;
+    if (used == 0) {
+      return fail(fmt::format("line {} of {} runs past the width {} or ends without its end-of-line code", y + 1,
+                              height, width));
+    }
     pos += used;
   }
   return bitmap;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "veld/base/bytes.h"
 #include "veld/graphics/bitmap.h"
@@ -29,8 +30,8 @@ inline constexpr std::size_t kMaxObjectDataLength = 0xFFFFFF;
 // Decodes joined object data (starting with ObjectDataLength). std::nullopt when it is malformed: shorter
 // than its header, ObjectDataLength + 3 differing from the data's size, a zero width or height, a line
 // whose runs go past ObjectWidth, data ending before ObjectHeight end-of-line codes, or a size above
-// kMaxBitmapPixels. Bytes after the last line are ignored.
-std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data);
+// kMaxBitmapPixels; *why (when given) then says which. Bytes after the last line are ignored.
+std::optional<IndexedBitmap> DecodeObjectData(ByteSpan object_data, std::string* why = nullptr);
 
 // Decodes one line into row (every pixel the codes reach is written; the rest of row is untouched).
 // Returns the bytes consumed including the end-of-line code, or 0 when the codes run past the row or the

@@ -194,7 +194,7 @@ std::size_t SCompositionObject::Write(Bytes* out) const { return WriteWith(*this
 
 long CSegmentBase::Parse(ByteSpan body, std::string* error) {
   try {
-    ByteReader r(body, "segment");
+    ByteReader r(body, "body");  // named after the segment by the caller
     ReadBody(r);
     return static_cast<long>(r.pos());
   } catch (const ParseError& e) {

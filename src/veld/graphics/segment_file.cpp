@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "veld/base/file.h"
+#include "veld/graphics/segment.h"
 
 namespace veld {
 
@@ -20,9 +21,13 @@ bool IsTag(ByteSpan tag) {
   return b == 'G' && (a == 'I' || a == 'P');
 }
 
+std::string Where(const SegmentOffsetNamer* namer, std::uint64_t offset) {
+  return namer && *namer ? (*namer)(offset) : fmt::format("offset {}", offset);
+}
+
 // Parses the body into seg and stores the header fields; false with the reason on a malformed body.
 bool FillSegment(CSegmentBase& seg, std::uint32_t pts, std::uint32_t dts, std::uint16_t length,
-                 std::uint64_t offset, ByteSpan body, std::string* error) {
+                 std::uint64_t offset, ByteSpan body, std::string* error, const SegmentOffsetNamer* namer) {
   seg.SegmentLength = length;
   seg.PTS = pts;
   seg.DTS = dts;
@@ -30,35 +35,37 @@ bool FillSegment(CSegmentBase& seg, std::uint32_t pts, std::uint32_t dts, std::u
   if (length == 0) return true;
   std::string why;
   if (seg.Parse(body, &why) < 0) {
-    return Fail(error, fmt::format("segment type 0x{:02X} at offset {}: {}", seg.SegmentType, offset, why));
+    return Fail(error, fmt::format("{} at {}: {}", SegmentTypeName(seg.SegmentType), Where(namer, offset), why));
   }
   return true;
 }
 
 template <typename T>
 bool AppendParsed(std::vector<T>& list, std::uint32_t pts, std::uint32_t dts, std::uint16_t length,
-                  std::uint64_t offset, ByteSpan body, std::string* error) {
+                  std::uint64_t offset, ByteSpan body, std::string* error, const SegmentOffsetNamer* namer) {
   T seg;
-  if (!FillSegment(seg, pts, dts, length, offset, body, error)) return false;
+  if (!FillSegment(seg, pts, dts, length, offset, body, error, namer)) return false;
   list.push_back(std::move(seg));
   return true;
 }
 
 template <typename T>
 bool SetParsed(std::optional<T>& slot, const char* name, std::uint32_t pts, std::uint32_t dts,
-               std::uint16_t length, std::uint64_t offset, ByteSpan body, std::string* error) {
-  if (slot) return Fail(error, fmt::format("second {} in one display set at offset {}", name, offset));
+               std::uint16_t length, std::uint64_t offset, ByteSpan body, std::string* error,
+               const SegmentOffsetNamer* namer) {
+  if (slot) return Fail(error, fmt::format("second {} in one display set at {}", name, Where(namer, offset)));
   T seg;
-  if (!FillSegment(seg, pts, dts, length, offset, body, error)) return false;
+  if (!FillSegment(seg, pts, dts, length, offset, body, error, namer)) return false;
   slot = std::move(seg);
   return true;
 }
 
 }  // namespace
 
-bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* error) {
+bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* error,
+                 const SegmentOffsetNamer* namer) {
   if (in.remaining() < 11) {
-    return Fail(error, fmt::format("short segment header at offset {}", in.absolute_pos()));
+    return Fail(error, fmt::format("short segment header at {}", Where(namer, in.absolute_pos())));
   }
   const std::uint32_t pts = in.u32();
   const std::uint32_t dts = in.u32();
@@ -66,48 +73,48 @@ bool ReadSegment(ByteReader& in, CDsData& ds, std::uint8_t* type, std::string* e
   const std::uint8_t seg_type = in.u8();
   const std::uint16_t length = in.u16();
   if (!IsSegmentType(seg_type)) {
-    return Fail(error, fmt::format("unknown segment type 0x{:02X} at offset {}", seg_type, offset));
+    return Fail(error, fmt::format("unknown segment type 0x{:02X} at {}", seg_type, Where(namer, offset)));
   }
   if (in.remaining() < length) {
-    return Fail(error, fmt::format("segment at offset {} needs {} body bytes, {} left", offset, length,
-                                   in.remaining()));
+    return Fail(error, fmt::format("{} at {} needs {} body bytes, {} left", SegmentTypeName(seg_type),
+                                   Where(namer, offset), length, in.remaining()));
   }
   const ByteSpan body = in.bytes(length);
   if (type) *type = seg_type;
   const bool first_composition = !ds.Pcs && ds.IcsArray.empty();
   switch (seg_type) {
     case kSegmentPds:
-      return AppendParsed(ds.PdsFolder, pts, dts, length, offset, body, error);
+      return AppendParsed(ds.PdsFolder, pts, dts, length, offset, body, error, namer);
     case kSegmentOds:
-      return AppendParsed(ds.OdsArray, pts, dts, length, offset, body, error);
+      return AppendParsed(ds.OdsArray, pts, dts, length, offset, body, error, namer);
     case kSegmentPcs:
-      if (!SetParsed(ds.Pcs, "PCS", pts, dts, length, offset, body, error)) return false;
+      if (!SetParsed(ds.Pcs, "PCS", pts, dts, length, offset, body, error, namer)) return false;
       if (first_composition) ds.State = ds.Pcs->Composition.CompositionState;
       return true;
     case kSegmentWds:
-      return SetParsed(ds.Wds, "WDS", pts, dts, length, offset, body, error);
+      return SetParsed(ds.Wds, "WDS", pts, dts, length, offset, body, error, namer);
     case kSegmentIcs:
-      if (!AppendParsed(ds.IcsArray, pts, dts, length, offset, body, error)) return false;
+      if (!AppendParsed(ds.IcsArray, pts, dts, length, offset, body, error, namer)) return false;
       if (first_composition) ds.State = ds.IcsArray.front().Composition.CompositionState;
       return true;
     case kSegmentEnd:
-      return SetParsed(ds.End, "END", pts, dts, length, offset, body, error);
+      return SetParsed(ds.End, "END", pts, dts, length, offset, body, error, namer);
     default:
       return false;
   }
 }
 
-int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error) {
+int ReadDisplaySet(ByteReader& in, CDsData& ds, std::string* error, const SegmentOffsetNamer* namer) {
   ds = CDsData{};
   for (;;) {
     if (in.remaining() < 2) return kDisplaySetFileEnded;
     const std::size_t at = in.absolute_pos();
     if (!IsTag(in.bytes(2))) {
-      Fail(error, fmt::format("no \"IG\" or \"PG\" tag at offset {}", at));
+      Fail(error, fmt::format("no \"IG\" or \"PG\" tag at {}", Where(namer, at)));
       return kDisplaySetError;
     }
     std::uint8_t type = 0;
-    if (!ReadSegment(in, ds, &type, error)) return kDisplaySetError;
+    if (!ReadSegment(in, ds, &type, error, namer)) return kDisplaySetError;
     if (type == kSegmentEnd) return kDisplaySetComplete;
   }
 }
@@ -138,9 +145,9 @@ std::size_t CGraphicsStreamReader::ParseComplete(ByteSpan data, std::uint64_t ba
     const ByteSpan slice = malformed ? data.subspan(pos) : data.subspan(pos, at - pos);
     ByteReader in(slice, "segment file", static_cast<std::size_t>(base + pos));
     CDsData ds;
-    if (ReadDisplaySet(in, ds, &error_) != kDisplaySetComplete) {
+    if (ReadDisplaySet(in, ds, &error_, &namer_) != kDisplaySetComplete) {
       failed_ = true;
-      if (error_.empty()) error_ = fmt::format("malformed display set at offset {}", base + pos);
+      if (error_.empty()) error_ = fmt::format("malformed display set at {}", where(base + pos));
       return pos;
     }
     if (listener_) listener_(ds);
@@ -165,13 +172,41 @@ bool CGraphicsStreamReader::Feed(ByteSpan data) {
   return !failed_;
 }
 
+std::string CGraphicsStreamReader::where(std::uint64_t offset) const { return Where(&namer_, offset); }
+
 bool CGraphicsStreamReader::Finish(CGsData& stream) {
   stream = CGsData{};
+  incomplete_.reset();
   if (!failed_ && !pending_.empty()) {
-    // What follows the last END: segments of an unfinished display set are dropped, malformed ones fail.
-    ByteReader in(pending_, "segment file", static_cast<std::size_t>(offset_));
+    // What follows the last END: the whole segments of a display set the file ended inside (they must
+    // still parse), possibly followed by the start of a segment that the file cuts off.
+    const ByteSpan tail(pending_);
+    std::size_t at = 0;
+    std::size_t segments = 0;
+    bool cut = false;
+    for (;;) {
+      const std::size_t left = tail.size() - at;
+      if (left == 0) break;
+      const bool tag_ok = left < 2 || IsTag(tail.subspan(at, 2));
+      if (!tag_ok) break;
+      if (left < kSegmentFrameHeader || load_be16(tail.data() + at + 11) > left - kSegmentFrameHeader) {
+        cut = left < kSegmentFrameHeader || IsSegmentType(tail[at + 10]);
+        break;
+      }
+      if (!IsSegmentType(tail[at + 10])) break;
+      at += kSegmentFrameHeader + load_be16(tail.data() + at + 11);
+      ++segments;
+    }
+    // A frame that is neither whole nor cut off by the end is malformed: read it for the reason.
+    const bool malformed = at < tail.size() && !cut;
+    ByteReader in(malformed ? tail : tail.first(at), "segment file", static_cast<std::size_t>(offset_));
     CDsData ds;
-    if (ReadDisplaySet(in, ds, &error_) == kDisplaySetError) failed_ = true;
+    if (ReadDisplaySet(in, ds, &error_, &namer_) != kDisplaySetFileEnded) {
+      failed_ = true;
+      if (error_.empty()) error_ = fmt::format("malformed display set at {}", where(offset_));
+    } else {
+      incomplete_ = SIncompleteDisplaySet{offset_, segments, cut};
+    }
   }
   pending_.clear();
   if (!failed_ && epoch_.DisplaySets.empty()) {

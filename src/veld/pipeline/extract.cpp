@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "veld/base/file.h"
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
@@ -40,13 +42,25 @@ bool ClipHasIgStream(const CClpiObject& clip) {
   });
 }
 
+namespace {
+
+// Shows the warnings gathered in stats and forgets them.
+void ShowWarnings(ExtractStats& stats, Messenger& messenger) {
+  for (const std::string& text : stats.warnings) messenger.show(MessageKind::kWarning, text);
+  stats.warnings.clear();
+}
+
+}  // namespace
+
 bool ExportStreamImages(const fs::path& stream_folder, const CGsData& stream, const SOutputNames& names,
                         Messenger& messenger, ExtractStats& stats, ImageFormat format,
                         const fs::path& preview_stream_folder) {
   CStreamExporter exporter(stream_folder, preview_stream_folder, names, format);
   for (const CEpochData& epoch : stream.Epochs) {
     for (const CDsData& ds : epoch.DisplaySets) {
-      if (std::string error = exporter.Add(ds, stats); !error.empty()) {
+      std::string error = exporter.Add(ds, stats);
+      ShowWarnings(stats, messenger);
+      if (!error.empty()) {
         messenger.show(MessageKind::kError, error);
         return false;
       }
@@ -78,6 +92,7 @@ int ScanClipMenus(const fs::path& clip_stream, const fs::path& image_folder, con
       auto exporter = std::make_unique<CStreamExporter>(
           clip_folder / folder, preview_clip_folder.empty() ? fs::path() : preview_clip_folder / folder, names,
           options.format);
+      exporter->set_source(fmt::format("{}, PID {}", clip_stream.string(), pid));
       it = stream_of_pid.emplace(pid, worker.AddStream(std::move(exporter))).first;
     }
     worker.Post(it->second, ds);
@@ -96,9 +111,11 @@ int ScanClipMenus(const fs::path& clip_stream, const fs::path& image_folder, con
   return kResultOk;
 }
 
-// Waits for the worker; a picture it could not write is reported.
+// Waits for the worker; the objects it found damaged are shown as warnings, a picture it could not write
+// as the error.
 int FinishPictures(CExportWorker& worker, Messenger& messenger, ExtractStats& stats) {
   const std::string error = worker.Finish(stats);
+  ShowWarnings(stats, messenger);
   if (error.empty()) return kResultOk;
   messenger.show(MessageKind::kError, error);
   return kResultFailed;

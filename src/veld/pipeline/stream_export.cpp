@@ -37,6 +37,7 @@ ExtractStats& ExtractStats::operator+=(const ExtractStats& other) {
   images += other.images;
   skipped += other.skipped;
   previews += other.previews;
+  warnings.insert(warnings.end(), other.warnings.begin(), other.warnings.end());
   return *this;
 }
 
@@ -48,7 +49,11 @@ std::string EffectPreviewName(int page_id, bool in_effect, int number) {
 
 CStreamExporter::CStreamExporter(fs::path image_folder, fs::path preview_folder, const SOutputNames& names,
                                  ImageFormat format)
-    : image_folder_(std::move(image_folder)), preview_folder_(std::move(preview_folder)), names_(names), format_(format) {}
+    : image_folder_(std::move(image_folder)),
+      preview_folder_(std::move(preview_folder)),
+      source_(image_folder_.string()),
+      names_(names),
+      format_(format) {}
 
 std::string CStreamExporter::Add(const CDsData& ds, ExtractStats& stats) {
   ++ds_number_;
@@ -78,9 +83,16 @@ std::string CStreamExporter::WritePictures(const CDsData& ds, const fs::path& fo
     if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
     seen.push_back(id);
     const std::uint8_t palette_id = composition ? FindObjectPalette(*composition, id) : kNoPalette;
-    const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id, matrix);
+    std::string why;
+    const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id, matrix, &why);
     if (!picture) {
-      ++stats.skipped;  // no palette, or no usable object data: nothing to edit
+      // Nothing to edit. An object that no page shows is of no concern; one that a page shows is
+      // damaged, and the user is told which.
+      ++stats.skipped;
+      if (palette_id != kNoPalette) {
+        stats.warnings.push_back(format_message(kMsgObjectNoPicture, source_, ds_number_, id,
+                                                    ImageFileName(folder, id, format_).filename().string(), why));
+      }
       continue;
     }
     const std::string error =

@@ -27,6 +27,8 @@ struct ExtractStats {
   int images = 0;        // picture files written
   int skipped = 0;       // objects that gave no picture (no palette, malformed data)
   int previews = 0;      // page and effect previews written
+  // Objects that a page shows but that do not decode, one text each, for the caller to show as warnings.
+  std::vector<std::string> warnings;
 
   ExtractStats& operator+=(const ExtractStats& other);
 };
@@ -43,6 +45,9 @@ class CStreamExporter {
   // preview_folder empty: no previews.
   CStreamExporter(std::filesystem::path image_folder, std::filesystem::path preview_folder, const SOutputNames& names,
                   ImageFormat format);
+
+  // Names the stream in warnings (clip and PID); the image folder until it is set.
+  void set_source(std::string source) { source_ = std::move(source); }
 
   // Writes the pictures (and previews) of the stream's next display set. "" on success, otherwise the
   // error text (a folder that cannot be made, a file that cannot be written) for the caller to report.
@@ -61,6 +66,7 @@ class CStreamExporter {
 
   std::filesystem::path image_folder_;
   std::filesystem::path preview_folder_;
+  std::string source_;
   SOutputNames names_;
   ImageFormat format_;
   int ds_number_ = 0;
