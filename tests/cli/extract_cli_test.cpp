@@ -24,6 +24,7 @@
 
 #include "cli_support.h"
 #include "support/test_support.h"
+#include "veld/base/bytes.h"
 #include "veld/base/crc32.h"
 
 #include <fmt/format.h>
@@ -467,11 +468,11 @@ std::vector<IgPes> ig_pes_packets(const Bytes& clip, std::uint16_t pid) {
   return out;
 }
 
-// A damaged menu stream is reported where the user can look: a display set that the clip ends inside and
-// an object that does not decode are warnings naming the clip, PID, display set, object and the clip's
-// byte; the run extracts the rest, exits 0 and counts the warnings. A malformed segment fails the run
-// with the byte of the clip it came from.
-TEST(ExtractCommand, DamagedMenuStreamsAreNamedByTheirPlaceInTheClip) {
+// Damage is reported where the user can look: a display set that the clip ends inside, an object that does
+// not decode and a playlist block with bytes left unread are warnings naming the clip, PID, display set and
+// object (or the file, block and offset); the run extracts the rest, exits 0 and counts the warnings. A
+// malformed segment fails the run with the byte of the clip it came from.
+TEST(ExtractCommand, DamageIsNamedWhereTheUserCanLook) {
   const fs::path source = test::test_discs_dir() / "menu" / "BDMV";
   const fs::path clip_name = fs::path("STREAM") / "00000.m2ts";
   const Bytes clip = test::read_file(source / clip_name);
@@ -497,16 +498,24 @@ TEST(ExtractCommand, DamagedMenuStreamsAreNamedByTheirPlaceInTheClip) {
   ASSERT_GT(pes[ends[1]].offset - last_ods.offset, 2 * 192u);
   const std::string clip_path_text = "STREAM/00000.m2ts, PID 5120";
 
+  // Damages the clip of a disc copy.
+  const auto in_clip = [&](std::function<void(Bytes&)> damage) {
+    return [&clip, &clip_name, damage](const fs::path& bdmv) {
+      Bytes damaged = clip;
+      damage(damaged);
+      test::write_file(bdmv / clip_name, damaged);
+    };
+  };
   struct Case {
     const char* what;
-    std::function<void(Bytes&)> damage;
+    std::function<void(const fs::path& bdmv)> damage;
     int status;
     std::vector<std::string> expected;  // parts of stderr (or of stdout, for the summary)
     int images;                         // pictures written, -1 when the run fails
   };
   const std::vector<Case> cases = {
       {"clip ends before the last END",
-       [&](Bytes& c) { c.resize(pes[ends[1]].offset); },
+       in_clip([&](Bytes& c) { c.resize(pes[ends[1]].offset); }),
        0,
        {fmt::format("{}: display set 2 is incomplete (the stream ends after {} whole segments of it, {}) and is "
                     "left out",
@@ -514,25 +523,41 @@ TEST(ExtractCommand, DamagedMenuStreamsAreNamedByTheirPlaceInTheClip) {
         "display sets: 1; images written: 18; with 1 warning (see above)"},
        18},
       {"clip ends inside a segment",
-       [&](Bytes& c) { c.resize(last_ods.offset + 2 * 192); },
+       in_clip([&](Bytes& c) { c.resize(last_ods.offset + 2 * 192); }),
        0,
        {fmt::format("display set 2 is incomplete (the stream ends after {} whole segments of it, {})",
                     ends[1] - ends[0] - 2, second_at),
         "with 1 warning (see above)"},
        18},
       {"object data that does not decode",
-       [&](Bytes& c) {
+       in_clip([&](Bytes& c) {
          c[ods_body + 7] = 0;  // width 1
          c[ods_body + 8] = 1;
-       },
+       }),
        0,
        {fmt::format("{}, display set 1: object {} does not decode, so its picture {:04}.gif is not written: "
                     "line 1 of {} runs past the width 1",
                     clip_path_text, object_id, object_id + 1, height),
         "images written: 35; objects skipped (no picture): 1; with 1 warning (see above)"},
        35},
+      {"playlist block longer than its content",
+       [](const fs::path& bdmv) {
+         const fs::path playlist = bdmv / "PLAYLIST" / "00000.mpls";
+         Bytes d = test::read_file(playlist);
+         const std::size_t marks = load_be32(d.data() + 12);
+         ASSERT_EQ(load_be32(d.data() + 16), 0u) << "the marks are the playlist's last block";
+         store_be32(d.data() + marks, load_be32(d.data() + marks) + 6);
+         const std::size_t end = d.size();
+         d.resize(end + 6, 0xAB);
+         test::write_file(playlist, d);
+         ASSERT_EQ(end, marks + 4 + load_be32(d.data() + marks) - 6);
+       },
+       0,
+       {"PLAYLIST/00000.mpls: PlayListMarks at offset", "holds 6 bytes after its content, which were not read",
+        "images written: 36; with 1 warning (see above)"},
+       36},
       {"unknown segment type",
-       [&](Bytes& c) { c[first_pds->segment] = 0x99; },
+       in_clip([&](Bytes& c) { c[first_pds->segment] = 0x99; }),
        2,
        {fmt::format("{} (PID 5120): unknown segment type 0x99 at byte {} (packet {}) of the clip",
                     clip_name.generic_string(), first_pds->offset, first_pds->offset / 192)},
@@ -542,9 +567,7 @@ TEST(ExtractCommand, DamagedMenuStreamsAreNamedByTheirPlaceInTheClip) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
     copy_disc(source, dir / "BDMV");
-    Bytes damaged = clip;
-    c.damage(damaged);
-    test::write_file(dir / "BDMV" / clip_name, damaged);
+    c.damage(dir / "BDMV");
     const RunResult r = run_veld({"extract", (dir / "BDMV").string(), (dir / "rip").string()}, dir.path());
     EXPECT_EQ(r.status, c.status) << r.err;
     for (const std::string& part : c.expected) {
