@@ -27,7 +27,7 @@ std::int64_t NewTrackOwnOffset(const CClpiObject& clip, std::int64_t time_shift)
 
 SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRawTrack>>& new_tracks,
                               const fs::path& m2ts_path, const fs::path& clpi_path, Progress& progress,
-                              Messenger& messenger) {
+                              Messenger& messenger, bool tracks_indexed) {
   SRemuxOutcome out;
   SRipTracks& rip = clip.rip_tracks;
   bool any_kept = false;
@@ -46,7 +46,7 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
     return out;
   }
   out.time_offset = ClipTimeOffset(clip);
-  if (any_kept) {
+  if (any_kept && !tracks_indexed) {
     std::string error;
     switch (index_kept_tracks(rip, old_stream, progress, &error)) {
       case IndexResult::kOk:

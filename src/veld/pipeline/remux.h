@@ -42,11 +42,12 @@ std::int64_t NewTrackOwnOffset(const CClpiObject& clip, std::int64_t time_shift)
 
 // Writes m2ts_path and clpi_path for the clip from its source tracks whose keep flag is set and from
 // new_tracks (each with the stream index it should sort by; a rebuilt stream takes the index of the
-// one it replaces). Indexes the kept tracks of the old clip stream file first. On success the clip's
+// one it replaces). Indexes the kept tracks of the old clip stream file first, unless tracks_indexed says
+// that the caller has (index_kept_tracks). On success the clip's
 // new_start_time and new_end_time hold the new file's presentation start and end (90 kHz). Result 0,
 // 1 (cancelled) or 2 (reported through messenger); on 1 and 2 both output files are deleted.
 SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRawTrack>>& new_tracks,
                               const std::filesystem::path& m2ts_path, const std::filesystem::path& clpi_path,
-                              Progress& progress, Messenger& messenger);
+                              Progress& progress, Messenger& messenger, bool tracks_indexed = false);
 
 }  // namespace veld

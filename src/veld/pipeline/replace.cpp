@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <system_error>
+#include <thread>
 
 #include "veld/base/file.h"
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/clip/ig_track.h"
+#include "veld/clip/rip_index.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/button_images.h"
 #include "veld/graphics/composition.h"
@@ -89,9 +91,62 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   return kResultOk;
 }
 
+// Indexes the tracks of a clip on a thread of its own while the clip's menu streams are read and rebuilt:
+// both passes read the whole clip, and a single-threaded read of the menu streams would leave the second
+// core idle. The tracks are not touched by anything else until Wait returns.
+class CClipIndexer {
+ public:
+  CClipIndexer() = default;
+  CClipIndexer(const CClipIndexer&) = delete;
+  CClipIndexer& operator=(const CClipIndexer&) = delete;
+  ~CClipIndexer() { Stop(); }
+
+  void Start(SRipTracks& tracks, const fs::path& clip_stream) {
+    started_ = true;
+    thread_ = std::thread([this, &tracks, clip_stream] {
+      File file;
+      if (!file.open(clip_stream, File::Mode::kRead)) {
+        result_ = IndexResult::kReadError;
+        error_ = file.error();
+        return;
+      }
+      result_ = index_kept_tracks(tracks, file, progress_, &error_);
+    });
+  }
+  bool started() const { return started_; }
+  // Waits for the index: kOk, kCancelled, or kReadError with the reason in *error.
+  IndexResult Wait(std::string* error) {
+    if (thread_.joinable()) thread_.join();
+    if (error) *error = error_;
+    return result_;
+  }
+  // Stops an index that is not needed after all (its tracks are then left without one).
+  void Stop() {
+    if (!thread_.joinable()) return;
+    progress_.cancel();
+    thread_.join();
+  }
+
+ private:
+  Progress progress_;  // only its cancellation is used
+  std::thread thread_;
+  bool started_ = false;
+  IndexResult result_ = IndexResult::kCancelled;
+  std::string error_;
+};
+
+// Whether a picture below folder was edited since the extraction: the clip is then rebuilt.
+bool HasEditedPicture(const fs::path& folder, std::optional<std::int64_t> reference) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file(ec) && EditedSince(it->path(), reference)) return true;
+  }
+  return false;
+}
+
 int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
               const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
-              SRebuiltClip& rebuilt) {
+              SRebuiltClip& rebuilt, CClipIndexer& indexer) {
   const fs::path stream_folder = names.stream_folder(work);
   if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
   std::vector<std::unique_ptr<SRawTrack>> added;
@@ -121,7 +176,21 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   if (added.empty()) return kResultOk;
   const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
   const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
-  SRemuxOutcome out = RemultiplexClip(clip, added, m2ts, clpi, progress, messenger);
+  bool indexed = false;
+  if (indexer.started()) {
+    std::string error;
+    switch (indexer.Wait(&error)) {
+      case IndexResult::kOk:
+        indexed = true;
+        break;
+      case IndexResult::kCancelled:
+        break;  // indexed again below
+      case IndexResult::kReadError:
+        messenger.show(MessageKind::kError, error);
+        return kResultFailed;
+    }
+  }
+  SRemuxOutcome out = RemultiplexClip(clip, added, m2ts, clpi, progress, messenger, indexed);
   if (out.result != kResultOk) return out.result;
   for (SNewPid& n : out.order)
     if (n.stream_index < 0) n.old_pid = replaced[n.new_track];
@@ -207,11 +276,14 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     CClpiObject& clip = clips[i];
     if (!HasIgStream(clip)) continue;
     SClipMenus menus;
+    CClipIndexer indexer;
+    const fs::path clip_folder = names.image_folder(work) / clip.stream_path.stem();
+    if (HasEditedPicture(clip_folder, reference)) indexer.Start(clip.rip_tracks, clip.stream_path);
     int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats);
     if (r != kResultOk) return finish(r);
     if (!menus.changed) continue;
     SRebuiltClip result;
-    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result);
+    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result, indexer);
     if (r != kResultOk) return finish(r);
     if (!result.order.empty()) {
       rebuilt[clip.id] = std::move(result);
