@@ -6,6 +6,7 @@
 #include <new>
 
 #include "veld/base/messages.h"
+#include "veld/clip/rip_index.h"
 #include "veld/ts/transport.h"
 
 namespace veld {
@@ -117,12 +118,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
   progress.set_title(message_text(kStrDemuxing));
   progress.set_status(file.path().string());
   progress.set_position(0);
-  if (!file.seek(0)) {
-    if (error) *error = file.error();
-    return DemuxResult::kReadError;
-  }
 
-  const CBlockBuffer block(kDemuxBlockSize);
   CTsPacketReader reader;
   std::uint64_t time_base = 0;
   // base: the clip file offset of data.
@@ -141,41 +137,64 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
       target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader.pes_header(), time_base);
     }
   };
-  std::int64_t done = 0;
-  bool first_block = true;
-  bool at_end = false;
-  while (!at_end) {
-    const int percent = size > 0 ? static_cast<int>(done * 100 / size) : 0;
-    if (!progress.set_position(percent)) return DemuxResult::kCancelled;
-    std::size_t got = 0;
-    if (first_block && graphics) {
-      // The time base comes from the whole first block, before any of its packets is written.
-      const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
-      if (n < 0) {
-        if (error) *error = file.error();
-        return DemuxResult::kReadError;
-      }
-      got = static_cast<std::size_t>(n);
-      const std::size_t packets = whole_packets(got);
-      time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
-      scan(block.get(), packets, done);
-    } else {
-      // The block is read piece by piece into the head of the buffer, each piece scanned while it is
-      // still in the cache: reading 30 MiB at once costs about twice the memory traffic of the copy.
-      while (got < kDemuxBlockSize) {
-        const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
+  // The clip mapped into memory: the scan then touches only the packet headers and the payloads it wants
+  // instead of copying every byte out of the page cache. A file that cannot be mapped is read instead.
+  CClipPacketSource mapped(file);
+  if (mapped.ok() && mapped.packet_count() > 0) {
+    const int reader = mapped.add_reader();
+    const std::uint8_t* data = mapped.packet(0);
+    const std::uint64_t total = mapped.packet_count();
+    constexpr std::uint64_t kBlockPackets = kDemuxBlockSize / kSourcePacketSize;
+    if (graphics) time_base = find_time_base(ByteSpan(data, std::min(total, kBlockPackets) * kSourcePacketSize));
+    for (std::uint64_t first = 0; first < total; first += kBlockPackets) {
+      const std::int64_t done = static_cast<std::int64_t>(first * kSourcePacketSize);
+      if (!progress.set_position(static_cast<int>(done * 100 / size))) return DemuxResult::kCancelled;
+      const std::uint64_t n = std::min(kBlockPackets, total - first);
+      scan(data + first * kSourcePacketSize, static_cast<std::size_t>(n), done);
+      mapped.reader_at(reader, first + n);  // the pages passed leave the process's memory
+    }
+  } else {
+    if (!file.seek(0)) {
+      if (error) *error = file.error();
+      return DemuxResult::kReadError;
+    }
+    const CBlockBuffer block(kDemuxBlockSize);
+    std::int64_t done = 0;
+    bool first_block = true;
+    bool at_end = false;
+    while (!at_end) {
+      const int percent = size > 0 ? static_cast<int>(done * 100 / size) : 0;
+      if (!progress.set_position(percent)) return DemuxResult::kCancelled;
+      std::size_t got = 0;
+      if (first_block && graphics) {
+        // The time base comes from the whole first block, before any of its packets is written.
+        const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
         if (n < 0) {
           if (error) *error = file.error();
           return DemuxResult::kReadError;
         }
-        scan(block.get(), whole_packets(static_cast<std::size_t>(n)), done + static_cast<std::int64_t>(got));
-        got += static_cast<std::size_t>(n);
-        if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
+        got = static_cast<std::size_t>(n);
+        const std::size_t packets = whole_packets(got);
+        time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
+        scan(block.get(), packets, done);
+      } else {
+        // The block is read piece by piece into the head of the buffer, each piece scanned while it is
+        // still in the cache: reading 30 MiB at once costs about twice the memory traffic of the copy.
+        while (got < kDemuxBlockSize) {
+          const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
+          if (n < 0) {
+            if (error) *error = file.error();
+            return DemuxResult::kReadError;
+          }
+          scan(block.get(), whole_packets(static_cast<std::size_t>(n)), done + static_cast<std::int64_t>(got));
+          got += static_cast<std::size_t>(n);
+          if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
+        }
       }
+      first_block = false;
+      done += static_cast<std::int64_t>(got);
+      at_end = got < kDemuxBlockSize;
     }
-    first_block = false;
-    done += static_cast<std::int64_t>(got);
-    at_end = got < kDemuxBlockSize;
   }
   for (auto& [pid, info] : map.entries()) {
     if (info.track) info.track->flush();
