@@ -9,30 +9,26 @@
 
 using namespace veld;
 
+namespace {
+
+// A section that parses is written again, and what is written parses.
+template <typename Section>
+void CheckRoundTrip(ByteSpan in) {
+  Section section;
+  if (section.parse(in) <= 0) return;
+  Bytes out;
+  section.write(out);
+  Section back;
+  VELD_FUZZ_CHECK(back.parse(out) > 0);
+}
+
+}  // namespace
+
 VELD_FUZZ_TARGET(psi) {
   const ByteSpan in(data, size);
-  std::string error;
-  SPat pat;
-  if (pat.parse(in) > 0) {
-    Bytes out;
-    pat.write(out);
-    SPat back;
-    VELD_FUZZ_CHECK(back.parse(out) > 0);
-  }
-  SSit sit;
-  if (sit.parse(in) > 0) {
-    Bytes out;
-    sit.write(out);
-    SSit back;
-    VELD_FUZZ_CHECK(back.parse(out) > 0);
-  }
-  SPmt pmt;
-  if (pmt.parse(in) > 0) {
-    Bytes out;
-    pmt.write(out);
-    SPmt back;
-    VELD_FUZZ_CHECK(back.parse(out) > 0);
-  }
+  CheckRoundTrip<SPat>(in);
+  CheckRoundTrip<SSit>(in);
+  CheckRoundTrip<SPmt>(in);
   // The same bytes as a PMT spread over packet payloads: 183 bytes after the pointer field, then 184.
   CPmtAssembler assembler;
   std::size_t at = std::min<std::size_t>(size, 183);
