@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <utility>
+
 #include "qt_text.h"
 
 namespace veld::gui {
@@ -18,20 +20,47 @@ GuiMessenger::GuiMessenger(QWidget* window, CommandSession* session) : window_(w
 
 void GuiMessenger::show(MessageKind kind, std::string_view text) {
   const QString t = FromUtf8(plain_text(text));
-  on_ui_thread([&] { return box(kind, t, false); });
+  on_ui_thread([&] {
+    if (kind == MessageKind::kWarning) {
+      warnings_.append(t);
+      return Answer::kYes;
+    }
+    flush_warnings();
+    return box(kind, t, false);
+  });
 }
 
 Answer GuiMessenger::ask(std::string_view text) {
   const QString t = FromUtf8(plain_text(text));
-  return on_ui_thread([&] { return box(MessageKind::kInfo, t, true); });
+  return on_ui_thread([&] {
+    flush_warnings();
+    return box(MessageKind::kInfo, t, true);
+  });
 }
 
-Answer GuiMessenger::box(MessageKind kind, const QString& text, bool question) {
+void GuiMessenger::flush_warnings() {
+  if (warnings_.isEmpty()) return;
+  const QStringList warnings = std::exchange(warnings_, {});
+  const QString all = warnings.join(QStringLiteral("\n\n"));
+  // A few are shown as they are; more are counted, the first few shown and all of them under Details.
+  constexpr qsizetype kShown = 3;
+  if (warnings.size() <= kShown) {
+    box(MessageKind::kWarning, all, false);
+    return;
+  }
+  const QString text = FromUtf8(format_message(kStrWarningsCount, static_cast<int>(warnings.size()))) +
+                       QStringLiteral("\n\n") + warnings.mid(0, kShown).join(QStringLiteral("\n\n")) +
+                       QStringLiteral("\n…");
+  box(MessageKind::kWarning, text, false, all);
+}
+
+Answer GuiMessenger::box(MessageKind kind, const QString& text, bool question, const QString& details) {
   if (session_) session_->stepAside();
   QMessageBox box(window_);
   box.setObjectName(QStringLiteral("messageBox"));
   box.setWindowTitle(QStringLiteral("VELD"));
   box.setText(text);
+  if (!details.isEmpty()) box.setDetailedText(details);
   QPushButton* yes = nullptr;
   QPushButton* no = nullptr;
   if (question) {
@@ -74,6 +103,7 @@ void CommandSession::begin() {
 }
 
 void CommandSession::end() {
+  messenger_.flush_warnings();
   if (window_) {
     window_->setEnabled(true);
     window_->activateWindow();

@@ -10,6 +10,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QThread>
 #include <exception>
 #include <functional>
@@ -33,16 +34,20 @@ class GuiMessenger : public QObject, public Messenger {
   Q_OBJECT
  public:
   explicit GuiMessenger(QWidget* window, CommandSession* session = nullptr);
+  // Warnings are gathered and shown together in one box before the next other message or question, or
+  // when the command ends (flush_warnings), so that a damaged disc does not stack up a box per warning.
   void show(MessageKind kind, std::string_view text) override;
   Answer ask(std::string_view text) override;
+  void flush_warnings();
 
  private:
   template <typename F>
   auto on_ui_thread(F f) -> decltype(f());
-  Answer box(MessageKind kind, const QString& text, bool question);
+  Answer box(MessageKind kind, const QString& text, bool question, const QString& details = {});
 
   QPointer<QWidget> window_;
   CommandSession* session_;
+  QStringList warnings_;  // on the user-interface thread only
 };
 
 class CommandSession {

@@ -363,6 +363,34 @@ class GuiTest : public QObject {
     QVERIFY(session.dialog() == nullptr);
   }
 
+  // Warnings wait and come together: one box before the next message (several of them counted, every
+  // one under Details), and what is left when the command ends.
+  void warningsAreGatheredIntoOneBox() {
+    QWidget owner;
+    owner.show();
+    ModalScript script;
+    QString details;
+    script.then([&details](QWidget* w) {
+      details = qobject_cast<QMessageBox*>(w)->detailedText();
+      ClickBoxButton(w, QStringLiteral("OK"));
+    });
+    script.then(Click(QStringLiteral("OK")));
+    script.then(Click(QStringLiteral("OK")));
+    veld::gui::CommandSession session(&owner);
+    session.run<int>([](veld::Messenger& m, veld::Progress&) {
+      for (int i = 1; i <= 5; ++i) m.show(veld::MessageKind::kWarning, "damaged " + std::to_string(i));
+      m.show(veld::MessageKind::kInfo, "done");
+      m.show(veld::MessageKind::kWarning, "late");
+      return 0;
+    });
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(script.boxes.size(), 3);
+    QCOMPARE(script.boxes[0], QStringLiteral("5 warnings:\n\ndamaged 1\n\ndamaged 2\n\ndamaged 3\n…"));
+    QCOMPARE(details, QStringLiteral("damaged 1\n\ndamaged 2\n\ndamaged 3\n\ndamaged 4\n\ndamaged 5"));
+    QCOMPARE(script.boxes[1], QStringLiteral("done"));
+    QCOMPARE(script.boxes[2], QStringLiteral("late"));
+  }
+
   void extractThroughTheWindow() {
     const fs::path disc = veld::test::test_discs_dir() / "menu" / "BDMV";
     veld::test::TempDir tmp;

@@ -97,6 +97,7 @@ constexpr Entry kCatalogue[] = {
     {kMsgIncompleteDisplaySet, "%s,PID %d:显示集 %d 不完整(流在其 %d 个完整的段之后结束,始于%s),已略去",
      "%s, PID %d: display set %d is incomplete (the stream ends after %d whole segments of it, from %s) and is "
      "left out"},
+    {kStrWarningsCount, "%d 条警告:", "%d warnings:"},
     {kMsgObjectNoPicture, "%s,显示集 %d:对象 %d 无法解码,未写出图片 %s:%s",
      "%s, display set %d: object %d does not decode, so its picture %s is not written: %s"},
     {kCliAbout, "VELD:编辑蓝光BDMV文件夹中的交互菜单(IG)。",

@@ -83,6 +83,7 @@ enum MsgId : int {
   kMsgCopyBackJournalDamaged = 9764,  // the journal "%s" is damaged
   kMsgBytesUnread = 9765,             // file "%s": block "%s" at offset %d holds %d bytes that were not read
   kMsgIncompleteDisplaySet = 9800,    // "%s", PID %d: display set %d incomplete (%d whole segments, from %s)
+  kStrWarningsCount = 9802,           // the window's box of several warnings: "%d warnings:"
   kMsgObjectNoPicture = 9801,         // "%s", display set %d: object %d, picture "%s", does not decode: "%s"
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
