@@ -26,7 +26,7 @@ if ! cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OF
 fi
 cmake --build "$build" -j "$(nproc)" --target veld_cli
 # The libbluray checker of the test suite, a small C program.
-cc -O2 -o "$build/veld_bdcheck" tests/fixtures/bdcheck.c $(pkg-config --cflags --libs libbluray)
+cc -O2 -o "$build/veld_bdcheck" tests/fixtures/bdcheck.c $(pkg-config --cflags --libs libbluray libpng) -lm
 "$veld" --version
 
 echo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds VELD and runs every test twice: a normal optimised build, then a
-# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer. Last, every fuzz target runs for
-# about 15 seconds on its seeds (scripts/fuzz.sh, clang).
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer. Then every fuzz target runs for
+# about 15 seconds on its seeds (scripts/fuzz.sh, clang), and last the README's demo (scripts/demo.sh)
+# runs the whole edit cycle on the sample disc, so that the first command a newcomer types keeps working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,3 +30,6 @@ run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELD_SANITIZE=ON -DVELD_GUI=
 
 echo "== Fuzz targets (libFuzzer, ASan + UBSan, 15 s each from their seeds) =="
 VELD_FUZZ_FRESH=1 VELD_WERROR=$werror bash scripts/fuzz.sh 15
+
+echo "== The README's demo: the edit cycle on the sample disc =="
+bash scripts/demo.sh
