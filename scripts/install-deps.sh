@@ -17,12 +17,14 @@ gui_packages=(qt6-base-dev libqt6svg6 fonts-wqy-microhei)
 # The demo edits a picture with ImageMagick and lets libbluray open the rebuilt disc.
 demo_packages=(imagemagick libbluray-dev)
 # Unit tests and benchmarks; the test oracles (libbluray, ffmpeg, Python); the window's tests on a
-# virtual display; the check of the Debian package's desktop entry; clang with libFuzzer for the fuzz
+# virtual display; the checks of the Debian package (desktop entry, lintian, AppStream, manual pages,
+# completion); clang with libFuzzer for the fuzz
 # targets (llvm for the symbolizer of their crash reports).
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libbluray-dev ffmpeg python3 python3-pil
   xvfb xauth imagemagick desktop-file-utils
+  lintian appstream bash-completion man-db
   clang libclang-rt-dev llvm
 )
 

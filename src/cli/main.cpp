@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
   // The system's error texts (a failed open, a full disk) follow the user's locale too.
   std::setlocale(LC_MESSAGES, "");
   CLI::App app{Text(kCliAbout) + "\n\n" + Text(kCliExample) + "\n", "veld"};
-  app.set_version_flag("--version", fmt::format("VELD, Version {}", VELD_VERSION));
+  app.set_version_flag("--version", fmt::format("VELD, Version {}\nLicence: {} (free software; there is NO WARRANTY)",
+                                               VELD_VERSION, kLicence));
   app.require_subcommand(1);
 
   std::string bdmv, rip;

@@ -195,6 +195,16 @@ void MainWindow::setSrcPath(const QString& path) {
   source_edit_->setCursorPosition(static_cast<int>(path.size()));
 }
 
+void MainWindow::setWorkFolder(const QString& path) {
+  const fs::path folder = PathFrom(path);
+  const std::string work_name = SOutputNames()[SOutputNames::kWork];
+  const bool is_work = FolderNameIs(folder, work_name);
+  const fs::path work = is_work ? folder : folder / work_name;
+  const fs::path rip = is_work ? folder.parent_path() : folder;
+  rip_path_ = PathText(WithTrailingSeparator(rip));
+  fix_path_ = PathText(WithTrailingSeparator(work));
+}
+
 void MainWindow::chooseSource() {
   const auto chosen = FolderChooser::choose(Text(kStrChooseSource), Key(kSourceFolderName), src_path_, this);
   if (chosen) setSrcPath(*chosen);
@@ -251,7 +261,10 @@ void MainWindow::showAbout() {
   box.exec();
 }
 
-void MainWindow::openWebSite() { QDesktopServices::openUrl(QUrl(Key(kWebAddress))); }
+void MainWindow::openWebSite() {
+  const std::filesystem::path doc = DocumentationFile();
+  if (!doc.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(FromUtf8(doc.string())));
+}
 
 void MainWindow::accept() {
   saveSettings();

@@ -22,6 +22,9 @@ class MainWindow : public QDialog {
   const QString& fixPath() const { return fix_path_; }
   // Sets the source folder as the chooser or a drop does.
   void setSrcPath(const QString& path);
+  // Opens the choosers of both commands at a work folder: the "VELD" folder itself, or the folder that
+  // holds it (as veld-gui's second argument names it).
+  void setWorkFolder(const QString& path);
 
  public slots:
   void chooseSource();

@@ -1,5 +1,7 @@
 #include "veld/app/shell.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -10,6 +12,20 @@
 
 namespace veld {
 namespace fs = std::filesystem;
+
+fs::path DocumentationFile() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const fs::path installed = exe.parent_path().parent_path() / "share/doc/veld/README.md";
+    if (fs::is_regular_file(installed, ec)) return installed;
+  }
+#ifdef VELD_SOURCE_DIR
+  const fs::path source = fs::path(VELD_SOURCE_DIR) / "README.md";
+  if (fs::is_regular_file(source, ec)) return source;
+#endif
+  return {};
+}
 
 bool FolderNameIs(const fs::path& folder, std::string_view name) {
   std::string s = folder.string();

@@ -18,7 +18,13 @@ inline constexpr std::string_view kKeySrcPath = "SrcPath";  // the source BDMV f
 inline constexpr std::string_view kKeyRipPath = "RipPath";  // last extraction target, with trailing '/'
 inline constexpr std::string_view kKeyFixPath = "FixPath";  // last work folder replaced, with trailing '/'
 
-inline constexpr std::string_view kWebAddress = "https://veld.example.org/";
+// The licence, as --version and the About box name it.
+inline constexpr std::string_view kLicence = "GPL-3.0-or-later";
+
+// VELD's documentation (the README), which the window's "Web site..." button opens: the installed copy
+// beside the running program (<prefix>/bin/../share/doc/veld/README.md), else the one of the source tree
+// the program was built from; empty when neither exists. The project has no web address of its own.
+std::filesystem::path DocumentationFile();
 
 // The folder name the source chooser requires (the replace chooser requires SOutputNames' work folder).
 inline constexpr std::string_view kSourceFolderName = "BDMV";

@@ -171,7 +171,7 @@ constexpr Entry kCatalogue[] = {
     {kMsgBadLanguage, "%s\n不是三个字母的ISO 639-2语言代码 ! ", "%s\nis not a three-letter ISO 639-2 language code ! "},
     // Desktop window.
     {kStrUsage,
-     "\tVELD 蓝光菜单按钮图片工具    https://veld.example.org/\n"
+     "\tVELD 蓝光菜单按钮图片工具(自由软件,GPL-3.0-or-later)\n"
      "\n"
      "一、主要功能\n"
      "\t1. 提取HDMV模式蓝光菜单的按钮图片。\n"
@@ -194,7 +194,7 @@ constexpr Entry kCatalogue[] = {
      "四、其他说明\n"
      "\tBD-J模式的菜单是BDMV文件夹中的普通图片文件,不需要本工具。\n"
      "\t不需要修改的图片可以不动,也可以删除。\n",
-     "\tVELD, the Blu-ray menu button image tool    https://veld.example.org/\n"
+     "\tVELD, the Blu-ray menu button image tool (free software, GPL-3.0-or-later)\n"
      "\n"
      "What it does\n"
      "\t1. Extracts the button images of Blu-ray menus in HDMV mode.\n"
@@ -244,7 +244,9 @@ constexpr Entry kCatalogue[] = {
     {kStrFileDescription, "VELD 蓝光菜单按钮图片工具", "VELD, the Blu-ray menu button image tool"},
     {kStrAppVersion, "%s, Version %s", "%s, Version %s"},
     {kStrCompany, "VELD 项目", "The VELD project"},
-    {kStrLegal, "版权所有 (C) VELD 开发者", "Copyright (C) the VELD developers"},
+    {kStrLegal, "版权所有 (C) VELD 开发者。本程序是自由软件,按 GNU 通用公共许可证第 3 版或(由您选择)任何更新版本发布,不提供任何担保。",
+     "Copyright (C) the VELD developers. Free software under the GNU General Public License, version 3 or "
+     "later (GPL-3.0-or-later); there is NO WARRANTY."},
     {kStrComments, "提取并替换蓝光 BDMV 文件夹中交互图形(IG)菜单的按钮图片。",
      "Extracts and replaces the button images of the interactive graphics (IG) menus of a Blu-ray BDMV "
      "folder."},
