@@ -445,17 +445,17 @@ TEST(ClpiParse, RandomCorruptionNeverReadsOutside) {
 }
 
 TEST(ClpiToolStamp, ScramblingAndLayout) {
-  EXPECT_EQ(wqtx_scramble(wqtx_scramble("VELD")), "VELD");
-  const std::string s = wqtx_scramble("VELD");
-  EXPECT_EQ(static_cast<std::uint8_t>(s[0]), 'H' ^ 'Q');
-  EXPECT_EQ(static_cast<std::uint8_t>(s[4]), 's' ^ 'Q');  // the key repeats every four bytes
+  EXPECT_EQ(wqtx_scramble(wqtx_scramble("Maker12")), "Maker12");
+  const std::string s = wqtx_scramble("Maker12");
+  EXPECT_EQ(static_cast<std::uint8_t>(s[0]), 'M' ^ 'Q');
+  EXPECT_EQ(static_cast<std::uint8_t>(s[4]), 'r' ^ 'Q');  // the key repeats every four bytes
 
-  const Bytes ser = serialise_tool_data({"VELD", "VELD, Version 1.2.3"});
+  const Bytes ser = serialise_tool_data({"Maker12", "VELD, Version 1.2.3"});
   ASSERT_EQ(ser.size(), 1u + 7 + 1 + 19);
   EXPECT_EQ(ser[0], 7);
   EXPECT_EQ(ser[8], 19);
   EXPECT_EQ(ser[9], 'V' ^ 'Q');  // each text restarts the key
-  EXPECT_EQ(parse_tool_data(ser), (SWqtxToolData{"VELD", "VELD, Version 1.2.3"}));
+  EXPECT_EQ(parse_tool_data(ser), (SWqtxToolData{"Maker12", "VELD, Version 1.2.3"}));
   EXPECT_FALSE(parse_tool_data(ByteSpan(ser).first(12)));
   EXPECT_EQ(print_tool_data({"VELD", "X"}, "  "), "  Company: VELD\n  Descriptor: X\n");
 
@@ -463,7 +463,7 @@ TEST(ClpiToolStamp, ScramblingAndLayout) {
   SClpiData d;
   d.ToolStamp = make_tool_stamp("VELD", "1.2.3");
   const Bytes f = write_clpi(d);
-  EXPECT_EQ(test::hex_bytes("57 51 54 58 00 00 00 30 00 00 00 18 00 00 00 01 10 00 00 01 00 00 00 18 00 00 00 1C"),
+  EXPECT_EQ(test::hex_bytes("57 51 54 58 00 00 00 24 00 00 00 18 00 00 00 01 10 00 00 01 00 00 00 18 00 00 00 10"),
             Bytes(f.begin() + 60, f.begin() + 88));
   const SClpiData p = parse_ok(f);
   ASSERT_TRUE(p.ToolStamp);

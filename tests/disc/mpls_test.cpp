@@ -282,7 +282,7 @@ SMplsData sample_playlist() {
   spi.SyncStartPTS_OfPlayItem = 12345;
   sp.SubPlayItems = {spi};
   d.SubPaths = {sp};
-  d.PlayListMarks = {PLAY_MARK{1, 0, 45000, 0xFFFF, 0}, PLAY_MARK{2, 1, 90000, 0x1011, 450}};
+  d.PlayListMarks = {PLAY_MARK{1, 0, 45000, 0xFFFF, 0, 0}, PLAY_MARK{2, 1, 90000, 0x1011, 450, 0}};
   return d;
 }
 
@@ -442,7 +442,7 @@ TEST(MplsFile, MultiClipSubPlayItemKeepsItsExtraEntries) {
 
 TEST(MplsFile, PlaylistsLargerThanTheUsualBufferAreWrittenWhole) {
   SMplsData d = sample_playlist();
-  d.PlayListMarks.assign(60000, PLAY_MARK{1, 0, 1000, 0xFFFF, 0});
+  d.PlayListMarks.assign(60000, PLAY_MARK{1, 0, 1000, 0xFFFF, 0, 0});
   const Bytes b = compose_mpls(d);
   EXPECT_GT(b.size(), kMplsComposeBuffer);
   SMplsData back;

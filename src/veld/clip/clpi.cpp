@@ -104,6 +104,23 @@ void parse_sequence_info(ByteReader& r, SSequenceInfo& si, CUnreadBytes* unread)
   si.Tail = take_rest(b);
 }
 
+// Raw keeps only the bits that no field holds (the writer puts the fields over it); `read` bytes were
+// taken by fields. The usual size holding nothing else is a new record's: Raw is then left empty.
+void keep_unheld_bytes(SStreamCodingInfo& sci, std::size_t read) {
+  Bytes& x = sci.Raw;
+  const bool attributes = has_coding_attributes(sci.CodingType);
+  for (std::size_t i = 0; i < read && i < x.size(); ++i) {
+    if (i == 1 && is_video_coding_type(sci.CodingType)) {
+      x[1] &= 0x0F;  // the low bits beside the aspect ratio are no field's
+    } else if (!(attributes && i == 3 && (is_video_coding_type(sci.CodingType) || is_graphics_coding_type(sci.CodingType))) &&
+               !(is_video_coding_type(sci.CodingType) && i == 2)) {
+      x[i] = 0;
+    }
+  }
+  const std::size_t usual = attributes ? 20 : 16;
+  if (x.size() == usual && std::all_of(x.begin(), x.end(), [](std::uint8_t v) { return v == 0; })) x.clear();
+}
+
 void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
   sci.Length = r.u8();
   // The whole element, whatever its coding type: the reader moves on by length + 1 bytes.
@@ -131,11 +148,13 @@ void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
     read_chars(e, sci.LanguageCode);
   }
   // An element that ends before its ISRC leaves it zero; the bytes after it stay in Raw.
-  if (e.remaining() < 12) return;
-  read_array(e, sci.Isrc.CountryCode);
-  read_array(e, sci.Isrc.CopyrightHolder);
-  read_array(e, sci.Isrc.RecordingYear);
-  read_array(e, sci.Isrc.RecordingNumber);
+  if (e.remaining() >= 12) {
+    read_array(e, sci.Isrc.CountryCode);
+    read_array(e, sci.Isrc.CopyrightHolder);
+    read_array(e, sci.Isrc.RecordingYear);
+    read_array(e, sci.Isrc.RecordingNumber);
+  }
+  keep_unheld_bytes(sci, e.pos() - 1);
 }
 
 void parse_program_info(ByteReader& r, SProgramInfo& pi, CUnreadBytes* unread) {

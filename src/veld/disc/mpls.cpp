@@ -170,8 +170,11 @@ STREAM_ENTRY read_stream_entry(ByteReader& r, CUnreadBytes* /*unread*/) {
     default:
       break;
   }
-  // raw keeps only the bytes that no field of the type holds.
+  // raw keeps only the bytes that no field of the type holds; a body of the usual size that holds
+  // nothing else is a new entry's (empty raw), so a read entry compares equal to a built one.
   std::fill_n(x.begin(), needed, 0);
+  if (x.size() == (needed ? 8u : 0u) && std::all_of(x.begin(), x.end(), [](std::uint8_t v) { return v == 0; }))
+    x.clear();
   return e;
 }
 
@@ -244,8 +247,11 @@ STREAM_ATTRIBUTES read_stream_attributes(ByteReader& r, CUnreadBytes* /*unread*/
     case StreamClass::kOther:
       break;
   }
-  // raw keeps only the bytes that no field of the coding type holds.
+  // raw keeps only the bytes that no field of the coding type holds; the usual size holding nothing
+  // else is a new record's (empty raw).
   std::fill_n(x.begin(), held, 0);
+  const std::size_t usual = cls == StreamClass::kOther ? 0 : 4;
+  if (x.size() == usual && std::all_of(x.begin(), x.end(), [](std::uint8_t v) { return v == 0; })) x.clear();
   return a;
 }
 
