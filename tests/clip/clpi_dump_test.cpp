@@ -42,7 +42,7 @@ TEST(ClpiDump, NamesEveryFieldAsTheFormatDoes) {
   EXPECT_THAT(text, HasSubstr("  NumberOfPidEnties: 1\n"));
   EXPECT_THAT(text, HasSubstr("    KeyPointCount: 1\n    KeyPoint: PTS 512, Spn Start 3, Spn End 0\n"));
   EXPECT_THAT(text, HasSubstr("ToolStamp: WQTX\n"));
-  EXPECT_THAT(text, HasSubstr("  Company: Harmsel\n  Descriptor: VELD, Version 1.0.0\n"));
+  EXPECT_THAT(text, HasSubstr("  Company: VELD\n  Descriptor: VELD 1.0.0\n"));
   EXPECT_EQ(coding_type_name(0x20), "Unknown");
 }
 
@@ -51,13 +51,13 @@ TEST(ClpiExtPayload, ToolTextThroughThePayloadInterface) {
   EXPECT_EQ(make_ext_payload(0x1000, 2), nullptr);
   auto payload = make_ext_payload(0x1000, 1);
   ASSERT_NE(payload, nullptr);
-  const Bytes bytes = serialise_tool_data({"Harmsel", "VELD, Version 2.0"});
+  const Bytes bytes = serialise_tool_data({"VELD", "VELD, Version 2.0"});
   ASSERT_TRUE(payload->parse(bytes));
   EXPECT_EQ(payload->serialise(nullptr), bytes.size());
   Bytes out(bytes.size());
   payload->serialise(out.data());
   EXPECT_EQ(out, bytes);
-  EXPECT_EQ(payload->print(""), "Company: Harmsel\nDescriptor: VELD, Version 2.0\n");
+  EXPECT_EQ(payload->print(""), "Company: VELD\nDescriptor: VELD, Version 2.0\n");
   EXPECT_FALSE(payload->parse(ByteSpan(bytes).first(3)));
 }
 

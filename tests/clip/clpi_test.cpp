@@ -78,7 +78,11 @@ SClpiData as_read(SClpiData d, const SClpiData& parsed) {
   d.ProgramInfo.Length = parsed.ProgramInfo.Length;
   d.ProgramInfo.ProgramSequenceInfo.NumberOfStreams = parsed.ProgramInfo.ProgramSequenceInfo.NumberOfStreams;
   d.Cpi.Length = parsed.Cpi.Length;
+  for (std::size_t i = 0; i < d.streams().size() && i < parsed.streams().size(); ++i)
+    d.streams()[i].StreamCodingInfo.Raw = parsed.streams()[i].StreamCodingInfo.Raw;
   for (std::size_t i = 0; i < d.ep_map().size() && i < parsed.ep_map().size(); ++i) {
+    // The fine entries' classes and where the coarse entries start, as the file holds them.
+    d.ep_map()[i].FineEntriesAsRead = parsed.ep_map()[i].FineEntriesAsRead;
     d.ep_map()[i].NumberOfCoarseEntries = parsed.ep_map()[i].NumberOfCoarseEntries;
     d.ep_map()[i].NumberOfFineEntries = parsed.ep_map()[i].NumberOfFineEntries;
     d.ep_map()[i].EpMapForOneStreamStartAddress = parsed.ep_map()[i].EpMapForOneStreamStartAddress;
@@ -125,8 +129,8 @@ TEST(ClpiData, DefaultConstructionHoldsTheWriterStartingPoint) {
   ASSERT_TRUE(fresh.ToolStamp);
   auto tool = tool_data_of(*fresh.ToolStamp);
   ASSERT_TRUE(tool);
-  EXPECT_EQ(tool->Company, "Harmsel");
-  EXPECT_EQ(tool->Descriptor, std::string("VELD, Version ") + VELD_VERSION);
+  EXPECT_EQ(tool->Company, "VELD");
+  EXPECT_EQ(tool->Descriptor, std::string("VELD ") + VELD_VERSION);
 }
 
 TEST(ClpiData, CopyIsDeep) {
@@ -288,12 +292,12 @@ TEST(ClpiRoundTrip, WrittenFileParsesBackToAnEqualRecord) {
   EXPECT_EQ(write_clpi(p), f);  // a parsed file writes back to the same bytes
 }
 
-TEST(ClpiRoundTrip, LargeRecordsGrowTheBufferAndKeepTheirCountsConsistent) {
+TEST(ClpiRoundTrip, LargeRecordsGrowTheBufferAndCountsThatDoNotFitAreRefused) {
   SClpiData d;
   STREAM_PID_ENTRY e;
   e.StreamPid = 0x1011;
-  // 300000 key points of one PTS step: the fine count (18 bits) holds 262143 of them.
-  for (std::uint32_t i = 0; i < 300000; ++i) e.KeyPoints.push_back(kp(0, i));
+  // The fine count (18 bits) holds 262143 key points: that many are written whole.
+  for (std::uint32_t i = 0; i < 0x3FFFF; ++i) e.KeyPoints.push_back(kp(0, i));
   d.ep_map() = {e};
   Bytes f = write_clpi(d);
   EXPECT_GT(f.size(), 1u << 20);
@@ -302,15 +306,20 @@ TEST(ClpiRoundTrip, LargeRecordsGrowTheBufferAndKeepTheirCountsConsistent) {
   ASSERT_EQ(p.ep_map()[0].KeyPoints.size(), 0x3FFFFu);
   EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 2);
   EXPECT_EQ(p.ep_map()[0].KeyPoints.back().SpnStart, 0x3FFFEu);
+  // One more is an error naming the map, not a shorter map.
+  d.ep_map()[0].KeyPoints.push_back(kp(0, 0x3FFFF));
+  EXPECT_THROW(write_clpi(d), std::length_error);
 
-  // 70000 key points each starting a coarse entry: the coarse count (16 bits) holds 65535.
+  // 70000 key points each starting a coarse entry: more than the coarse count (16 bits) holds.
   e.KeyPoints.clear();
   for (std::uint64_t i = 0; i < 70000; ++i) e.KeyPoints.push_back(kp(i << 19, static_cast<std::uint32_t>(i)));
   d.ep_map() = {e};
-  p = parse_ok(write_clpi(d));
-  EXPECT_EQ(p.ep_map()[0].NumberOfCoarseEntries, 0xFFFF);
-  EXPECT_EQ(p.ep_map()[0].KeyPoints.size(), 0xFFFFu);
-  EXPECT_EQ(p.ep_map()[0].KeyPoints[0x3FFF].PTS, std::uint64_t{0x3FFF} << 19);
+  try {
+    write_clpi(d);
+    ADD_FAILURE() << "70000 coarse entries written";
+  } catch (const std::length_error& error) {
+    EXPECT_THAT(error.what(), testing::HasSubstr("EP map of PID 0x1011: 70000 coarse entries"));
+  }
 }
 
 TEST(ClpiRoundTrip, LengthsAreRecomputedWhateverTheRecordHolds) {
@@ -376,7 +385,7 @@ TEST(ClpiParse, OnlyTheFirstProgramSequenceIsRead) {
   EXPECT_EQ(p.ProgramInfo.NumberOfProgramSequence, 2);
   EXPECT_EQ(p.streams().size(), 6u);
   const Bytes g = write_clpi(p);
-  EXPECT_EQ(g[251], 1);  // written as one
+  EXPECT_EQ(g, f);  // the count is written back as read
 }
 
 TEST(ClpiParse, FineEntriesBeforeTheFirstCoarseReferenceStayZero) {
@@ -436,30 +445,30 @@ TEST(ClpiParse, RandomCorruptionNeverReadsOutside) {
 }
 
 TEST(ClpiToolStamp, ScramblingAndLayout) {
-  EXPECT_EQ(wqtx_scramble(wqtx_scramble("Harmsel")), "Harmsel");
-  const std::string s = wqtx_scramble("Harmsel");
-  EXPECT_EQ(static_cast<std::uint8_t>(s[0]), 'H' ^ 'Q');
-  EXPECT_EQ(static_cast<std::uint8_t>(s[4]), 's' ^ 'Q');  // the key repeats every four bytes
+  EXPECT_EQ(wqtx_scramble(wqtx_scramble("Maker12")), "Maker12");
+  const std::string s = wqtx_scramble("Maker12");
+  EXPECT_EQ(static_cast<std::uint8_t>(s[0]), 'M' ^ 'Q');
+  EXPECT_EQ(static_cast<std::uint8_t>(s[4]), 'r' ^ 'Q');  // the key repeats every four bytes
 
-  const Bytes ser = serialise_tool_data({"Harmsel", "VELD, Version 1.2.3"});
+  const Bytes ser = serialise_tool_data({"Maker12", "VELD, Version 1.2.3"});
   ASSERT_EQ(ser.size(), 1u + 7 + 1 + 19);
   EXPECT_EQ(ser[0], 7);
   EXPECT_EQ(ser[8], 19);
   EXPECT_EQ(ser[9], 'V' ^ 'Q');  // each text restarts the key
-  EXPECT_EQ(parse_tool_data(ser), (SWqtxToolData{"Harmsel", "VELD, Version 1.2.3"}));
+  EXPECT_EQ(parse_tool_data(ser), (SWqtxToolData{"Maker12", "VELD, Version 1.2.3"}));
   EXPECT_FALSE(parse_tool_data(ByteSpan(ser).first(12)));
-  EXPECT_EQ(print_tool_data({"Harmsel", "X"}, "  "), "  Company: Harmsel\n  Descriptor: X\n");
+  EXPECT_EQ(print_tool_data({"VELD", "X"}, "  "), "  Company: VELD\n  Descriptor: X\n");
 
   // Stamp in the ClipInfo reserved bytes: tag, then the block with one entry (0x1000, 1) at 24.
   SClpiData d;
   d.ToolStamp = make_tool_stamp("VELD", "1.2.3");
   const Bytes f = write_clpi(d);
-  EXPECT_EQ(test::hex_bytes("57 51 54 58 00 00 00 30 00 00 00 18 00 00 00 01 10 00 00 01 00 00 00 18 00 00 00 1C"),
+  EXPECT_EQ(test::hex_bytes("57 51 54 58 00 00 00 24 00 00 00 18 00 00 00 01 10 00 00 01 00 00 00 18 00 00 00 10"),
             Bytes(f.begin() + 60, f.begin() + 88));
   const SClpiData p = parse_ok(f);
   ASSERT_TRUE(p.ToolStamp);
   EXPECT_EQ(*p.ToolStamp, *d.ToolStamp);
-  EXPECT_EQ(tool_data_of(*p.ToolStamp)->Descriptor, "VELD, Version 1.2.3");
+  EXPECT_EQ(tool_data_of(*p.ToolStamp)->Descriptor, "VELD 1.2.3");
 }
 
 TEST(ClpiToolStamp, TooLongDescriptorIsCutToFit) {
@@ -468,8 +477,8 @@ TEST(ClpiToolStamp, TooLongDescriptorIsCutToFit) {
   EXPECT_LE(tool_stamp_size(stamp), 128u);
   auto tool = tool_data_of(stamp);
   ASSERT_TRUE(tool);
-  EXPECT_EQ(tool->Company, "Harmsel");
-  EXPECT_EQ(tool->Descriptor, std::string(91, 'N'));  // 4 + 12 + 12 + 100 bytes of data
+  EXPECT_EQ(tool->Company, "VELD");
+  EXPECT_EQ(tool->Descriptor, std::string(94, 'N'));  // 4 + 12 + 12 + 100 bytes of data, 6 of them the maker
   SClpiData d;
   d.ToolStamp = stamp;
   EXPECT_EQ(tool_data_of(*parse_ok(write_clpi(d)).ToolStamp), tool);

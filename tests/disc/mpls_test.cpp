@@ -1,5 +1,5 @@
-// Playlist file: element codecs with hand-built bytes, whole-file round trips, the points where the
-// writer deliberately differs from its input, and malformed input.
+// Playlist file: element codecs with hand-built bytes, whole-file round trips, the bytes the writer
+// carries without interpreting them, and malformed input.
 #include "veld/disc/mpls.h"
 
 #include <gmock/gmock.h>
@@ -63,14 +63,20 @@ TEST(MplsStreamEntry, TypesOneToThreeDecodeAndCarryReservedBytes) {
   EXPECT_EQ(written(changed, write_stream_entry), hex_bytes("09 01 14 00 AA BB 00 00 00 01"));
 }
 
-TEST(MplsStreamEntry, OtherTypeIsWrittenAsTwoBytesAndLengthIsSkipped) {
-  // The reader skips length + 1 bytes whatever the type.
+TEST(MplsStreamEntry, OtherTypeKeepsItsBytesAndANewOneIsTwoBytes) {
+  // The reader moves on by length + 1 bytes whatever the type, and keeps them.
   const Bytes in = hex_bytes("09 04 01 02 03 04 05 06 07 08 EE");
   ByteReader r(in);
   const auto e = read_stream_entry(r);
   EXPECT_EQ(e.Type, 4);
   EXPECT_EQ(r.pos(), 10u);
-  EXPECT_EQ(written(e, write_stream_entry), hex_bytes("01 04"));
+  EXPECT_EQ(written(e, write_stream_entry), hex_bytes("09 04 01 02 03 04 05 06 07 08"));
+  STREAM_ENTRY fresh;
+  fresh.Type = 4;
+  EXPECT_EQ(written(fresh, write_stream_entry), hex_bytes("01 04"));
+  fresh.Type = 1;
+  fresh.RefToStreamPID_OfMainClip = 0x1011;
+  EXPECT_EQ(written(fresh, write_stream_entry), hex_bytes("09 01 10 11 00 00 00 00 00 00"));
 }
 
 TEST(MplsStreamEntry, ShortOrTruncatedEntriesAreErrors) {
@@ -119,16 +125,19 @@ TEST(MplsStreamAttributes, EachCodingClassDecodesItsFields) {
 }
 
 TEST(MplsStreamAttributes, UnknownTypeLongBlocksAndShortBlocks) {
-  // Unknown coding type: only length 1 and the type are written.
+  // Unknown coding type: its bytes are kept; a new record of such a type is two bytes.
   const auto other = read_all<STREAM_ATTRIBUTES>(hex_bytes("05 20 01 02 03 04"), read_stream_attributes);
-  EXPECT_EQ(written(other, write_stream_attributes), hex_bytes("01 20"));
-  // A longer block is skipped by its length and written back with length 5.
+  EXPECT_EQ(written(other, write_stream_attributes), hex_bytes("05 20 01 02 03 04"));
+  STREAM_ATTRIBUTES fresh;
+  fresh.StreamCodingType = 0x20;
+  EXPECT_EQ(written(fresh, write_stream_attributes), hex_bytes("01 20"));
+  // A longer block is read by its length and written back whole.
   const Bytes longer_bytes = hex_bytes("07 81 31 65 6E 67 99 99 42");
   ByteReader longer(longer_bytes);
   const auto a = read_stream_attributes(longer);
   EXPECT_EQ(longer.pos(), 8u);
   EXPECT_EQ(a.Language, "eng");
-  EXPECT_EQ(written(a, write_stream_attributes), hex_bytes("05 81 31 65 6E 67"));
+  EXPECT_EQ(written(a, write_stream_attributes), hex_bytes("07 81 31 65 6E 67 99 99"));
   // Too short for the fields of its coding type.
   const Bytes short_audio_bytes = hex_bytes("03 81 31 65");
   ByteReader short_audio(short_audio_bytes);
@@ -201,17 +210,19 @@ TEST(MplsStnTable, CountsAndGroupOrderFollowTheFormat) {
   EXPECT_EQ(read_all<STN_TABLE>(b, read_stn_table), full_stn());
 }
 
-TEST(MplsStnTable, ReservedBytesAreCarriedAndTrailingBytesSkipped) {
+TEST(MplsStnTable, ReservedAndTrailingBytesAreCarried) {
   auto t = full_stn();
   t.reserved1 = {0x12, 0x34};
-  t.reserved2 = {1, 2, 3, 4, 5};
+  t.reserved2 = {2, 3, 4, 5};
   Bytes b = written(t, write_stn_table);
   EXPECT_EQ(read_all<STN_TABLE>(b, read_stn_table), t);
-  // Two unknown bytes at the end of the table: skipped by the length, not written back, and noted.
+  // Two unknown bytes at the end of the table: kept, written back, and noted.
   b.push_back(0xEE);
   b.push_back(0xEE);
   store_be16(b.data(), static_cast<std::uint16_t>(b.size() - 2));
-  EXPECT_EQ(read_all<STN_TABLE>(b, read_stn_table), t);
+  const auto with_tail = read_all<STN_TABLE>(b, read_stn_table);
+  EXPECT_EQ(with_tail.Tail, hex_bytes("EE EE"));
+  EXPECT_EQ(written(with_tail, write_stn_table), b);
   CUnreadBytes unread;
   ByteReader noted(b);
   read_stn_table(noted, &unread);
@@ -271,7 +282,7 @@ SMplsData sample_playlist() {
   spi.SyncStartPTS_OfPlayItem = 12345;
   sp.SubPlayItems = {spi};
   d.SubPaths = {sp};
-  d.PlayListMarks = {PLAY_MARK{1, 0, 45000, 0xFFFF, 0}, PLAY_MARK{2, 1, 90000, 0x1011, 450}};
+  d.PlayListMarks = {PLAY_MARK{1, 0, 45000, 0xFFFF, 0, 0}, PLAY_MARK{2, 1, 90000, 0x1011, 450, 0}};
   return d;
 }
 
@@ -327,18 +338,18 @@ TEST(MplsFile, ExtensionDataIsCarriedAsOpaqueBlocks) {
   EXPECT_EQ(compose_mpls(back), e);
 }
 
-TEST(MplsFile, FieldsTheWriterDeliberatelyRewrites) {
+TEST(MplsFile, ReservedBytesAndBitsAreWrittenBackAsRead) {
   SMplsData d = sample_playlist();
   d.PlayItems[0].StillMode = 2;
-  d.PlayItems[0].StillTime = 77;  // meaningless without a finite still
+  d.PlayItems[0].StillTime = 77;  // meaningless without a finite still, but kept
   d.VersionNumber = "0100";
   Bytes b = compose_mpls(d);
   // StillTime of play item 0 is at PlayList + 10 + 32.
-  EXPECT_EQ(load_be16(&b[58 + 10 + 32]), 0);
+  EXPECT_EQ(load_be16(&b[58 + 10 + 32]), 77);
   EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 8), "0100");
 
-  // Reserved bytes of the header, the PlayList, the play item, the sub-path and the marks are read
-  // and written as zeros; the AppInfoPlayList length is written as 14.
+  // Reserved bytes and bits of the header, the AppInfoPlayList, the PlayList, the play item, the
+  // sub-path, the sub-play item and the marks come back as read.
   Bytes dirty = b;
   for (int i = 20; i < 40; ++i) dirty[i] = 0xFF;
   dirty[58 + 4] = 0xFF;                 // PlayList reserved
@@ -349,7 +360,6 @@ TEST(MplsFile, FieldsTheWriterDeliberatelyRewrites) {
   dirty[57] = 0xFF;                     // AppInfoPlayList reserved byte 17
   const std::size_t marks = load_be32(&b[12]);
   dirty[marks + 6] = 0xFF;              // first mark's reserved byte
-  store_be16(&dirty[58 + 10 + 32], 77);  // StillTime with StillMode 2
   std::size_t sub_path = 58 + 10;
   for (int i = 0; i < 2; ++i) sub_path += 2 + load_be16(&b[sub_path]);
   ASSERT_EQ(b[sub_path + 5], 3);         // SubPathType of the sample
@@ -359,15 +369,15 @@ TEST(MplsFile, FieldsTheWriterDeliberatelyRewrites) {
   dirty[sub_path + 8] = 0xFF;
   dirty[sub_path + 10 + 11] = 0xFF;      // sub-play item reserved bytes 11..13
   dirty[sub_path + 10 + 13] = 0xFF;
+  dirty[sub_path + 10 + 14] |= 0xE0;     // bits above the connection condition
   SMplsData back;
   ASSERT_GT(parse_mpls(dirty, back), 0);
   EXPECT_EQ(back.reserved[0], 0xFF);
   EXPECT_EQ(back.PlayItems[0].StillTime, 77);
-  const Bytes again = compose_mpls(back);
-  EXPECT_EQ(again, b);
+  EXPECT_EQ(compose_mpls(back), dirty);
 }
 
-TEST(MplsFile, AppInfoLengthOtherThan14IsReadByItsLength) {
+TEST(MplsFile, AppInfoLengthOtherThan14IsReadByItsLengthAndKept) {
   SMplsData d = sample_playlist();
   const Bytes b = compose_mpls(d);
   // Insert two extra bytes into AppInfoPlayList and move the other blocks.
@@ -381,7 +391,8 @@ TEST(MplsFile, AppInfoLengthOtherThan14IsReadByItsLength) {
   SMplsData back;
   CUnreadBytes unread;
   ASSERT_GT(parse_mpls(wide, back, nullptr, &unread), 0);
-  EXPECT_EQ(compose_mpls(back), b);
+  EXPECT_EQ(back.AppInfoPlayList.Tail, hex_bytes("11 22"));
+  EXPECT_EQ(compose_mpls(back), wide);  // the two bytes are kept and the addresses follow
   // The two bytes after the 14 the block holds are noted with their place.
   EXPECT_EQ(unread, (CUnreadBytes{{"AppInfoPlayList", 58, 2}}));
   // The composed file holds nothing unread.
@@ -431,7 +442,7 @@ TEST(MplsFile, MultiClipSubPlayItemKeepsItsExtraEntries) {
 
 TEST(MplsFile, PlaylistsLargerThanTheUsualBufferAreWrittenWhole) {
   SMplsData d = sample_playlist();
-  d.PlayListMarks.assign(60000, PLAY_MARK{1, 0, 1000, 0xFFFF, 0});
+  d.PlayListMarks.assign(60000, PLAY_MARK{1, 0, 1000, 0xFFFF, 0, 0});
   const Bytes b = compose_mpls(d);
   EXPECT_GT(b.size(), kMplsComposeBuffer);
   SMplsData back;

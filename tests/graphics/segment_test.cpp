@@ -73,7 +73,7 @@ TEST(Segment, OdsFlagsAndFragment) {
   EXPECT_LT(COds().Parse(hex_bytes("00 01 02")), 0);
 }
 
-TEST(Segment, PdsEntriesAndTheLimitOf255Written) {
+TEST(Segment, PdsEntriesAndAFull256EntryPaletteWrittenWhole) {
   const Bytes body = hex_bytes("03 01 00 10 80 80 FF 07 EB 80 80 00");
   CPds pds;
   EXPECT_EQ(RoundTrip(pds, body), body);
@@ -92,25 +92,29 @@ TEST(Segment, PdsEntriesAndTheLimitOf255Written) {
     e.id = static_cast<std::uint8_t>(i);
   }
   Bytes out;
-  EXPECT_EQ(full.Write(out), 3u + 2 + 255 * 5);
-  EXPECT_EQ(load_be16(out.data() + 1), 2 + 255 * 5);
-  EXPECT_EQ(out[3 + 2 + 254 * 5], 254);  // the last written entry is id 254
-  EXPECT_EQ(full.PaletteEntryCount(), 256u);  // the model keeps all of them
+  EXPECT_EQ(full.Write(out), 3u + 2 + 256 * 5);
+  EXPECT_EQ(load_be16(out.data() + 1), 2 + 256 * 5);
+  EXPECT_EQ(out[3 + 2 + 255 * 5], 255);  // the last entry, id 255, is written too
+  CPds back;
+  ASSERT_GT(back.Parse(out), 0);
+  EXPECT_EQ(back.Entries, full.Entries);
 
   EXPECT_LT(CPds().Parse(hex_bytes("03 01 00 10 80")), 0);  // a partial entry
 }
 
 TEST(Segment, PcsWithCroppedAndPlainCompositionObjects) {
   const Bytes body = hex_bytes(
-      "0780 0438 20 0005 80 80 02 02"
+      "0780 0438 20 0005 80 80 02 03"
       "0001 00 40 0010 0020"                    // forced on, not cropped
-      "0002 01 80 0030 0040 0001 0002 0003 0004");  // cropped
+      "0002 01 80 0030 0040 0001 0002 0003 0004"  // cropped
+      "0003 00 15 0050 0060");                   // reserved bits set, carried
   CPcs pcs;
   EXPECT_EQ(RoundTrip(pcs, body), body);
   EXPECT_EQ(pcs.Composition.CompositionState, kEpochStart);
   EXPECT_TRUE(pcs.PaletteUpdateFlag);
   EXPECT_EQ(pcs.PaletteIdRef, 2);
-  ASSERT_EQ(pcs.CompositionObjects.size(), 2u);
+  ASSERT_EQ(pcs.CompositionObjects.size(), 3u);
+  EXPECT_EQ(pcs.CompositionObjects[2].Reserved, 0x15);
   EXPECT_TRUE(pcs.CompositionObjects[0].ForcedOnFlag);
   EXPECT_FALSE(pcs.CompositionObjects[0].ObjectCroppedFlag);
   EXPECT_EQ(pcs.CompositionObjects[1].ObjectCroppingHeight, 4);

@@ -11,10 +11,7 @@ namespace veld {
 namespace {
 
 constexpr std::size_t kClipInfoOffset = 40;
-constexpr std::size_t kClipInfoSize = 180;  // length field + 176
 constexpr std::uint32_t kSpnFineMask = 0x1FFFF;
-constexpr std::size_t kMaxFineEntries = 0x3FFFF;   // NumberOfFineEntries: 18 bits
-constexpr std::size_t kMaxCoarseEntries = 0xFFFF;  // NumberOfCoarseEntries: 16 bits
 
 template <std::size_t N>
 void read_array(ByteReader& r, std::array<std::uint8_t, N>& a) {
@@ -26,24 +23,6 @@ void read_chars(ByteReader& r, std::array<char, N>& a) {
   ByteSpan b = r.bytes(N);
   for (std::size_t i = 0; i < N; ++i) a[i] = static_cast<char>(b[i]);
 }
-template <std::size_t N>
-void write_array(ByteWriter& w, const std::array<std::uint8_t, N>& a) {
-  w.bytes(ByteSpan(a.data(), a.size()));
-}
-template <std::size_t N>
-void write_chars(ByteWriter& w, const std::array<char, N>& a) {
-  w.text(std::string_view(a.data(), a.size()));
-}
-
-// The bytes of a block that its parser left unread: r started at the block's 32-bit length field and has
-// read its content; a length that reaches past the file is not this (the content was read to its end).
-void note_block_rest(const ByteReader& r, std::uint32_t length, CUnreadBytes* unread) {
-  const std::size_t read = r.pos() - 4;
-  if (length <= read) return;
-  const std::size_t count = std::min<std::size_t>(length - read, r.remaining());
-  if (count > 0) unread->push_back({r.element(), r.absolute_pos(), count});
-}
-
 // A reader over the whole file positioned at an absolute start address, named after the element.
 ByteReader reader_at(ByteSpan file, std::uint32_t address, std::string_view element) {
   if (address > file.size()) {
@@ -53,39 +32,93 @@ ByteReader reader_at(ByteSpan file, std::uint32_t address, std::string_view elem
   return ByteReader(file.subspan(address), element, address);
 }
 
-void parse_clip_info(ByteReader& r, SClipInfo& ci) {
-  ci.Length = r.u32();
-  r.skip(2);
-  ci.ClipStreamType = r.u8();
-  ci.ApplicationType = r.u8();
-  r.skip(4);  // reserved, IsAtcDelta: ATC delta entries are not supported
-  ci.TsRecordingRate = r.u32();
-  ci.NumberOfSourcePackets = r.u32();
-  read_array(r, ci.Reserved);
-  ci.TsTypeInfoBlock.Length = r.u16();
-  ci.TsTypeInfoBlock.ValidityFlags = r.u8();
-  read_array(r, ci.TsTypeInfoBlock.FormatIdentifier);
-  read_array(r, ci.TsTypeInfoBlock.NetworkInformation);
-  read_array(r, ci.TsTypeInfoBlock.StreamFormatName);
+// The bytes a block's reader has not interpreted, taken so that the writer puts them back.
+Bytes take_rest(ByteReader& b) {
+  const ByteSpan rest = b.bytes(b.remaining());
+  return Bytes(rest.begin(), rest.end());
 }
 
-void parse_sequence_info(ByteReader& r, SSequenceInfo& si) {
-  si.Length = r.u32();
-  r.skip(1);
-  si.NumberOfAtcSequences = r.u8();
-  if (si.NumberOfAtcSequences == 0) return;  // nothing more to read
-  SAtcInfo& atc = si.AtcInfo;
-  atc.SpnAtcStart = r.u32();
-  std::uint8_t stc_count = r.u8();
-  atc.OffsetStcId = r.u8();
-  r.need(std::size_t{stc_count} * 14);
-  atc.StcInfo.resize(stc_count);
-  for (STC_INFO& stc : atc.StcInfo) {
-    stc.PcrPid = r.u16();
-    stc.SpnStcStart = r.u32();
-    stc.StartPTS = r.u32();
-    stc.EndPTS = r.u32();
+// A reader bounded to a block with a 32-bit length field: r is at the length field. A length that runs
+// past the file is an error naming the block.
+ByteReader block_reader(ByteReader& r, std::uint32_t& length, std::string_view element) {
+  length = r.u32();
+  return r.sub(length, element);
+}
+
+void parse_atc_delta(ByteReader& r, SClipInfo& ci) {
+  ci.AtcDeltaReserved = r.u8();
+  const std::uint8_t count = r.u8();
+  r.need(std::size_t{count} * 14);
+  ci.AtcDeltaEntries.resize(count);
+  for (SAtcDeltaEntry& e : ci.AtcDeltaEntries) {
+    e.ATCDelta = r.u32();
+    e.FollowingClipInformationFileName = r.text(5);
+    e.ClipCodecIdentifier = r.text(4);
+    e.reserved = r.u8();
   }
+}
+
+void parse_clip_info(ByteReader& r, SClipInfo& ci) {
+  ByteReader b = block_reader(r, ci.Length, "ClipInfo");
+  read_array(b, ci.reserved1);
+  ci.ClipStreamType = b.u8();
+  ci.ApplicationType = b.u8();
+  const std::uint32_t flags = b.u32();
+  ci.reserved2 = flags >> 1;
+  ci.IsAtcDelta = flags & 1;
+  ci.TsRecordingRate = b.u32();
+  ci.NumberOfSourcePackets = b.u32();
+  read_array(b, ci.Reserved);
+  STsTypeInfoBlock& ts = ci.TsTypeInfoBlock;
+  ts.Length = b.u16();
+  if (ts.Length < 30) b.fail(fmt::format("TS type info block of length {} is shorter than 30", ts.Length));
+  ByteReader t = b.sub(ts.Length, "TsTypeInfoBlock");
+  ts.ValidityFlags = t.u8();
+  read_array(t, ts.FormatIdentifier);
+  read_array(t, ts.NetworkInformation);
+  read_array(t, ts.StreamFormatName);
+  ts.Tail = take_rest(t);
+  if (ci.IsAtcDelta) parse_atc_delta(b, ci);
+  ci.Tail = take_rest(b);
+}
+
+void parse_sequence_info(ByteReader& r, SSequenceInfo& si, CUnreadBytes* unread) {
+  ByteReader b = block_reader(r, si.Length, "SequenceInfo");
+  si.reserved = b.u8();
+  si.NumberOfAtcSequences = b.u8();
+  if (si.NumberOfAtcSequences != 0) {
+    SAtcInfo& atc = si.AtcInfo;
+    atc.SpnAtcStart = b.u32();
+    const std::uint8_t stc_count = b.u8();
+    atc.OffsetStcId = b.u8();
+    b.need(std::size_t{stc_count} * 14);
+    atc.StcInfo.resize(stc_count);
+    for (STC_INFO& stc : atc.StcInfo) {
+      stc.PcrPid = b.u16();
+      stc.SpnStcStart = b.u32();
+      stc.StartPTS = b.u32();
+      stc.EndPTS = b.u32();
+    }
+  }
+  NoteUnread(b, unread);
+  si.Tail = take_rest(b);
+}
+
+// Raw keeps only the bits that no field holds (the writer puts the fields over it); `read` bytes were
+// taken by fields. The usual size holding nothing else is a new record's: Raw is then left empty.
+void keep_unheld_bytes(SStreamCodingInfo& sci, std::size_t read) {
+  Bytes& x = sci.Raw;
+  const bool attributes = has_coding_attributes(sci.CodingType);
+  for (std::size_t i = 0; i < read && i < x.size(); ++i) {
+    if (i == 1 && is_video_coding_type(sci.CodingType)) {
+      x[1] &= 0x0F;  // the low bits beside the aspect ratio are no field's
+    } else if (!(attributes && i == 3 && (is_video_coding_type(sci.CodingType) || is_graphics_coding_type(sci.CodingType))) &&
+               !(is_video_coding_type(sci.CodingType) && i == 2)) {
+      x[i] = 0;
+    }
+  }
+  const std::size_t usual = attributes ? 20 : 16;
+  if (x.size() == usual && std::all_of(x.begin(), x.end(), [](std::uint8_t v) { return v == 0; })) x.clear();
 }
 
 void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
@@ -94,6 +127,8 @@ void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
   ByteReader e = r.sub(sci.Length, "StreamCodingInfo");
   sci.CodingType = e.u8();
   const std::uint8_t t = sci.CodingType;
+  const ByteSpan raw = e.data().subspan(e.pos());
+  sci.Raw.assign(raw.begin(), raw.end());
   if (is_video_coding_type(t)) {
     std::uint8_t b = e.u8();
     sci.VideoFormat = b >> 4;
@@ -112,34 +147,40 @@ void parse_stream_coding_info(ByteReader& r, SStreamCodingInfo& sci) {
     sci.CharacterCode = e.u8();
     read_chars(e, sci.LanguageCode);
   }
-  // An element that ends before its ISRC leaves it zero; the bytes after it are not interpreted.
-  if (e.remaining() < 12) return;
-  read_array(e, sci.Isrc.CountryCode);
-  read_array(e, sci.Isrc.CopyrightHolder);
-  read_array(e, sci.Isrc.RecordingYear);
-  read_array(e, sci.Isrc.RecordingNumber);
-}
-
-void parse_program_info(ByteReader& r, SProgramInfo& pi) {
-  pi.Length = r.u32();
-  r.skip(1);
-  pi.NumberOfProgramSequence = r.u8();
-  if (pi.NumberOfProgramSequence == 0) return;
-  SProgramSequenceInfo& ps = pi.ProgramSequenceInfo;
-  ps.SpnProgramSequenceStart = r.u32();
-  ps.ProgramMapPid = r.u16();
-  ps.NumberOfStreams = r.u8();
-  r.skip(1);
-  r.need(std::size_t{ps.NumberOfStreams} * 3);  // each entry takes at least PID and length
-  ps.Streams.resize(ps.NumberOfStreams);
-  for (STREAM_INFO& s : ps.Streams) {
-    s.StreamPID = r.u16();
-    parse_stream_coding_info(r, s.StreamCodingInfo);
+  // An element that ends before its ISRC leaves it zero; the bytes after it stay in Raw.
+  if (e.remaining() >= 12) {
+    read_array(e, sci.Isrc.CountryCode);
+    read_array(e, sci.Isrc.CopyrightHolder);
+    read_array(e, sci.Isrc.RecordingYear);
+    read_array(e, sci.Isrc.RecordingNumber);
   }
+  keep_unheld_bytes(sci, e.pos() - 1);
 }
 
-// One EpMapForOneStream at its start; fills the entry's key points.
-void parse_ep_map_for_one_stream(ByteReader ep_map, STREAM_PID_ENTRY& e) {
+void parse_program_info(ByteReader& r, SProgramInfo& pi, CUnreadBytes* unread) {
+  ByteReader b = block_reader(r, pi.Length, "ProgramInfo");
+  pi.reserved = b.u8();
+  pi.NumberOfProgramSequence = b.u8();
+  if (pi.NumberOfProgramSequence != 0) {
+    SProgramSequenceInfo& ps = pi.ProgramSequenceInfo;
+    ps.SpnProgramSequenceStart = b.u32();
+    ps.ProgramMapPid = b.u16();
+    ps.NumberOfStreams = b.u8();
+    ps.NumberOfStreamGroups = b.u8();
+    b.need(std::size_t{ps.NumberOfStreams} * 3);  // each entry takes at least PID and length
+    ps.Streams.resize(ps.NumberOfStreams);
+    for (STREAM_INFO& s : ps.Streams) {
+      s.StreamPID = b.u16();
+      parse_stream_coding_info(b, s.StreamCodingInfo);
+    }
+  }
+  NoteUnread(b, unread);
+  pi.Tail = take_rest(b);
+}
+
+// One EpMapForOneStream at its start; fills the entry's key points. Returns the end of the stream's
+// map within ep_map.
+std::size_t parse_ep_map_for_one_stream(ByteReader ep_map, STREAM_PID_ENTRY& e) {
   ep_map.seek(e.EpMapForOneStreamStartAddress);
   const std::size_t base = ep_map.pos();
   const std::uint32_t fine_start = ep_map.u32();
@@ -162,45 +203,69 @@ void parse_ep_map_for_one_stream(ByteReader ep_map, STREAM_PID_ENTRY& e) {
   ep_map.seek(base + fine_start);
   ep_map.need(fine_count * 4);
   e.KeyPoints.assign(fine_count, KEY_POINT_INFO{});
+  e.FineEntriesAsRead.assign(fine_count, SFineEntryAsRead{});
   std::vector<std::uint32_t> fine(fine_count);
   for (std::uint32_t& f : fine) f = ep_map.u32();
   for (std::size_t k = 0; k < coarse_count; ++k) {
     std::size_t from = std::min<std::size_t>(coarse[k].ref, fine_count);
     std::size_t to = k + 1 < coarse_count ? std::min<std::size_t>(coarse[k + 1].ref, fine_count) : fine_count;
+    if (from < fine_count) e.FineEntriesAsRead[from].CoarseStart = true;
     for (std::size_t i = from; i < to; ++i) {
       const std::uint32_t pts_fine = (fine[i] >> 17) & 0x7FF;
       const std::uint32_t spn_fine = fine[i] & kSpnFineMask;
       KEY_POINT_INFO& kp = e.KeyPoints[i];
+      e.FineEntriesAsRead[i].IsAngleChangePoint = fine[i] >> 31;
+      e.FineEntriesAsRead[i].IEndPositionOffset = static_cast<std::uint8_t>((fine[i] >> 28) & 7);
       kp.SpnStart = (coarse[k].spn & ~kSpnFineMask) | spn_fine;
-      // The top bit of PTS fine overlaps the lowest bit of PTS coarse.
-      kp.PTS = (std::uint64_t{coarse[k].pts} << 19) | (std::uint64_t{pts_fine & 0x3FF} << 9);
+      // PTS fine holds bits 19..9; its top bit overlaps the lowest bit of PTS coarse, which gives way.
+      kp.PTS = (std::uint64_t{coarse[k].pts & ~1u} << 19) | (std::uint64_t{pts_fine} << 9);
     }
   }
+  return ep_map.pos();
 }
 
 void parse_cpi(ByteReader& r, SCpi& cpi) {
   cpi.Length = r.u32();
   if (cpi.Length == 0) return;
   ByteReader body = r.sub(cpi.Length, "CPI");
-  cpi.CpiType = body.u16() & 0x0F;
+  const std::uint16_t type = body.u16();
+  cpi.reserved = type >> 4;
+  cpi.CpiType = type & 0x0F;
   ByteReader ep_map(body.data().subspan(body.pos()), "EpMap", body.absolute_pos());
-  ep_map.skip(1);
+  cpi.EpMapReserved = ep_map.u8();
   const std::uint8_t count = ep_map.u8();
   ep_map.need(std::size_t{count} * 12);
   cpi.EpMap.resize(count);
   for (STREAM_PID_ENTRY& e : cpi.EpMap) {
     e.StreamPid = ep_map.u16();
     std::uint32_t v = ep_map.u32();  // reserved 10, EpStreamType 4, NumberOfCoarseEntries 16, 2 bits
+    e.reserved = static_cast<std::uint16_t>(v >> 22);
     e.EpStreamType = (v >> 18) & 0x0F;
     e.NumberOfCoarseEntries = static_cast<std::uint16_t>(v >> 2);
     e.NumberOfFineEntries = ((v & 3) << 16) | ep_map.u16();
     e.EpMapForOneStreamStartAddress = ep_map.u32();
   }
-  for (STREAM_PID_ENTRY& e : cpi.EpMap) parse_ep_map_for_one_stream(ep_map, e);
+  std::size_t end = ep_map.pos();
+  for (STREAM_PID_ENTRY& e : cpi.EpMap) end = std::max(end, parse_ep_map_for_one_stream(ep_map, e));
+  ep_map.seek(end);
+  cpi.Tail = take_rest(ep_map);
+}
+
+void parse_clip_mark(ByteReader& r, SClipMark& mark) {
+  ByteReader b = block_reader(r, mark.Length, "ClipMark");
+  mark.Data = take_rest(b);
+}
+
+// The bytes of the file between the end of the previous block and the next block's start address.
+Bytes gap_before(ByteSpan file, std::size_t previous_end, std::uint32_t start) {
+  if (start <= previous_end || start > file.size()) return {};
+  return Bytes(file.begin() + static_cast<std::ptrdiff_t>(previous_end), file.begin() + start);
 }
 
 // The tool stamp inside the ClipInfo reserved bytes; a missing tag or a block that does not fit leaves
 // the record without one (the bytes stay in Reserved either way).
+}  // namespace
+
 std::optional<SToolStamp> parse_tool_stamp(const SClipInfo& ci) {
   if (std::memcmp(ci.Reserved.data(), "WQTX", 4) != 0) return std::nullopt;
   SToolStamp stamp;
@@ -211,89 +276,6 @@ std::optional<SToolStamp> parse_tool_stamp(const SClipInfo& ci) {
   }
   return stamp;
 }
-
-// ---- writing --------------------------------------------------------------------------------------
-
-void write_stream_coding_info(ByteWriter& w, const SStreamCodingInfo& sci) {
-  const std::uint8_t t = sci.CodingType;
-  w.u8(has_coding_attributes(t) ? 21 : 17);
-  w.u8(t);
-  if (is_video_coding_type(t)) {
-    w.u8(static_cast<std::uint8_t>((sci.VideoFormat << 4) | (sci.FrameRate & 0x0F)));
-    w.u8(static_cast<std::uint8_t>(sci.AspectRatio << 4));
-    w.zeros(2);
-  } else if (is_audio_coding_type(t)) {
-    w.u8(static_cast<std::uint8_t>((sci.PresentationType << 4) | (sci.SamplingFrequency & 0x0F)));
-    write_chars(w, sci.LanguageCode);
-  } else if (is_graphics_coding_type(t)) {
-    write_chars(w, sci.LanguageCode);
-    w.u8(0);
-  } else if (t == coding_type::kTextSubtitle) {
-    w.u8(sci.CharacterCode);
-    write_chars(w, sci.LanguageCode);
-  }
-  write_array(w, sci.Isrc.CountryCode);
-  write_array(w, sci.Isrc.CopyrightHolder);
-  write_array(w, sci.Isrc.RecordingYear);
-  write_array(w, sci.Isrc.RecordingNumber);
-  w.zeros(4);
-}
-
-// Indexes of the key points that start a coarse entry.
-// Indexes of the key points that start a coarse entry. The key points written are limited to what the
-// counts can hold (2^18 - 1 fine and 2^16 - 1 coarse entries); *written tells how many.
-std::vector<std::size_t> coarse_starts(const CKpiFolder& kps, std::size_t* written = nullptr) {
-  std::vector<std::size_t> starts;
-  std::size_t i = 0;
-  for (; i < kps.size() && i < kMaxFineEntries; ++i) {
-    if (i == 0 || (kps[i].PTS >> 19) > (kps[i - 1].PTS >> 19) ||
-        (kps[i].SpnStart & kSpnFineMask) < (kps[i - 1].SpnStart & kSpnFineMask)) {
-      if (starts.size() == kMaxCoarseEntries) break;
-      starts.push_back(i);
-    }
-  }
-  if (written) *written = i;
-  return starts;
-}
-
-void write_ep_map(ByteWriter& w, const CSpeFolder& entries) {
-  std::vector<const STREAM_PID_ENTRY*> used;
-  for (const STREAM_PID_ENTRY& e : entries) {
-    if (!e.KeyPoints.empty() && used.size() < 255) used.push_back(&e);
-  }
-  const std::size_t ep_start = w.pos();
-  w.u8(0);
-  w.u8(static_cast<std::uint8_t>(used.size()));
-  const std::size_t rows = w.pos();
-  w.zeros(12 * used.size());
-  for (std::size_t n = 0; n < used.size(); ++n) {
-    const STREAM_PID_ENTRY& e = *used[n];
-    const std::size_t block = w.pos();
-    std::size_t written = 0;
-    const std::vector<std::size_t> starts = coarse_starts(e.KeyPoints, &written);
-    const std::span<const KEY_POINT_INFO> kps(e.KeyPoints.data(), written);
-    w.u32(static_cast<std::uint32_t>(4 + 8 * starts.size()));
-    for (std::size_t i : starts) {
-      const KEY_POINT_INFO& kp = e.KeyPoints[i];
-      w.u32(static_cast<std::uint32_t>((i << 14) | ((kp.PTS >> 19) & 0x3FFF)));
-      w.u32(kp.SpnStart);
-    }
-    for (const KEY_POINT_INFO& kp : kps) {
-      std::uint32_t i_end = e.EpStreamType == 1 ? i_end_position_offset(kp) : 0;
-      w.u32((i_end << 28) | (static_cast<std::uint32_t>((kp.PTS >> 9) & 0x7FF) << 17) |
-            (kp.SpnStart & kSpnFineMask));
-    }
-    const std::size_t row = rows + 12 * n;
-    const std::uint32_t fine_count = static_cast<std::uint32_t>(kps.size());
-    w.patch_u16(row, e.StreamPid);
-    w.patch_u32(row + 2, (std::uint32_t{e.EpStreamType & 0x0Fu} << 18) |
-                             (static_cast<std::uint32_t>(starts.size() & 0xFFFF) << 2) | (fine_count >> 16));
-    w.patch_u16(row + 6, static_cast<std::uint16_t>(fine_count));
-    w.patch_u32(row + 8, static_cast<std::uint32_t>(block - ep_start));
-  }
-}
-
-}  // namespace
 
 // ---- extension data -------------------------------------------------------------------------------
 
@@ -349,7 +331,9 @@ std::size_t write_ext_data(const SExtensionData& ext, Bytes& out) {
   const std::size_t start = w.pos();
   w.u32(0);
   if (ext.Entries.empty()) return 4;
-  const std::size_t n = std::min<std::size_t>(ext.Entries.size(), 255);
+  const std::size_t n = ext.Entries.size();
+  if (n > 255)
+    throw std::length_error(fmt::format("ExtensionData: {} entries do not fit the count field", n));
   w.u32(static_cast<std::uint32_t>(12 + 12 * n));
   w.zeros(3);
   w.u8(static_cast<std::uint8_t>(n));
@@ -384,7 +368,6 @@ std::uint8_t i_end_position_offset(const KEY_POINT_INFO& kp) {
   return 7;
 }
 
-std::size_t coarse_entry_count(const CKpiFolder& key_points) { return coarse_starts(key_points).size(); }
 
 // ---- tool stamp -----------------------------------------------------------------------------------
 
@@ -427,8 +410,8 @@ std::size_t tool_stamp_size(const SToolStamp& stamp) { return 4 + ext_data_size(
 
 SToolStamp make_tool_stamp(std::string_view name, std::string_view version) {
   SWqtxToolData tool;
-  tool.Company = "Harmsel";
-  tool.Descriptor = fmt::format("{}, Version {}", name, version);
+  tool.Company = std::string(kToolMaker);
+  tool.Descriptor = fmt::format("{} {}", name, version);
   SToolStamp stamp;
   SExtDataEntry entry;
   entry.ExtDataEntry_ID1 = kExtIdToolData1;
@@ -481,22 +464,25 @@ int parse_clpi(ByteSpan file, SClpiData& out, std::string* error, CUnreadBytes* 
     ByteReader ci = reader_at(file, kClipInfoOffset, "ClipInfo");
     parse_clip_info(ci, out.ClipInfo);
 
+    out.Gaps.SequenceInfo = gap_before(file, ci.absolute_pos(), out.SequenceInfoStartAddress);
     ByteReader si = reader_at(file, out.SequenceInfoStartAddress, "SequenceInfo");
-    parse_sequence_info(si, out.SequenceInfo);
-    note_block_rest(si, out.SequenceInfo.Length, &notes);
+    parse_sequence_info(si, out.SequenceInfo, &notes);
 
+    out.Gaps.ProgramInfo = gap_before(file, si.absolute_pos(), out.ProgramInfoStartAddress);
     ByteReader pi = reader_at(file, out.ProgramInfoStartAddress, "ProgramInfo");
-    parse_program_info(pi, out.ProgramInfo);
-    note_block_rest(pi, out.ProgramInfo.Length, &notes);
+    parse_program_info(pi, out.ProgramInfo, &notes);
 
+    out.Gaps.Cpi = gap_before(file, pi.absolute_pos(), out.CpiStartAddress);
     ByteReader cpi = reader_at(file, out.CpiStartAddress, "CPI");
     parse_cpi(cpi, out.Cpi);
 
+    out.Gaps.ClipMark = gap_before(file, cpi.absolute_pos(), out.ClipMarkStartAddress);
     ByteReader cm = reader_at(file, out.ClipMarkStartAddress, "ClipMark");
-    out.ClipMark.Length = cm.u32();
-    cm.skip(out.ClipMark.Length);
+    parse_clip_mark(cm, out.ClipMark);
     std::size_t consumed = cm.absolute_pos();
 
+    if (out.ExtensionDataStartAddress != 0)
+      out.Gaps.ExtensionData = gap_before(file, consumed, out.ExtensionDataStartAddress);
     consumed = parse_file_ext_data(file, out.ExtensionDataStartAddress, out.ExtensionData, consumed);
     out.ToolStamp = parse_tool_stamp(out.ClipInfo);
     if (consumed > static_cast<std::size_t>(INT32_MAX)) throw ParseError("clpi", 0, "file too large");
@@ -506,100 +492,6 @@ int parse_clpi(ByteSpan file, SClpiData& out, std::string* error, CUnreadBytes* 
     if (error) *error = e.what();
     return 0;
   }
-}
-
-Bytes write_clpi(const SClpiData& d) {
-  Bytes out;
-  out.reserve(4096);
-  ByteWriter w(out);
-  write_chars(w, d.TypeIndicator);
-  write_chars(w, d.VersionNumber);
-  w.zeros(kClipInfoOffset - 8);  // start addresses patched at the end; reserved bytes written as zero
-
-  // ClipInfo, with the tool stamp in its reserved bytes.
-  std::array<std::uint8_t, 128> reserved = d.ClipInfo.Reserved;
-  if (d.ToolStamp && tool_stamp_size(*d.ToolStamp) <= kToolStampRoom) {
-    Bytes stamp(d.ToolStamp->Tag.begin(), d.ToolStamp->Tag.end());
-    write_ext_data(d.ToolStamp->Block, stamp);
-    std::fill(reserved.begin(), reserved.end(), 0);
-    std::copy(stamp.begin(), stamp.end(), reserved.begin());
-  }
-  const SClipInfo& ci = d.ClipInfo;
-  w.u32(kClipInfoSize - 4);
-  w.zeros(2);
-  w.u8(ci.ClipStreamType);
-  w.u8(ci.ApplicationType);
-  w.zeros(4);
-  w.u32(ci.TsRecordingRate);
-  w.u32(ci.NumberOfSourcePackets);
-  write_array(w, reserved);
-  w.u16(30);
-  w.u8(ci.TsTypeInfoBlock.ValidityFlags);
-  write_array(w, ci.TsTypeInfoBlock.FormatIdentifier);
-  write_array(w, ci.TsTypeInfoBlock.NetworkInformation);
-  write_array(w, ci.TsTypeInfoBlock.StreamFormatName);
-
-  // SequenceInfo: one ATC sequence.
-  const std::size_t seq_at = w.pos();
-  const auto& stcs = d.stc_info();
-  const std::size_t stc_count = std::min<std::size_t>(stcs.size(), 255);
-  w.u32(static_cast<std::uint32_t>(8 + 14 * stc_count));
-  w.u8(0);
-  w.u8(d.SequenceInfo.NumberOfAtcSequences);
-  w.u32(d.SequenceInfo.AtcInfo.SpnAtcStart);
-  w.u8(static_cast<std::uint8_t>(stc_count));
-  w.u8(d.SequenceInfo.AtcInfo.OffsetStcId);
-  for (std::size_t i = 0; i < stc_count; ++i) {
-    w.u16(stcs[i].PcrPid);
-    w.u32(stcs[i].SpnStcStart);
-    w.u32(stcs[i].StartPTS);
-    w.u32(stcs[i].EndPTS);
-  }
-
-  // ProgramInfo: one program sequence.
-  const std::size_t prog_at = w.pos();
-  const SProgramSequenceInfo& ps = d.ProgramInfo.ProgramSequenceInfo;
-  const std::size_t stream_count = std::min<std::size_t>(ps.Streams.size(), 255);
-  w.u32(0);
-  w.u8(0);
-  w.u8(1);
-  w.u32(ps.SpnProgramSequenceStart);
-  w.u16(ps.ProgramMapPid);
-  w.u8(static_cast<std::uint8_t>(stream_count));
-  w.u8(0);
-  for (std::size_t i = 0; i < stream_count; ++i) {
-    w.u16(ps.Streams[i].StreamPID);
-    write_stream_coding_info(w, ps.Streams[i].StreamCodingInfo);
-  }
-  w.patch_u32(prog_at, static_cast<std::uint32_t>(w.pos() - prog_at - 4));
-
-  // CPI with the EP map, or a zero length when no entry has key points.
-  const std::size_t cpi_at = w.pos();
-  const bool has_ep_map = std::any_of(d.ep_map().begin(), d.ep_map().end(),
-                                      [](const STREAM_PID_ENTRY& e) { return !e.KeyPoints.empty(); });
-  w.u32(0);
-  if (has_ep_map) {
-    w.u8(0);
-    w.u8(d.Cpi.CpiType & 0x0F);
-    write_ep_map(w, d.ep_map());
-    w.patch_u32(cpi_at, static_cast<std::uint32_t>(w.pos() - cpi_at - 4));
-  }
-
-  const std::size_t mark_at = w.pos();
-  w.u32(0);
-
-  std::size_t ext_at = 0;
-  if (d.ExtensionData) {
-    ext_at = w.pos();
-    write_ext_data(*d.ExtensionData, out);
-  }
-
-  w.patch_u32(8, static_cast<std::uint32_t>(seq_at));
-  w.patch_u32(12, static_cast<std::uint32_t>(prog_at));
-  w.patch_u32(16, static_cast<std::uint32_t>(cpi_at));
-  w.patch_u32(20, static_cast<std::uint32_t>(mark_at));
-  w.patch_u32(24, static_cast<std::uint32_t>(ext_at));
-  return out;
 }
 
 // ---- clip objects ---------------------------------------------------------------------------------

@@ -23,11 +23,12 @@ namespace veld {
 // SequenceInfo and ProgramInfo blocks leave after their content are noted in *unread (when given).
 int parse_clpi(ByteSpan file, SClpiData& out, std::string* error = nullptr, CUnreadBytes* unread = nullptr);
 
-// Writes a whole clip information file. Every length, count and start address is recomputed; the
-// record's own values of those fields are not used. EP-map entries without key points are left out, and
-// an entry keeps only as many key points as its counts can hold (2^18 - 1 fine entries, 2^16 - 1 coarse
-// entries); lists of more than 255 elements (streams, STC sequences, EP-map entries) are cut at 255.
-// The buffer grows with the record, so any size fits.
+// Writes a whole clip information file (one writer per block, in clpi_write.cpp). Every length, count
+// and start address is recomputed; everything else the parser kept is written back, so that
+// write_clpi(parse) of a file gives its bytes. In a CPI the multiplexer made (Length 0), EP-map
+// entries without key points are left out. A list or count that does not fit its field (more than 255
+// streams, STC sequences or EP-map entries, 2^18 - 1 fine or 2^16 - 1 coarse entries) is a
+// std::length_error naming the element; nothing is cut. The buffer grows with the record.
 Bytes write_clpi(const SClpiData& data);
 
 // A fresh record as the multiplexer starts from: default values plus this build's tool stamp.
@@ -57,6 +58,12 @@ std::uint8_t i_end_position_offset(const KEY_POINT_INFO& kp);
 // Number of coarse entries the writer makes for these key points.
 std::size_t coarse_entry_count(const CKpiFolder& key_points);
 
+// The tool stamp held by ClipInfo reserved bytes: none without the tag or when the block does not fit.
+std::optional<SToolStamp> parse_tool_stamp(const SClipInfo& clip_info);
+
+// The maker named in this program's tool stamp.
+inline constexpr std::string_view kToolMaker = "VELD";
+
 // The tool text scrambling (byte i XOR byte i mod 4 of "QFKM"); applying it twice gives the input.
 std::string wqtx_scramble(std::string_view text);
 // Serialised tool text: length byte, scrambled company, length byte, scrambled descriptor.
@@ -66,8 +73,8 @@ std::optional<SWqtxToolData> parse_tool_data(ByteSpan bytes);
 // "Company: ...\nDescriptor: ...\n", each line prefixed by indent.
 std::string print_tool_data(const SWqtxToolData& tool, std::string_view indent = "");
 
-// Builds a tool stamp for application `name` at `version` ("%s, Version %s"); the descriptor is cut so
-// that the stamp fits the 124 bytes after the tag.
+// Builds a tool stamp for application `name` at `version`: maker kToolMaker, descriptor "name version"
+// ("VELD 0.1.0"); the descriptor is cut so that the stamp fits the 124 bytes after the tag.
 SToolStamp make_tool_stamp(std::string_view name, std::string_view version);
 // The tool text of a stamp, when it holds one (entry ID1 0x1000, ID2 1).
 std::optional<SWqtxToolData> tool_data_of(const SToolStamp& stamp);

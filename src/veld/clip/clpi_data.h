@@ -4,6 +4,9 @@
 // record is a value type: copying an SClpiData copies all its lists, key points, extension data and
 // tool stamp. Times named PTS are 45 kHz units (a 90 kHz value halved), except the key points of the
 // entry-point map, which hold full 90 kHz time stamps (33 bits).
+//
+// Reserved bytes and bits, and the bytes a block's length leaves after what we interpret (its Tail),
+// are carried so that write_clpi(parse_clpi(x)) == x; a default-constructed record holds none of them.
 #pragma once
 
 #include <array>
@@ -14,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "veld/base/bytes.h"
+
 namespace veld {
 
 // ---------------------------------------------------------------------------------------------------
@@ -22,6 +27,7 @@ namespace coding_type {
 inline constexpr std::uint8_t kMpeg2Video = 0x02;
 inline constexpr std::uint8_t kAvcVideo = 0x1B;
 inline constexpr std::uint8_t kVc1Video = 0xEA;
+inline constexpr std::uint8_t kHevcVideo = 0x24;
 inline constexpr std::uint8_t kLpcmAudio = 0x80;
 inline constexpr std::uint8_t kAc3Audio = 0x81;
 inline constexpr std::uint8_t kDtsAudio = 0x82;
@@ -37,7 +43,8 @@ inline constexpr std::uint8_t kTextSubtitle = 0x92;
 }  // namespace coding_type
 
 constexpr bool is_video_coding_type(std::uint8_t t) {
-  return t == coding_type::kMpeg2Video || t == coding_type::kAvcVideo || t == coding_type::kVc1Video;
+  return t == coding_type::kMpeg2Video || t == coding_type::kAvcVideo || t == coding_type::kVc1Video ||
+         t == coding_type::kHevcVideo;
 }
 constexpr bool is_audio_coding_type(std::uint8_t t) {
   return (t >= 0x80 && t <= 0x86) || t == 0xA1 || t == 0xA2;
@@ -81,16 +88,26 @@ constexpr std::string_view sampling_frequency_text(std::uint8_t v) {
 // ClipInfo (file offset 40).
 
 struct STsTypeInfoBlock {
-  std::uint16_t Length = 30;  // written as 30 whatever it holds
+  std::uint16_t Length = 30;  // as read; written as 30 plus the tail
   std::uint8_t ValidityFlags = 0x80;
   std::array<std::uint8_t, 4> FormatIdentifier{'H', 'D', 'M', 'V'};
   std::array<std::uint8_t, 9> NetworkInformation{};
   std::array<std::uint8_t, 16> StreamFormatName{};
+  Bytes Tail;  // bytes the length leaves after the stream format name
   bool operator==(const STsTypeInfoBlock&) const = default;
 };
 
+// One ATC delta entry: the arrival-time jump into a following clip.
+struct SAtcDeltaEntry {
+  std::uint32_t ATCDelta = 0;
+  std::string FollowingClipInformationFileName = "00000";  // 5 characters
+  std::string ClipCodecIdentifier = "M2TS";                // 4 characters
+  std::uint8_t reserved = 0;
+  bool operator==(const SAtcDeltaEntry&) const = default;
+};
+
 struct SClipInfo {
-  std::uint32_t Length = 176;  // bytes after the length field; written as 176
+  std::uint32_t Length = 176;  // bytes after the length field; as read, recomputed on writing
   std::uint8_t ClipStreamType = 1;
   std::uint8_t ApplicationType = 1;
   std::uint32_t TsRecordingRate = 6000000;  // bytes per second
@@ -98,6 +115,14 @@ struct SClipInfo {
   // Kept raw; holds the tool stamp ("WQTX" + extension-data block) when one is present.
   std::array<std::uint8_t, 128> Reserved{};
   STsTypeInfoBlock TsTypeInfoBlock;
+  // Bytes the length leaves after the ATC delta entries (the font list of a text-subtitle clip, say).
+  Bytes Tail;
+  std::array<std::uint8_t, 2> reserved1{};
+  std::uint32_t reserved2 = 0;  // the 31 bits before IsAtcDelta
+  bool IsAtcDelta = false;
+  // With IsAtcDelta: a reserved byte, the entry count, then the entries.
+  std::uint8_t AtcDeltaReserved = 0;
+  std::vector<SAtcDeltaEntry> AtcDeltaEntries;
   bool operator==(const SClipInfo&) const = default;
 };
 
@@ -122,7 +147,9 @@ struct SAtcInfo {
 struct SSequenceInfo {
   std::uint32_t Length = 0;  // as read; recomputed on writing
   std::uint8_t NumberOfAtcSequences = 1;  // kept; only the first ATC sequence is held
-  SAtcInfo AtcInfo;
+  SAtcInfo AtcInfo;  // written when NumberOfAtcSequences is not 0
+  Bytes Tail;        // the further ATC sequences and any bytes the length leaves, as read
+  std::uint8_t reserved = 0;
   bool operator==(const SSequenceInfo&) const = default;
 };
 
@@ -140,9 +167,10 @@ struct SIsrc {
 
 // StreamCodingInfo: the attribute fields meaningful for the coding type are set, the others stay 0.
 struct SStreamCodingInfo {
-  std::uint8_t Length = 21;  // as read; the writer writes 21, or 17 for a type without attributes
+  std::uint8_t Length = 21;  // as read; the writer writes Raw's size + 1 (21, or 17 for a new record
+                             // of a type without attributes)
   std::uint8_t CodingType = 0;
-  // Video (0x02, 0x1B, 0xEA).
+  // Video (0x02, 0x1B, 0xEA, 0x24).
   std::uint8_t VideoFormat = 0;  // 1 480i, 2 576i, 3 480p, 4 1080i, 5 720p, 6 1080p, 7 576p
   std::uint8_t FrameRate = 0;    // 1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94
   std::uint8_t AspectRatio = 0;  // 2 4:3, 3 16:9
@@ -154,6 +182,10 @@ struct SStreamCodingInfo {
   // Audio, graphics and text subtitle: ISO 639-2 language code, three characters (zeros when none).
   std::array<char, 3> LanguageCode{};
   SIsrc Isrc;
+  // The bytes after the coding type as read; the writer puts the fields above over them, so bytes no
+  // field holds (HEVC's dynamic range and colour space, the byte after a graphics language code, the
+  // reserved bytes after the ISRC) come back as read. Empty in a new record.
+  Bytes Raw;
 
   std::string language() const {
     std::string s(LanguageCode.begin(), LanguageCode.end());
@@ -179,13 +211,16 @@ struct SProgramSequenceInfo {
   std::uint16_t ProgramMapPid = 0x0100;
   std::uint8_t NumberOfStreams = 0;  // as read; the writer writes the size of Streams
   CSiFolder Streams;
+  std::uint8_t NumberOfStreamGroups = 0;  // the byte after the count, carried
   bool operator==(const SProgramSequenceInfo&) const = default;
 };
 
 struct SProgramInfo {
   std::uint32_t Length = 0;  // as read; recomputed on writing
-  std::uint8_t NumberOfProgramSequence = 1;  // as read; only the first sequence is held, written as 1
-  SProgramSequenceInfo ProgramSequenceInfo;
+  std::uint8_t NumberOfProgramSequence = 1;  // as read; only the first sequence is held
+  SProgramSequenceInfo ProgramSequenceInfo;  // written when NumberOfProgramSequence is not 0
+  Bytes Tail;  // the further program sequences and any bytes the length leaves, as read
+  std::uint8_t reserved = 0;
   bool operator==(const SProgramInfo&) const = default;
 };
 
@@ -203,6 +238,14 @@ struct KEY_POINT_INFO {
 
 using CKpiFolder = std::vector<KEY_POINT_INFO>;
 
+// What a fine entry read from a file holds besides its key point.
+struct SFineEntryAsRead {
+  std::uint8_t IEndPositionOffset = 0;  // the size class an authoring program measured
+  bool IsAngleChangePoint = false;
+  bool CoarseStart = false;  // a coarse entry starts at this fine entry
+  bool operator==(const SFineEntryAsRead&) const = default;
+};
+
 struct STREAM_PID_ENTRY {
   std::uint16_t StreamPid = 0;
   std::uint8_t EpStreamType = 1;              // 4 bits
@@ -210,21 +253,40 @@ struct STREAM_PID_ENTRY {
   std::uint32_t NumberOfFineEntries = 0;      // 18 bits; as read; recomputed on writing
   std::uint32_t EpMapForOneStreamStartAddress = 0;  // relative to the EpMap start; as read
   CKpiFolder KeyPoints;                       // one per fine entry, in order
+  // One per key point when the map was read from a file: the writer then writes these classes and
+  // starts a coarse entry where the file did (and wherever the coarse fields could not carry a key
+  // point otherwise). Empty, or of another size than KeyPoints, for a map the multiplexer makes: the
+  // classes are computed from SpnStart and SpnEnd and the coarse entries chosen anew.
+  std::vector<SFineEntryAsRead> FineEntriesAsRead;
+  std::uint16_t reserved = 0;                 // the 10 bits before EpStreamType
   bool operator==(const STREAM_PID_ENTRY&) const = default;
 };
 
 using CSpeFolder = std::vector<STREAM_PID_ENTRY>;
 
 struct SCpi {
-  std::uint32_t Length = 0;  // as read; 0 means no EpMap
-  std::uint8_t CpiType = 1;  // 4 bits
+  // As read; 0 means no EpMap. The writer leaves the CPI empty (length 0) when the record has no
+  // EP-map entry, or only entries without key points and Length 0 (a clip made without a map).
+  std::uint32_t Length = 0;
+  std::uint8_t CpiType = 1;    // 4 bits
   CSpeFolder EpMap;
+  Bytes Tail;  // bytes the length leaves after the last stream's map
+  std::uint16_t reserved = 0;  // the 12 bits before CpiType
+  std::uint8_t EpMapReserved = 0;  // the byte before the EP-map entry count
   bool operator==(const SCpi&) const = default;
 };
 
 struct SClipMark {
-  std::uint32_t Length = 0;  // the bytes that follow are skipped; written as 0
+  std::uint32_t Length = 0;  // as read; written as the size of Data
+  Bytes Data;                // the block's content, carried
   bool operator==(const SClipMark&) const = default;
+};
+
+// Bytes between the end of one block and the start address of the next, as read (alignment padding
+// some authoring programs leave), written back so the start addresses come out as they were.
+struct SClpiGaps {
+  Bytes SequenceInfo, ProgramInfo, Cpi, ClipMark, ExtensionData;
+  bool operator==(const SClpiGaps&) const = default;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -278,14 +340,17 @@ struct SClpiData {
   std::uint32_t CpiStartAddress = 0;
   std::uint32_t ClipMarkStartAddress = 0;
   std::uint32_t ExtensionDataStartAddress = 0;  // 0: no extension data
-  std::array<std::uint8_t, 12> Reserved{};
+  std::array<std::uint8_t, 12> Reserved{};  // carried
   SClipInfo ClipInfo;
   SSequenceInfo SequenceInfo;
   SProgramInfo ProgramInfo;
   SCpi Cpi;
   SClipMark ClipMark;
   std::optional<SExtensionData> ExtensionData;
-  // Default construction leaves it empty; new_clpi_data() (clpi.h) adds this build's stamp.
+  SClpiGaps Gaps;
+  // Default construction leaves it empty; new_clpi_data() (clpi.h) adds this build's stamp. The parser
+  // sets it from the ClipInfo reserved bytes; the writer writes it there only when it differs from what
+  // those bytes hold (a parsed file comes back unchanged).
   std::optional<SToolStamp> ToolStamp;
 
   // Convenience accessors of the first (and only held) sequences.

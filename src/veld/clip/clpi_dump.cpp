@@ -129,6 +129,9 @@ std::string dump_clpi(const SClpiData& d) {
   field(out, 1, "ApplicationType", "{} ({})", ci.ApplicationType, application_type_text(ci.ApplicationType));
   field(out, 1, "TsRecordingRate", "{}", ci.TsRecordingRate);
   field(out, 1, "NumberOfSourcePackets", "{}", ci.NumberOfSourcePackets);
+  field(out, 1, "IsAtcDelta", "{}", ci.IsAtcDelta ? 1 : 0);
+  for (const SAtcDeltaEntry& e : ci.AtcDeltaEntries)
+    field(out, 2, "AtcDelta", "{} {} {}", e.ATCDelta, e.FollowingClipInformationFileName, e.ClipCodecIdentifier);
   line(out, 1, "TsTypeInfoBlock");
   field(out, 2, "Length", "{}", ci.TsTypeInfoBlock.Length);
   field(out, 2, "ValidityFlags", "0x{:02X}", ci.TsTypeInfoBlock.ValidityFlags);

@@ -2,9 +2,11 @@
 //
 // The reader trusts nothing: every block is read through a reader bounded by its own length field, and a
 // length or count that points outside its block makes the whole parse fail (result 0 with the reason).
-// The writer recomputes every length, count and start address and writes the reserved bytes that the
-// format leaves unused as zeros. It composes into a buffer that grows, so a playlist of any size is
-// written whole.
+// The writer recomputes every length, count and start address, and writes back every byte the reader
+// kept: reserved bytes and bits, the bytes a block's length leaves after its content, and the padding
+// between blocks, so that compose(parse(x)) == x. A count or length that does not fit its field is a
+// std::length_error naming the element. It composes into a buffer that grows, so a playlist of any
+// size is written whole.
 #pragma once
 
 #include <cstdint>

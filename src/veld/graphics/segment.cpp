@@ -161,7 +161,7 @@ void SCompositionObject::Read(ByteReader& r) {
 void SCompositionObject::Write(ByteWriter& w) const {
   w.u16(ObjectIdRef);
   w.u8(WindowIdRef);
-  w.u8(static_cast<std::uint8_t>((ObjectCroppedFlag ? 0x80 : 0) | (ForcedOnFlag ? 0x40 : 0)));
+  w.u8(static_cast<std::uint8_t>((ObjectCroppedFlag ? 0x80 : 0) | (ForcedOnFlag ? 0x40 : 0) | (Reserved & 0x3F)));
   w.u16(CompositionObjectHorPos);
   w.u16(CompositionObjectVerPos);
   if (ObjectCroppedFlag) {
@@ -278,10 +278,9 @@ void CPds::ReadBody(ByteReader& r) {
 bool CPds::WriteBody(ByteWriter& w) const {
   w.u8(PaletteId);
   w.u8(PaletteVersion);
-  // An entry id is 8 bits, yet a PDS carries at most 255 entries: the first 255 of the list.
-  const std::size_t n = Entries.size() < kMaxWrittenEntries ? Entries.size() : kMaxWrittenEntries;
-  for (std::size_t i = 0; i < n; ++i) {
-    const SPaletteEntry& e = Entries[i];
+  // Every entry, all 256 of a full palette included; a list too long for the segment length makes
+  // Write refuse the segment.
+  for (const SPaletteEntry& e : Entries) {
     w.u8(e.id);
     w.u8(e.y);
     w.u8(e.cr);

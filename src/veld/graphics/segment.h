@@ -85,7 +85,7 @@ struct SCompositionObject {
   std::uint8_t WindowIdRef = 0;
   bool ObjectCroppedFlag = false;
   bool ForcedOnFlag = false;
-  std::uint8_t Reserved = 0;  // 6 bits, kept when read, written as 0
+  std::uint8_t Reserved = 0;  // low 6 bits of the flag byte, kept as read
   std::uint16_t CompositionObjectHorPos = 0;
   std::uint16_t CompositionObjectVerPos = 0;
   std::uint16_t ObjectCroppingHorPos = 0;  // the four cropping fields only when ObjectCroppedFlag
@@ -168,7 +168,6 @@ class CIcs : public CSegmentBase {
 // Palette definition segment.
 class CPds : public CSegmentBase {
  public:
-  static constexpr std::size_t kMaxWrittenEntries = 255;
   CPds() : CSegmentBase(kSegmentPds) {}
   CPds(const CPds&) = default;
   CPds& operator=(const CPds&) = default;
