@@ -18,7 +18,10 @@ namespace {
 constexpr std::uint64_t kPcrWrap = (std::uint64_t{1} << 33) * 300;  // the system clock wraps with the PTS
 constexpr std::uint64_t kPtsMask = (std::uint64_t{1} << 33) - 1;
 constexpr std::uint32_t kAtsMask = (1u << 30) - 1;
-constexpr std::size_t kKeyBytes = 4096;  // bytes of an access unit looked at for a random access point
+constexpr std::size_t kKeyBytes = 4096;
+// The buffer models leak whole bytes per packet, so they lag an exact leak by up to a byte per packet
+// of a busy period; so much more than the size is not yet an overflow.
+constexpr std::uint64_t kLeakSlack = 16;  // bytes of an access unit looked at for a random access point
 
 // Findings of one stream file; the same check on the same PID is listed kMaxFindingsPerCheck times and
 // then only counted.
@@ -143,7 +146,7 @@ class CStreamScan {
   std::int64_t pat_spn_ = -1, pmt_spn_ = -1;
   CPmtAssembler pmt_assembler_;
   std::int64_t pmt_start_spn_ = -1;
-  // Presentation times seen (90 kHz).
+  // Presentation times of the video streams (90 kHz).
   std::uint64_t min_pts_ = ~std::uint64_t{0};
   std::uint64_t max_pts_ = 0;
 };
@@ -320,7 +323,7 @@ void CStreamScan::start_pes(SPidCheck& s, const std::uint8_t* p, int off, std::u
   es_bytes = size > 0 ? static_cast<std::uint32_t>(188 - off - size) : 0;
   if (size <= 0) return;  // a header longer than its packet: the PES packet is not timed
   s.decode = h.decode_time() & kPtsMask;
-  if (h.has_pts()) {
+  if (h.has_pts() && is_video_coding_type(s.type)) {
     min_pts_ = std::min(min_pts_, h.PTS.value);
     max_pts_ = std::max(max_pts_, h.PTS.value);
   }
@@ -371,7 +374,7 @@ void CStreamScan::buffers(SPidCheck& s, std::uint32_t es_bytes) {
   SBufferModel& m = s.second ? *s.models->second : s.models->first;
   m.packet(ats_, s.last_system, es_bytes);
   const auto report = [&](int which, const char* name, std::uint64_t held, std::uint64_t size, std::uint64_t rate) {
-    if (held <= size) return;
+    if (held <= size + kLeakSlack) return;
     const int slot = which + (s.second ? 3 : 0);
     if (s.reported_buffer[slot]) return;  // one finding per buffer: the rest follows from the first
     s.reported_buffer[slot] = true;
@@ -381,7 +384,15 @@ void CStreamScan::buffers(SPidCheck& s, std::uint32_t es_bytes) {
   };
   if (m.tb) report(0, "transport buffer", m.tb->fullness(), m.tb->size(), m.tb->rate());
   if (m.mb) report(1, "multiplexing buffer", m.mb->fullness(), m.mb->size(), m.mb->rate());
-  if (m.counts_packets && m.eb.size() > 0) report(2, "elementary buffer", m.eb.occupancy(), m.eb.size(), 0);
+  // Elementary buffers are held to their size for graphics, whose units (segments) the model knows
+  // exactly; an audio or video PES packet may carry several access units that leave at different times.
+  if (m.counts_packets && m.eb.size() > 0 && is_graphics_coding_type(s.type)) {
+    // The model fills the elementary buffer at arrival; the bytes still in the transport buffers ahead of
+    // it have not reached it yet.
+    const std::uint64_t ahead = (m.tb ? m.tb->fullness() : 0u) + (m.mb ? m.mb->fullness() : 0u);
+    const std::uint64_t held = m.eb.occupancy() > ahead ? m.eb.occupancy() - ahead : 0;
+    report(2, "elementary buffer", held, m.eb.size(), 0);
+  }
 }
 
 void CStreamScan::finish() {
@@ -444,10 +455,10 @@ void CStreamScan::sequence_checks() {
   const STC_INFO& stc = seq.StcInfo.front();
   if (std::uint64_t{stc.StartPTS} * 2 > min_pts_ + 1)
     out_.add(check_kind::kSequence, -1, -1,
-             fmt::format("the first PTS {} lies before the sequence's start time {} (90 kHz)", min_pts_, std::uint64_t{stc.StartPTS} * 2));
+             fmt::format("the first video PTS {} lies before the sequence's start time {} (90 kHz)", min_pts_, std::uint64_t{stc.StartPTS} * 2));
   if (std::uint64_t{stc.EndPTS} * 2 + 1 < max_pts_)
     out_.add(check_kind::kSequence, -1, -1,
-             fmt::format("the last PTS {} lies after the sequence's end time {} (90 kHz)", max_pts_, std::uint64_t{stc.EndPTS} * 2));
+             fmt::format("the last video PTS {} lies after the sequence's end time {} (90 kHz)", max_pts_, std::uint64_t{stc.EndPTS} * 2));
 }
 
 }  // namespace
