@@ -8,6 +8,7 @@
 
 #include "terminal.h"
 #include "usage.h"
+#include "veld/app/check_command.h"
 #include "veld/app/commands.h"
 #include "veld/app/shell.h"
 #include "veld/app/show_command.h"
@@ -64,6 +65,18 @@ int run_show(const std::string& bdmv, bool json) {
   return out.result;
 }
 
+int run_check(const std::string& bdmv, bool json) {
+  cli::TerminalMessenger messenger(false, false);
+  cli::TerminalProgress progress(false);
+  messenger.set_progress(&progress);
+  cli::install_interrupt_handler();
+  const CheckOutcome out = RunCheckCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv), json, messenger, progress);
+  progress.clear_line();
+  if (out.result == kResultCancelled && progress.cancelled()) std::cerr << message_text(kCliCancelled) << std::endl;
+  std::cout << out.report << std::flush;
+  return out.result;
+}
+
 int run_replace(const std::string& bdmv, const std::string& work, const ReplaceOptions& options, bool yes,
                 bool quiet) {
   cli::TerminalMessenger messenger(yes, quiet);
@@ -115,6 +128,12 @@ int main(int argc, char** argv) {
   show->add_option("BDMV_FOLDER", show_bdmv, Text(kCliBdmvArgument))->required();
   show->add_flag("--json", json, Text(kStrOptJson));
 
+  std::string check_bdmv;
+  bool check_json = false;
+  CLI::App* check = app.add_subcommand("check", Text(kStrCheckCommand));
+  check->add_option("BDMV_FOLDER", check_bdmv, Text(kCliBdmvArgument))->required();
+  check->add_flag("--json", check_json, Text(kStrOptCheckJson));
+
   std::string work, ig_language;
   bool copy_back = false, no_copy_back = false;
   CLI::App* replace = app.add_subcommand("replace", Text(kCliReplace));
@@ -144,5 +163,6 @@ int main(int argc, char** argv) {
     return run_replace(bdmv, work, options, yes, quiet);
   }
   if (show->parsed()) return run_show(show_bdmv, json);
+  if (check->parsed()) return run_check(check_bdmv, check_json);
   return kResultFailed;
 }

@@ -9,6 +9,7 @@
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/disc/paths.h"
+#include "veld/pipeline/check.h"
 #include "veld/pipeline/copy_back.h"
 
 namespace veld {
@@ -177,6 +178,23 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   return out;
 }
 
+namespace {
+
+// Every rebuilt clip passes every check its original passes, or nothing is copied back.
+bool CheckRebuiltClips(const fs::path& source, const SReplacedFiles& files, Progress& progress, Messenger& messenger) {
+  for (const SReplacedFile& m2ts : files.clip_streams) {
+    for (const SReplacedFile& clpi : files.clip_infos) {
+      if (clpi.number != m2ts.number) continue;
+      if (!CheckRebuiltClip(*clip_stream_path(source, m2ts.number), *clip_info_path(source, m2ts.number), m2ts.path, clpi.path,
+                            progress, messenger))
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, const ReplaceOptions& options,
                                  Messenger& messenger, Progress& progress) {
   ReplaceOutcome out;
@@ -198,6 +216,10 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
   if (out.result != kResultOk) return out;
   if (!out.edited) {
     messenger.show(MessageKind::kInfo, format_message(kMsgNoEditedImage, folder.string() + "/"));
+    return out;
+  }
+  if (!CheckRebuiltClips(source, out.files, progress, messenger)) {
+    out.result = progress.cancelled() ? kResultCancelled : kResultFailed;
     return out;
   }
   messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDone, out.stream_folder.string() + "/"));

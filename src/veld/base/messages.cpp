@@ -287,6 +287,17 @@ constexpr Entry kCatalogue[] = {
     {kStrCommands, "命令", "Commands"},
     {kStrNotUsed, "没有页面使用", "used by no page"},
     {kStrNoComposition, "没有交互合成: %s", "no interactive composition: %s"},
+    {kStrCheckCommand, "检查BDMV:播放列表的片段、片段信息与流文件、PAT/PMT、解码时间、解码缓冲区和IG对象",
+     "Check BDMV_FOLDER against VELD's models: the clips of every playlist, clip information against its stream "
+     "file, PAT/PMT, decoding times, decoder buffers and IG objects; exit status 2 when something is found"},
+    {kStrOptCheckJson, "以JSON格式输出检查结果", "print the findings as JSON"},
+    {kStrCheckTitle, "检查", "Checking"},
+    {kMsgCheckClean, "%s:%d 个播放列表,%d 个片段,%d 个源包:未发现问题",
+     "%s: %d playlists, %d clips, %d source packets: no finding"},
+    {kMsgCheckFindings, "%s:%d 个播放列表,%d 个片段,%d 个源包:发现 %d 个问题",
+     "%s: %d playlists, %d clips, %d source packets: %d findings"},
+    {kMsgRebuiltClipFails, "重建的片段 %s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
+     "The rebuilt clip %s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
 };
 
 // Every id once: a second entry with the same id would never be found.

@@ -190,6 +190,13 @@ enum MsgId : int {
   kStrCommands = 9722,
   kStrNotUsed = 9723,             // "used by no page"
   kStrNoComposition = 9724,       // "no interactive composition: %s"
+  // Disc check (ids from 9950 up).
+  kStrCheckCommand = 9950,        // the check subcommand
+  kStrOptCheckJson = 9951,        // check --json
+  kStrCheckTitle = 9952,          // progress title "Checking"
+  kMsgCheckClean = 9953,          // "%s: %d playlists, %d clips, %d source packets: no finding"
+  kMsgCheckFindings = 9954,       // "%s: %d playlists, %d clips, %d source packets: %d findings"
+  kMsgRebuiltClipFails = 9955,    // clip "%s": rebuilt clip fails a check (%s) the original passes (check %s)
 };
 
 // The language picked from the environment (read once), unless overridden.

@@ -1,0 +1,81 @@
+// The disc check ("veld check"): a BDMV folder held against this program's own models of it. Every
+// playlist's clips exist; each clip's information agrees with its stream file (number of source packets,
+// entry-point map on random access points of the right PID, sequence and program information); the PAT
+// and PMT agree with the clip information; every PES packet arrives by its decoding time; the decoder
+// buffers of every stream stay within their sizes; every IG object that a page shows decodes.
+//
+// The same checks guard the replacement: a rebuilt clip that fails a check its original passes is not
+// copied back.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "veld/base/messenger.h"
+#include "veld/base/progress.h"
+#include "veld/clip/clpi_data.h"
+
+namespace veld {
+
+// The checks, by the name a finding carries (text and JSON).
+namespace check_kind {
+inline constexpr const char* kClip = "clip";            // a clip a playlist names is missing or unreadable
+inline constexpr const char* kPackets = "packets";      // file size against the number of source packets
+inline constexpr const char* kEpMap = "ep_map";         // entry-point map against the stream
+inline constexpr const char* kSequence = "sequence";    // sequence information against the stream
+inline constexpr const char* kProgram = "program";      // program information, PAT and PMT
+inline constexpr const char* kTransport = "transport";  // sync bytes, arrival time stamps
+inline constexpr const char* kLate = "late";            // a PES packet arrives after its decoding time
+inline constexpr const char* kBuffer = "buffer";        // a decoder buffer overflows
+inline constexpr const char* kGraphics = "graphics";    // an IG stream or object does not decode
+}  // namespace check_kind
+
+struct SCheckFinding {
+  std::string file;          // the file the finding is about
+  const char* kind = "";     // one of check_kind
+  int pid = -1;              // -1: not about one PID
+  std::int64_t packet = -1;  // source packet number; -1: not about one packet
+  std::string text;          // what is wrong
+
+  // "file: PID 0x1011, packet 42: text" (the parts that are set).
+  std::string describe() const;
+};
+
+struct SCheckReport {
+  std::filesystem::path source;
+  int playlists = 0;
+  int clips = 0;
+  std::uint64_t packets = 0;  // source packets scanned
+  std::vector<SCheckFinding> findings;
+};
+
+// Checks the BDMV folder. Result 0 (the report is made, with or without findings), 1 cancelled, 2 the
+// folder cannot be checked at all (reported through messenger: no playlist folder, no playlist).
+int CheckDisc(const std::filesystem::path& bdmv, SCheckReport& report, Progress& progress, Messenger& messenger);
+
+// Checks one clip: its stream file against the parsed clip information, then its IG streams. Findings
+// are appended. false only when cancelled.
+bool CheckClip(const std::filesystem::path& m2ts, const std::filesystem::path& clpi_path, const SClpiData& clip,
+               std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr);
+
+// Reads and parses a clip information file and checks the clip; a file that does not parse is a finding.
+bool CheckClipFiles(const std::filesystem::path& m2ts, const std::filesystem::path& clpi,
+                    std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr);
+
+// The gate before a copy-back: checks the rebuilt clip (new_m2ts, new_clpi) and, when it has findings,
+// the original clip (its files in the BDMV folder). true when every check the original passes, the
+// rebuilt clip passes too (a check: its kind on one PID). Otherwise the first new finding is shown as an
+// error naming clip, PID and packet, and the result is false.
+bool CheckRebuiltClip(const std::filesystem::path& original_m2ts, const std::filesystem::path& original_clpi,
+                      const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi,
+                      Progress& progress, Messenger& messenger);
+
+// The report for people: one line per finding and a closing count.
+std::string CheckReportText(const SCheckReport& report);
+// The report for tools; "version" is kCheckReportJsonVersion.
+std::string CheckReportJson(const SCheckReport& report);
+inline constexpr int kCheckReportJsonVersion = 1;
+
+}  // namespace veld
