@@ -94,7 +94,9 @@ TEST_F(ObjectResize, PlacementChecks) {
     const SResizePlan plan = PlanResize(ds_, r.id, r.width, r.height, r.anchor, "pic.gif");
     EXPECT_EQ(plan.ok, r.ok) << r.what << ": " << plan.refusal;
     for (const std::string& s : r.says) EXPECT_THAT(plan.refusal, HasSubstr(s)) << r.what;
-    if (!r.ok) EXPECT_THAT(plan.refusal, HasSubstr("pic.gif")) << r.what;
+    if (!r.ok) {
+      EXPECT_THAT(plan.refusal, HasSubstr("pic.gif")) << r.what;
+    }
     EXPECT_EQ(static_cast<int>(plan.moves.size()), r.moves) << r.what;
   }
 }

@@ -407,7 +407,11 @@ LoadedImage LoadPicture(const std::filesystem::path& path, bool true_colour) {
   const ByteSpan bytes(*data);
   if (IsGif(bytes)) return LoadGif(bytes);
   if (IsPng(bytes)) return LoadPng(bytes, true_colour);
-  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) return LoadedImage{ImageCheck::kNot256, {}};
+  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) {
+    LoadedImage other;
+    other.check = ImageCheck::kNot256;
+    return other;
+  }
   return {};
 }
 
