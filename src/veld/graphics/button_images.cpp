@@ -126,6 +126,26 @@ std::string ColourText(std::uint32_t argb, bool with_alpha) {
   return with_alpha ? fmt::format("#{:06X}{:02X}", argb & kRgbMask, alpha_of(argb)) : fmt::format("#{:06X}", argb & kRgbMask);
 }
 
+// The object's pixels before the edit, where they lie in a picture of the new size: at its top-left
+// corner or its centre, as the anchor places the button; pixels beyond the old picture take the nearest
+// old pixel, so that a widened border keeps deciding between entries of one colour as before.
+IndexedBitmap PlaceOriginal(const IndexedBitmap& old, int width, int height, ButtonAnchor anchor) {
+  if (old.width == width && old.height == height) return old;
+  IndexedBitmap out{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))};
+  if (old.width <= 0 || old.height <= 0) return out;
+  const int ox = anchor == ButtonAnchor::kCentre ? (width - old.width) / 2 : 0;
+  const int oy = anchor == ButtonAnchor::kCentre ? (height - old.height) / 2 : 0;
+  for (int y = 0; y < height; ++y) {
+    const int sy = std::clamp(y - oy, 0, old.height - 1);
+    for (int x = 0; x < width; ++x) {
+      const int sx = std::clamp(x - ox, 0, old.width - 1);
+      out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+          old.pixels[static_cast<std::size_t>(sy) * static_cast<std::size_t>(old.width) + static_cast<std::size_t>(sx)];
+    }
+  }
+  return out;
+}
+
 // The object's new pixels in entry ids of its palette, or nothing after a reported refusal.
 std::optional<IndexedBitmap> PictureEntries(const CDsData& ds, std::uint16_t object_id, const LoadedImage& image,
                                             const std::filesystem::path& path, const SImportOptions& options,
@@ -151,8 +171,10 @@ std::optional<IndexedBitmap> PictureEntries(const CDsData& ds, std::uint16_t obj
     if (same) return image.bitmap;
   }
   const std::optional<SObjectBitmap> before = DecodeObjectBitmap(ds, object_id, static_cast<std::uint8_t>(palette_id));
-  const IndexedBitmap* original = before ? &before->bitmap : nullptr;
   const SPictureColours colours = ColoursOf(image);
+  std::optional<IndexedBitmap> placed;
+  if (before) placed = PlaceOriginal(before->bitmap, colours.width, colours.height, options.anchor);
+  const IndexedBitmap* original = placed ? &*placed : nullptr;
   SImportOptions exact = options;
   exact.colours = ColourMode::kExact;
   SColourMatch m = MatchColours(colours, *menu, defined, original, exact);

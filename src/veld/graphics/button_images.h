@@ -16,7 +16,9 @@ namespace veld {
 // Reads the picture at path and makes its pixels the new object data of the object (entry ids of the
 // menu's own palette). The picture may be indexed (GIF, PNG) or a true-colour PNG. Its colours become
 // entries as MatchColours (colour_match.h) says: an unchanged palette index for index, colours of the
-// palette exactly (the ambiguity rule deciding between entries of one RGB), other colours by
+// palette exactly (the ambiguity rule deciding between entries of one RGB, with the object's old pixels
+// placed in a picture of another size as the anchor places the button: top-left or centred, the
+// nearest old pixel beyond them), other colours by
 // options.colours (the nearest entry with a warning that counts them, or a refusal). A picture of another
 // size is placed by options.anchor when PlanResize (object_resize.h) allows it; the object's size is then
 // rewritten, and moved buttons are told as information. Each refusal is shown through messenger as an
