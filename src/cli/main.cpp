@@ -144,6 +144,15 @@ int main(int argc, char** argv) {
   replace->add_option("--ig-language", ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
     return IsLanguageCode(code) ? std::string() : plain_text(format_message(kMsgBadLanguage, code));
   });
+  std::string colours = "nearest", anchor = "top-left";
+  bool dither = false;
+  replace->add_option("--colours", colours, Text(kCliColours))
+      ->check(CLI::IsMember({"nearest", "exact"}).description(""))
+      ->type_name("nearest|exact");
+  replace->add_flag("--dither", dither, Text(kCliDither));
+  replace->add_option("--anchor", anchor, Text(kCliAnchor))
+      ->check(CLI::IsMember({"top-left", "centre"}).description(""))
+      ->type_name("top-left|centre");
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
@@ -160,6 +169,9 @@ int main(int argc, char** argv) {
     options.ig_language = ig_language;
     if (copy_back) options.copy_back = true;
     if (no_copy_back) options.copy_back = false;
+    options.colours = colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;
+    options.dither = dither;
+    options.anchor = anchor == "centre" ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
     return run_replace(bdmv, work, options, yes, quiet);
   }
   if (show->parsed()) return run_show(show_bdmv, json);

@@ -419,7 +419,8 @@ struct EditorRun {
   test::Gif after;
 };
 
-EditorRun through_editor(Work& w, const std::string& command_with_pic) {
+EditorRun through_editor(Work& w, const std::string& command_with_pic,
+                         const std::vector<std::string>& options = {"--no-copy-back"}) {
   EditorRun out;
   const fs::path pic = w.images / "00000" / "5120" / "Epoch1" / "DS1" / "0002.gif";
   out.before = test::read_gif(pic);
@@ -429,7 +430,7 @@ EditorRun through_editor(Work& w, const std::string& command_with_pic) {
   const RunResult e = test::run_shell(cmd, w.dir.path());
   EXPECT_EQ(e.status, 0) << cmd << "\n" << e.err;
   test::touch_after(pic, w.marker, 2);
-  const RunResult r = w.replace();
+  const RunResult r = w.replace(options);
   out.status = r.status;
   out.err = r.err;
   if (r.status != 0) return out;
@@ -501,7 +502,8 @@ TEST(ReplaceEditors, PillowOptimisedPaletteIsMappedBack) {
 TEST(ReplaceEditors, ColourOutsideTheMenuPaletteIsRefused) {
   Work w("menu");
   const EditorRun run = through_editor(
-      w, "convert PIC -fill 'rgb(255,0,255)' -draw 'rectangle 40,20 120,50' gif:PIC.new && mv PIC.new PIC");
+      w, "convert PIC -fill 'rgb(255,0,255)' -draw 'rectangle 40,20 120,50' gif:PIC.new && mv PIC.new PIC",
+      {"--no-copy-back", "--colours", "exact"});
   EXPECT_EQ(run.status, 2);
   EXPECT_THAT(run.err, HasSubstr("0002.gif"));
   EXPECT_THAT(run.err, HasSubstr("#FF00FF"));
@@ -520,7 +522,9 @@ TEST(ReplaceCommand, WrongSizedPictureIsRefused) {
   const RunResult r = w.replace();
   EXPECT_EQ(r.status, 2);
   EXPECT_THAT(r.err, HasSubstr(pic.string()));
-  EXPECT_THAT(r.err, HasSubstr("size"));
+  // The 1600 x 200 title does not fit at the PLAY button's place (760, 500).
+  EXPECT_THAT(r.err, HasSubstr("is 1600 x 200 pixels, the object was 400 x 80"));
+  EXPECT_THAT(r.err, HasSubstr("1920 x 1080 video frame"));
   EXPECT_TRUE(w.stream_files().empty());
 }
 

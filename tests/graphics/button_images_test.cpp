@@ -62,7 +62,9 @@ TEST_F(ButtonImages, TheThreeChecksShowTheirMessageAndChangeNothing) {
   EXPECT_FALSE(ImportButtonImage(ds_, 3, path, messenger_));
   ASSERT_EQ(messenger_.shown.size(), 1u);
   EXPECT_EQ(messenger_.shown[0].kind, MessageKind::kError);
-  EXPECT_EQ(messenger_.shown[0].text, path.string() + "\r\nImage size mismatch with button's size ! ");
+  // Without a composition a picture of another size has no place: the message gives both sizes.
+  EXPECT_EQ(messenger_.shown[0].text, path.string() + "\r\nis 13 x 5 pixels, the object was 12 x 5, and the display "
+                                                     "set has no composition to place it by ! Keep the picture's size.");
 
   // A 2 x 1 24-bit BMP under the picture's name loads but is not 8-bit indexed.
   test::write_file(path, test::hex_bytes("424D 3E000000 0000 0000 36000000 28000000 02000000 01000000 0100 1800"
@@ -136,8 +138,19 @@ TEST_F(ButtonImagesWithMenu, PngPicturesAreMatchedWithTheColoursTheyWereWrittenW
   ArgbPalette foreign = bt709;
   foreign[2] = 0xFF123456;
   ASSERT_EQ(SaveObjectImage(picture_, foreign, png, ImageFormat::kPng), "");
-  EXPECT_FALSE(ImportButtonImage(ds_, 3, png, messenger_));
+  SImportOptions exact;
+  exact.colours = ColourMode::kExact;
+  EXPECT_FALSE(ImportButtonImage(ds_, 3, png, messenger_, exact));
   EXPECT_NE(messenger_.all_text().find("#123456FF"), std::string::npos) << messenger_.all_text();
+  EXPECT_NE(messenger_.all_text().find("Use --colours nearest"), std::string::npos) << messenger_.all_text();
+  EXPECT_NE(messenger_.all_text().find("palette0.gpl"), std::string::npos) << messenger_.all_text();
+  // By default it takes the nearest entry, and a warning counts the pixels.
+  messenger_.shown.clear();
+  ASSERT_TRUE(ImportButtonImage(ds_, 3, png, messenger_)) << messenger_.all_text();
+  ASSERT_EQ(messenger_.shown.size(), 1u);
+  EXPECT_EQ(messenger_.shown[0].kind, MessageKind::kWarning);
+  EXPECT_NE(messenger_.shown[0].text.find(": 15 pixels have colours that are not in the menu's palette"),
+            std::string::npos) << messenger_.shown[0].text;
 }
 
 }  // namespace

@@ -56,6 +56,59 @@ constexpr Entry kCatalogue[] = {
     {kMsgNoSuchFolder, "%s\n文件夹不存在 ! ", "%s\nNo such folder ! "},
     {kMsgImageForeignColour, "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! ",
      "%s\r\nuses the colour %s (first at pixel %d, %d), which is not in the menu's palette ! "},
+    {kMsgImageForeignColourHelp,
+     "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! 可使用 --colours nearest 取最接近的颜色,"
+     "或用菜单自己的调色板作画(同一文件夹中的 %s)。",
+     "%s\r\nuses the colour %s (first at pixel %d, %d), which is not in the menu's palette ! Use --colours nearest "
+     "to take the nearest colour of the palette, or paint with the menu's own colours (%s in the same folder)."},
+    {kMsgImageColoursMapped,
+     "%s:%d 个像素的颜色不在菜单调色板中,已取最接近的颜色;最大差异 %.3f(OKLab),颜色 %s,像素 %d, %d。"
+     "用 %s 作画可只用菜单自己的颜色。",
+     "%s: %d pixels have colours that are not in the menu's palette and took the nearest entry; the largest "
+     "difference is %.3f (OKLab), colour %s at pixel %d, %d. Paint with %s to use only the menu's own colours."},
+    {kMsgImageColoursAmbiguous,
+     "%s:%d 个像素(首个为像素 %d, %d,颜色 %s)对应调色板中只差透明度的多个颜色,已取最不透明的一个。"
+     "保存为PNG可保留透明度。",
+     "%s: %d pixels (the first at %d, %d, colour %s) match palette entries that differ only in transparency; "
+     "the most opaque one was taken. Save the picture as PNG to keep its transparency."},
+    {kMsgImageOutOfFrame,
+     "%s\r\n图片为 %d x %d,原对象为 %d x %d:在按钮 %d(页 %d)的位置 %d, %d,超出了 %d x %d 的视频画面 ! "
+     "此处图片最大为 %d x %d。",
+     "%s\r\nis %d x %d pixels, the object was %d x %d: at the position of button %d (page %d), %d, %d, it "
+     "leaves the %d x %d video frame ! Make the picture at most %d x %d there, or try the other --anchor."},
+    {kMsgImageCropped,
+     "%s\r\n图片为 %d x %d,原对象为 %d x %d,但页 %d 的效果裁剪该对象(窗口 %d:%d x %d,位于 %d, %d,对象位于 %d, %d)! "
+     "请保持原尺寸。",
+     "%s\r\nis %d x %d pixels, the object was %d x %d, but an effect of page %d crops the object (window %d: "
+     "%d x %d at %d, %d, object at %d, %d) ! Keep the picture's size."},
+    {kMsgImageOutOfWindow,
+     "%s\r\n图片为 %d x %d,原对象为 %d x %d,超出页 %d 效果的窗口 %d(%d x %d,位于 %d, %d;对象位于 %d, %d)! "
+     "请缩小图片或保持原尺寸。",
+     "%s\r\nis %d x %d pixels, the object was %d x %d: it leaves the window of an effect of page %d (window %d: "
+     "%d x %d at %d, %d, object at %d, %d) ! Make the picture smaller, or keep its size."},
+    {kMsgImageObjectBuffer,
+     "%s\r\n图片为 %d x %d:显示集的对象将需要 %d 字节,超出解码器 %d 字节的对象缓冲区 ! 请缩小图片(原对象为 %d x %d)。",
+     "%s\r\nis %d x %d pixels: the objects of the display set would need %d bytes, more than the decoder's "
+     "object buffer of %d bytes ! Make the picture smaller (the object was %d x %d)."},
+    {kMsgImageDecodeTime,
+     "%s\r\n图片为 %d x %d:显示集的对象将在菜单显示后 %d 个时钟(90 kHz)才解码完成(原为 %d)! "
+     "请缩小图片(原对象为 %d x %d)。",
+     "%s\r\nis %d x %d pixels: the objects of the display set would be decoded only %d ticks (90 kHz) after the "
+     "menu is shown (before the edit: %d) ! Make the picture smaller (the object was %d x %d)."},
+    {kMsgImageNoComposition,
+     "%s\r\n图片为 %d x %d,原对象为 %d x %d,而显示集没有交互合成,无法放置 ! 请保持原尺寸。",
+     "%s\r\nis %d x %d pixels, the object was %d x %d, and the display set has no composition to place it by ! "
+     "Keep the picture's size."},
+    {kMsgImageResized, "%s:对象尺寸改为 %d x %d(原为 %d x %d)。", "%s: the object is now %d x %d (it was %d x %d)."},
+    {kMsgButtonMoved, "%s:按钮 %d(页 %d)由 %d, %d 移到 %d, %d,以保持其中心。",
+     "%s: button %d of page %d moved from %d, %d to %d, %d to keep its centre."},
+    {kMsgEffectObjectMoved, "%s:效果对象 %d(页 %d)由 %d, %d 移到 %d, %d,以保持其中心。",
+     "%s: the effect object %d of page %d moved from %d, %d to %d, %d to keep its centre."},
+    {kCliColours, "不在菜单调色板中的颜色:nearest 取最接近的颜色(默认),exact 拒绝",
+     "colours that the menu's palette lacks: nearest takes the nearest entry (default), exact refuses the picture"},
+    {kCliDither, "对不在调色板中的颜色使用误差扩散抖动", "dither the colours that the palette lacks (Floyd-Steinberg)"},
+    {kCliAnchor, "尺寸改变的图片:top-left 保持按钮左上角(默认),centre 保持按钮中心",
+     "a picture of another size keeps its button's top-left corner (top-left, default) or its centre (centre)"},
     {kMsgNoStcSequence, "%s\n素材信息没有STC序列,无法重新复用 ! ",
      "%s\nThe clip information has no STC sequence, so the clip cannot be remultiplexed ! "},
     {kMsgNoRoom, "%s\n空间不足:需要 %s,可用 %s ! ", "%s\nNot enough free space: %s needed, %s free ! "},

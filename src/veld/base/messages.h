@@ -85,6 +85,22 @@ enum MsgId : int {
   kMsgIncompleteDisplaySet = 9800,    // "%s", PID %d: display set %d incomplete (%d whole segments, from %s)
   kStrWarningsCount = 9802,           // the window's box of several warnings: "%d warnings:"
   kMsgObjectNoPicture = 9801,         // "%s", display set %d: object %d, picture "%s", does not decode: "%s"
+  // Edited pictures of any colours and sizes (ids from 9871 up).
+  kMsgImageForeignColourHelp = 9871,  // a colour the palette lacks under --colours exact, and what helps
+  kMsgImageColoursMapped = 9872,      // warning: pixels that took the nearest entry, the largest difference
+  kMsgImageColoursAmbiguous = 9873,   // warning: pixels whose colour matched entries of several opacities
+  kMsgImageOutOfFrame = 9874,         // a picture of another size leaves the video frame at its button
+  kMsgImageCropped = 9875,            // an effect crops the object, so its size must stay
+  kMsgImageOutOfWindow = 9876,        // the picture leaves the window of an effect
+  kMsgImageObjectBuffer = 9877,       // the display set's objects would overflow the decoder's object buffer
+  kMsgImageDecodeTime = 9878,         // the display set's objects would not be decoded in time
+  kMsgImageNoComposition = 9879,      // another size, but no composition to place the object by
+  kMsgImageResized = 9880,            // info: the object took the picture's size
+  kMsgButtonMoved = 9881,             // info: a button moved to keep its centre
+  kMsgEffectObjectMoved = 9882,       // info: an effect's object moved to keep its centre
+  kCliColours = 9883,                 // help of --colours
+  kCliDither = 9884,                  // help of --dither
+  kCliAnchor = 9885,                  // help of --anchor
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "veld/base/messenger.h"
+#include "veld/graphics/colour_match.h"
 #include "veld/graphics/display_set.h"
 #include "veld/graphics/image_file.h"
 #include "veld/graphics/palette.h"
@@ -13,12 +14,20 @@
 namespace veld {
 
 // Reads the picture at path and makes its pixels the new object data of the object (entry ids of the
-// menu's own palette). The checks, each shown through messenger as an error naming the file:
-//   0 the file is not a picture, 1 it is not 8-bit indexed, 2 its size differs from the object's
-//   (the object's segments are then unchanged), and a colour that the object's palette lacks (see
-//   MatchPicturePalette). false after a failed check.
+// menu's own palette). The picture may be indexed (GIF, PNG) or a true-colour PNG. Its colours become
+// entries as MatchColours (colour_match.h) says: an unchanged palette index for index, colours of the
+// palette exactly (the ambiguity rule deciding between entries of one RGB, with the object's old pixels
+// placed in a picture of another size as the anchor places the button: top-left or centred, the
+// nearest old pixel beyond them), other colours by
+// options.colours (the nearest entry with a warning that counts them, or a refusal). A picture of another
+// size is placed by options.anchor when PlanResize (object_resize.h) allows it; the object's size is then
+// rewritten, and moved buttons are told as information. Each refusal is shown through messenger as an
+// error naming the file, the numbers and what helps; false after a refusal, the display set unchanged.
 bool ImportButtonImage(CDsData& ds, std::uint16_t object_id, const std::filesystem::path& path,
-                       Messenger& messenger);
+                       Messenger& messenger, const SImportOptions& options = {});
+
+// The name of the GIMP palette file of a palette id that the extraction writes beside the pictures.
+std::string GimpPaletteName(int palette_id);
 
 // Image editors often re-order or trim the colour table when they save, so that an index stands for
 // another colour than the menu's entry of that id. When the picture's colours equal the menu palette's

@@ -271,6 +271,13 @@ bool PngReadHeader(PngReader* r) {
     }
   }
   if (r->colour_type == PNG_COLOR_TYPE_PALETTE && r->bit_depth < 8) png_set_packing(r->png);
+  if (r->colour_type != PNG_COLOR_TYPE_PALETTE) {
+    // True-colour and grey pictures are read as 8-bit RGBA, straight alpha (a tRNS colour becomes alpha 0).
+    png_set_expand(r->png);
+    png_set_strip_16(r->png);
+    png_set_gray_to_rgb(r->png);
+    if ((r->colour_type & PNG_COLOR_MASK_ALPHA) == 0) png_set_add_alpha(r->png, 0xFF, PNG_FILLER_AFTER);
+  }
   r->passes = png_set_interlace_handling(r->png);
   png_read_update_info(r->png, r->info);
   r->row_bytes = png_get_rowbytes(r->png, r->info);
@@ -286,7 +293,7 @@ bool PngReadRows(PngReader* r, png_bytep* rows) {
   return true;
 }
 
-LoadedImage LoadPng(ByteSpan data) {
+LoadedImage LoadPng(ByteSpan data, bool true_colour) {
   LoadedImage result;
   PngReader reader;
   reader.src.data = data;
@@ -297,17 +304,25 @@ LoadedImage LoadPng(ByteSpan data) {
   }
   const bool indexed = reader.colour_type == PNG_COLOR_TYPE_PALETTE;
   if (indexed && reader.row_bytes != reader.width) return result;  // one index per byte after unpacking
+  if (!indexed && reader.row_bytes != std::size_t{reader.width} * 4) return result;  // RGBA after the transforms
 
-  // A picture without a palette is still decoded whole (into one reused row), so that a damaged file is
-  // told apart from a true-colour one.
-  std::vector<std::uint8_t> pixels(indexed ? std::size_t{reader.width} * reader.height : reader.row_bytes);
+  // Every row is kept when the pixels are wanted; a picture without a palette that is only checked is
+  // still decoded whole (into one reused row), so that a damaged file is told apart from a true-colour one.
+  const bool keep = indexed || true_colour;
+  const std::size_t row_size = indexed ? std::size_t{reader.width} : reader.row_bytes;
+  std::vector<std::uint8_t> pixels(keep ? row_size * reader.height : row_size);
   std::vector<png_bytep> rows(reader.height);
-  for (png_uint_32 y = 0; y < reader.height; ++y) {
-    rows[y] = indexed ? pixels.data() + std::size_t{y} * reader.width : pixels.data();
-  }
+  for (png_uint_32 y = 0; y < reader.height; ++y) rows[y] = pixels.data() + (keep ? std::size_t{y} * row_size : 0);
   if (!PngReadRows(&reader, rows.data())) return result;
   if (!indexed) {
     result.check = ImageCheck::kNot256;
+    if (!true_colour) return result;
+    result.check = ImageCheck::kOk;
+    result.format = ImageFormat::kPng;
+    result.true_colour = true;
+    result.rgba.width = static_cast<int>(reader.width);
+    result.rgba.height = static_cast<int>(reader.height);
+    result.rgba.pixels = std::move(pixels);
     return result;
   }
   result.check = ImageCheck::kOk;
@@ -383,14 +398,20 @@ std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& pale
   return WritePictureFile(path, *encoded);
 }
 
-LoadedImage LoadIndexedImage(const std::filesystem::path& path) {
+LoadedImage LoadIndexedImage(const std::filesystem::path& path) { return LoadPicture(path, false); }
+
+LoadedImage LoadPicture(const std::filesystem::path& path, bool true_colour) {
   std::string error;
   const std::optional<Bytes> data = read_whole_file(path, &error);
   if (!data) return {};
   const ByteSpan bytes(*data);
   if (IsGif(bytes)) return LoadGif(bytes);
-  if (IsPng(bytes)) return LoadPng(bytes);
-  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) return LoadedImage{ImageCheck::kNot256, {}};
+  if (IsPng(bytes)) return LoadPng(bytes, true_colour);
+  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) {
+    LoadedImage other;
+    other.check = ImageCheck::kNot256;
+    return other;
+  }
   return {};
 }
 

@@ -59,6 +59,9 @@ struct LoadedImage {
   // the frame's transparent index (alpha 0); PNG colours carry their tRNS alpha (255 without one).
   ArgbPalette palette{};
   int palette_size = 0;
+  // LoadPicture of a true-colour or grey PNG: the pixels as RGBA (bitmap and palette then stay empty).
+  bool true_colour = false;
+  RgbaImage rgba;
 };
 
 // Reads a picture as palette indices. The file's content decides the format, not its name:
@@ -68,6 +71,8 @@ struct LoadedImage {
 // - any other picture (PNG without a palette, BMP, JPEG, TIFF): kNot256;
 // - anything else, an unreadable file, or a damaged GIF or PNG: kNotImage.
 LoadedImage LoadIndexedImage(const std::filesystem::path& path);
+// LoadIndexedImage, except that with true_colour a PNG without a palette is read too, as RGBA.
+LoadedImage LoadPicture(const std::filesystem::path& path, bool true_colour);
 
 // The message of a failed check, naming the file, in the language of the message catalogue; "" for kOk.
 std::string ImageCheckMessage(ImageCheck check, const std::filesystem::path& path);

@@ -58,7 +58,7 @@ struct SClipMenus {
 
 int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::path& work,
                      std::optional<std::int64_t> reference, Progress& progress, Messenger& messenger,
-                     SClipMenus& menus, ReplaceStats& stats) {
+                     SClipMenus& menus, ReplaceStats& stats, const SImportOptions& import) {
   File stream;
   if (!stream.open(clip.stream_path, File::Mode::kRead)) {
     messenger.show(MessageKind::kError, stream.error());
@@ -74,7 +74,7 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   for (SClipIgStream& s : streams) {
     const fs::path stream_folder = clip_folder / std::to_string(s.pid);
     if (!fs::is_directory(stream_folder, ec)) continue;
-    if (!ImportStreamImages(s.data, names, stream_folder, reference, menus.changed, messenger, &stats.images))
+    if (!ImportStreamImages(s.data, names, stream_folder, reference, menus.changed, messenger, &stats.images, import))
       return kResultFailed;
     // Once a stream of the clip changed, this one and every later one are written: each then replaces
     // its old stream in the new clip.
@@ -220,7 +220,8 @@ bool EditedSince(const fs::path& picture, std::optional<std::int64_t> reference)
 }
 
 bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::path& stream_folder,
-                        std::optional<std::int64_t> reference, bool& changed, Messenger& messenger, int* imported) {
+                        std::optional<std::int64_t> reference, bool& changed, Messenger& messenger, int* imported,
+                        const SImportOptions& import) {
   std::error_code ec;
   int e = 0;
   for (CEpochData& epoch : stream.Epochs) {
@@ -233,7 +234,7 @@ bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::pa
       for (const std::uint16_t id : ListObjects(ds)) {
         const fs::path picture = ExistingImageFile(ds_folder, id);
         if (!fs::is_regular_file(picture, ec) || !EditedSince(picture, reference)) continue;
-        if (!ImportButtonImage(ds, id, picture, messenger)) return false;
+        if (!ImportButtonImage(ds, id, picture, messenger, import)) return false;
         changed = true;
         if (imported) ++*imported;
       }
@@ -279,7 +280,8 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     CClipIndexer indexer;
     const fs::path clip_folder = names.image_folder(work) / clip.stream_path.stem();
     if (HasEditedPicture(clip_folder, reference)) indexer.Start(clip.rip_tracks, clip.stream_path);
-    int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats);
+    int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats,
+                             SImportOptions{options.colours, options.dither, options.anchor});
     if (r != kResultOk) return finish(r);
     if (!menus.changed) continue;
     SRebuiltClip result;

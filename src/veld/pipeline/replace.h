@@ -15,6 +15,7 @@
 #include "veld/base/progress.h"
 #include "veld/clip/clpi.h"
 #include "veld/disc/playlist.h"
+#include "veld/graphics/colour_match.h"
 #include "veld/graphics/gs_data.h"
 #include "veld/pipeline/playlist_adjust.h"
 
@@ -32,6 +33,11 @@ struct ReplaceOptions {
   std::string ig_language;
   // For the replace command: copy the new files into the BDMV folder (true), leave them (false), or ask.
   std::optional<bool> copy_back;
+  // How edited pictures are taken in: colours the menu's palette lacks (nearest entry or refusal), with
+  // or without dithering, and what a button keeps when its picture changes size (colour_match.h).
+  ColourMode colours = ColourMode::kNearest;
+  bool dither = false;
+  ButtonAnchor anchor = ButtonAnchor::kTopLeft;
 };
 
 // Runs the whole replacement for the BDMV folder `source` and the work folder `work` (the "VELD" folder of
@@ -54,7 +60,7 @@ bool EditedSince(const std::filesystem::path& picture, std::optional<std::int64_
 // changed is set when one was imported. false after a reported failure.
 bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const std::filesystem::path& stream_folder,
                         std::optional<std::int64_t> reference, bool& changed, Messenger& messenger,
-                        int* imported = nullptr);
+                        int* imported = nullptr, const SImportOptions& import = {});
 
 // Adjusts a playlist to the rebuilt clips and, when it changed and still has a play item, writes it to
 // path. Result 0 (written or nothing to write) or 2 (reported).

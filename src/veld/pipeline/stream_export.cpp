@@ -8,6 +8,7 @@
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/graphics/composition.h"
+#include "veld/graphics/gimp_palette.h"
 #include "veld/graphics/png_file.h"
 
 namespace veld {
@@ -67,6 +68,10 @@ std::string CStreamExporter::Add(const CDsData& ds, ExtractStats& stats) {
   EmptyFolder(ds_folder, false);
   ++stats.display_sets;
   if (std::string e = WritePictures(ds, ds_folder, stats); !e.empty()) return e;
+  // The display set's palettes for painting with the menu's own colours, converted as its pictures are.
+  const ColourMatrix matrix = format_ == ImageFormat::kGif ? ColourMatrix::kGif : ColourMatrixForHeight(height_);
+  const std::string palette_name = fmt::format("DS{}", ds_number_);
+  if (std::string e = SaveGimpPalettes(ds, ds_folder, matrix, palette_name); !e.empty()) return e;
   if (preview_folder_.empty()) return {};
   const fs::path preview_ds = names_.ds_folder(names_.epoch_folder(preview_folder_, 1), ds_number_);
   if (std::string e = MakeFolder(preview_ds); !e.empty()) return e;
