@@ -27,11 +27,17 @@ struct ReplaceStats {
   int playlists = 0;    // playlists written
 };
 
+// How an edited clip is rebuilt: the rebuilt IG streams take the old ones' arrival slots and every other
+// packet is copied (in place, falling back to full where they do not fit), or the whole clip is
+// remultiplexed (full).
+enum class RemuxRoute { kInPlace, kFull };
+
 struct ReplaceOptions {
   // A three-letter code for every rebuilt IG stream; empty keeps the language of the stream it replaces.
   std::string ig_language;
   // For the replace command: copy the new files into the BDMV folder (true), leave them (false), or ask.
   std::optional<bool> copy_back;
+  RemuxRoute remux = RemuxRoute::kInPlace;
 };
 
 // Runs the whole replacement for the BDMV folder `source` and the work folder `work` (the "VELD" folder of
