@@ -153,6 +153,10 @@ int main(int argc, char** argv) {
   replace->add_option("--anchor", anchor, Text(kCliAnchor))
       ->check(CLI::IsMember({"top-left", "centre"}).description(""))
       ->type_name("top-left|centre");
+  std::string remux = "in-place";
+  replace->add_option("--remux", remux, Text(kCliRemux))
+      ->check(CLI::IsMember({"in-place", "full"}).description(""))
+      ->type_name("in-place|full");
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
@@ -167,6 +171,7 @@ int main(int argc, char** argv) {
   if (replace->parsed()) {
     ReplaceOptions options;
     options.ig_language = ig_language;
+    options.remux = remux == "full" ? RemuxRoute::kFull : RemuxRoute::kInPlace;
     if (copy_back) options.copy_back = true;
     if (no_copy_back) options.copy_back = false;
     options.colours = colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;

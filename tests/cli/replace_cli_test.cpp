@@ -135,7 +135,9 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
   }
   ASSERT_FALSE(edited.empty());
 
-  r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back"},
+  // The full route: compare_remux below checks its documented time offset.
+  r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back",
+                "--remux", "full"},
                dir.path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_THAT(r.out, HasSubstr("Pictures imported: " + std::to_string(edited.size()) + ","));
@@ -300,7 +302,8 @@ struct Work {
     marker = images / "VELD.rip";
   }
   RunResult replace(std::vector<std::string> extra = {"--no-copy-back"}) {
-    std::vector<std::string> args = {"replace", (disc / "BDMV").string(), vfolder.string()};
+    // The full route, which writes the playlists of the rebuilt clips.
+    std::vector<std::string> args = {"replace", (disc / "BDMV").string(), vfolder.string(), "--remux", "full"};
     args.insert(args.end(), extra.begin(), extra.end());
     return run_veld(args, dir.path());
   }

@@ -117,6 +117,8 @@ constexpr Entry kCatalogue[] = {
      "%s\nis not the VELD work folder of an extraction (its name must be VELD) ! "},
     {kMsgBadSegmentFile, "%s\n不是可用的菜单流文件:%s ! ", "%s\nis not a usable menu stream file: %s ! "},
     {kMsgShortClip, "%s\n素材文件在PID 0x%04X的数据之前结束 ! ", "%s\nThe clip stream file ends before the packets of PID 0x%04X ! "},
+    {kMsgInPlaceFallback, "素材 %s 无法原位替换(%s),改为完整重新复用 ",
+     "Clip %s: the new menu does not fit the old arrival slots (%s); remultiplexing the whole clip "},
     {kMsgPmtTooLong, "新素材的PMT太长,超出一个段 ! ", "The program map table of the new clip does not fit one section ! "},
     {kStrCancel, " 取消 ", " Cancel "},
     {kStrAboutMenu, "关于 VELD(&A)...", "About VELD(&A)..."},
@@ -217,6 +219,9 @@ constexpr Entry kCatalogue[] = {
     {kCliNoCopyBack, "新文件留在WORK_FOLDER/Stream", "leave the new files in WORK_FOLDER/Stream"},
     {kCliIgLanguage, "重建的菜单流使用的三字母ISO 639-2语言代码(默认:各自保留原来的)",
      "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)"},
+    {kCliRemux, "in-place:新菜单流占用旧菜单流的到达位置,其余数据包原样复制(默认;放不下时改为full);full:整个素材重新复用",
+     "in-place: the new menu takes the old one's arrival slots and every other packet is copied (default; "
+     "full where it does not fit); full: remultiplex the whole clip"},
     {kCliReplaceYes, "对提问一律回答“是”(因此除非指定 --no-copy-back,新文件会被复制回去)",
      "answer yes to every question (so the files are copied back unless --no-copy-back)"},
     {kCliReplaceSummary, "导入图片 %d 张,重建菜单流(IG) %d 个,重新复用素材 %d 个,调整播放列表 %d 个",

@@ -63,6 +63,7 @@ enum MsgId : int {
   kMsgBadSegmentFile = 9106,     // a rebuilt stream's segment file does not read
   kMsgShortClip = 9107,          // the old clip ends before the packets of an access unit
   kMsgPmtTooLong = 9108,         // the new PMT does not fit one section
+  kMsgInPlaceFallback = 9140,    // clip %s: no in-place schedule (%s); remultiplexed in full
   kStrCancel = 9031,             // progress window button
   kStrAboutMenu = 9032,          // system menu item
   // The extract command's checks and its staged image folder.
@@ -145,6 +146,7 @@ enum MsgId : int {
   kCliReplaceSummary = 9542,       // pictures, IG streams, clips, playlists
   kCliWithWarnings = 9543,         // the summary's count of warnings
   kCliWithWarning = 9544,          // the same for one warning
+  kCliRemux = 9560,                // --remux in-place|full
   // Desktop window (9200 up).
   kStrUsage = 1019,              // usage note in the main window's text pane
   kStrSourceLabel = 9201,        // "源BDMV文件:"

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "veld/graphics/image_file.h"
 #include "veld/graphics/segment_file.h"
 #include "veld/pipeline/remux.h"
+#include "veld/pipeline/remux_inplace.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -146,7 +148,7 @@ bool HasEditedPicture(const fs::path& folder, std::optional<std::int64_t> refere
 
 int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
               const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
-              SRebuiltClip& rebuilt, CClipIndexer& indexer) {
+              SRebuiltClip& rebuilt, bool& written, CClipIndexer& indexer) {
   const fs::path stream_folder = names.stream_folder(work);
   if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
   std::vector<std::unique_ptr<SRawTrack>> added;
@@ -176,6 +178,27 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   if (added.empty()) return kResultOk;
   const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
   const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
+  if (options.remux == RemuxRoute::kInPlace) {
+    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi};
+    const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
+    if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
+    if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
+    if (in_place == InPlaceOutcome::kDone) {
+      // The playlists keep every PID and time; they change only when the language was set on purpose.
+      bool language_changed = false;
+      for (const SRipTrack& t : clip.rip_tracks.tracks)
+        for (std::size_t i = 0; i < replaced.size(); ++i)
+          if (t.pid == replaced[i] && t.stream_info.StreamCodingInfo.language() !=
+                                          std::string(rebuilt.new_languages[i].data(),
+                                                      strnlen(rebuilt.new_languages[i].data(), 3)))
+            language_changed = true;
+      if (language_changed) rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
+      files.clip_streams.push_back({clip.id, m2ts});
+      files.clip_infos.push_back({clip.id, clpi});
+      written = true;
+      return kResultOk;
+    }
+  }
   bool indexed = false;
   if (indexer.started()) {
     std::string error;
@@ -204,6 +227,7 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   for (const SRipTrack& t : clip.rip_tracks.tracks) rebuilt.kept_any |= t.kept;
   files.clip_streams.push_back({clip.id, m2ts});
   files.clip_infos.push_back({clip.id, clpi});
+  written = !rebuilt.order.empty();
   return kResultOk;
 }
 
@@ -279,16 +303,19 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     SClipMenus menus;
     CClipIndexer indexer;
     const fs::path clip_folder = names.image_folder(work) / clip.stream_path.stem();
-    if (HasEditedPicture(clip_folder, reference)) indexer.Start(clip.rip_tracks, clip.stream_path);
+    // The full route needs the index of the kept tracks; the in-place route copies them.
+    if (options.remux == RemuxRoute::kFull && HasEditedPicture(clip_folder, reference))
+      indexer.Start(clip.rip_tracks, clip.stream_path);
     int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats,
                              SImportOptions{options.colours, options.dither, options.anchor});
     if (r != kResultOk) return finish(r);
     if (!menus.changed) continue;
     SRebuiltClip result;
-    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result, indexer);
+    bool written = false;
+    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result, written, indexer);
     if (r != kResultOk) return finish(r);
-    if (!result.order.empty()) {
-      rebuilt[clip.id] = std::move(result);
+    if (written) {
+      if (!result.order.empty()) rebuilt[clip.id] = std::move(result);
       ++stats.clips;
       edited = true;
     }

@@ -28,6 +28,11 @@ struct ReplaceStats {
   int playlists = 0;    // playlists written
 };
 
+// How an edited clip is rebuilt: the rebuilt IG streams take the old ones' arrival slots and every other
+// packet is copied (in place, falling back to full where they do not fit), or the whole clip is
+// remultiplexed (full).
+enum class RemuxRoute { kInPlace, kFull };
+
 struct ReplaceOptions {
   // A three-letter code for every rebuilt IG stream; empty keeps the language of the stream it replaces.
   std::string ig_language;
@@ -38,6 +43,7 @@ struct ReplaceOptions {
   ColourMode colours = ColourMode::kNearest;
   bool dither = false;
   ButtonAnchor anchor = ButtonAnchor::kTopLeft;
+  RemuxRoute remux = RemuxRoute::kInPlace;
 };
 
 // Runs the whole replacement for the BDMV folder `source` and the work folder `work` (the "VELD" folder of

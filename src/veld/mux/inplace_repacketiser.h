@@ -1,0 +1,53 @@
+// In-place re-packetisation: the new clip stream file is the old one in which the packets of each
+// rebuilt IG stream take the arrival slots of the stream it replaces (inplace_schedule.h). Every other
+// source packet is copied unchanged (copy_file_range for the runs between IG packets, a reflinked range
+// where the file system shares extents), so no time stamp of any stream moves. The file is padded with
+// null packets to a whole number of 32-packet aligned units; the clip information follows the packet
+// shift (SSpnShift).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "veld/base/progress.h"
+#include "veld/clip/clpi_data.h"
+#include "veld/mux/inplace_schedule.h"
+#include "veld/mux/raw_track.h"
+
+namespace veld {
+
+// How the source packet numbers of the old file move in the new one.
+struct SSpnShift {
+  std::vector<std::uint32_t> inserted_after;  // per inserted packet: the old packet it follows, ascending
+  std::vector<std::uint32_t> dropped;         // old packets left out, ascending
+  // The new number of old packet `spn` (of the next packet written when it was left out).
+  std::uint32_t map(std::uint32_t spn) const;
+};
+
+// Moves every source packet number of the clip information by the shift and sets the packet count.
+void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source_packets);
+
+// One IG stream to replace: its PID in the old clip and the opened track of its rebuilt stream. The
+// track's time stamps must be the old stream's (own_offset set accordingly); its PID is set here.
+struct SInPlaceStream {
+  std::uint16_t pid = 0;
+  SRawTrack* track = nullptr;
+};
+
+struct SInPlaceResult {
+  enum class Status { kDone, kNoSchedule, kCancelled, kFailed };
+  Status status = Status::kFailed;
+  std::string reason;          // kNoSchedule: why (PID and display set); kFailed: the error
+  std::uint32_t packets = 0;   // source packets of the new file
+  SSpnShift shift;
+};
+
+// Writes `out` from `in` (the old clip stream file) with the streams replaced. recording_rate: the
+// clip's TS_recording_rate (bytes per second). On any status but kDone, `out` is removed.
+SInPlaceResult RepacketiseInPlace(const std::filesystem::path& in, const std::filesystem::path& out,
+                                  const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
+                                  Progress& progress);
+
+}  // namespace veld

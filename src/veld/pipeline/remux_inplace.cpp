@@ -1,0 +1,104 @@
+#include "veld/pipeline/remux_inplace.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "veld/base/file.h"
+#include "veld/base/messages.h"
+#include "veld/graphics/gs_parser.h"
+#include "veld/mux/inplace_repacketiser.h"
+
+namespace veld {
+namespace fs = std::filesystem;
+
+namespace {
+
+// A record time r of a segment file is the stream's time minus time_shift, moved by the index offset;
+// the track adds kRawTrackTimeOffset and its own offset: this own offset gives back the old stamps.
+std::int64_t OldStampOffset(std::int64_t time_shift) {
+  return time_shift - std::int64_t{kRawTrackTimeOffset} - std::int64_t{kGsTimeOffset};
+}
+
+bool WriteClipInfo(const CClpiObject& clip, const SInPlaceResult& r, const SInPlaceRequest& req,
+                   Messenger& messenger) {
+  SClpiData data = clip.data;
+  ShiftClipInfo(data, r.shift, r.packets);
+  for (std::size_t i = 0; i < req.replaced->size(); ++i) {
+    const std::array<char, 3>& lang = (*req.tracks)[i]->source().language;
+    for (STREAM_INFO& s : data.streams())
+      if (s.StreamPID == (*req.replaced)[i]) s.StreamCodingInfo.set_language(std::string_view(lang.data(), 3));
+  }
+  File out;
+  const Bytes bytes = write_clpi(data);
+  if (!out.open(req.clpi, File::Mode::kCreate) || !out.write(bytes)) {
+    messenger.show(MessageKind::kError, out.error());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& req, Progress& progress,
+                               Messenger& messenger) {
+  std::vector<SInPlaceStream> streams;
+  std::vector<std::int64_t> saved;
+  for (std::size_t i = 0; i < req.tracks->size(); ++i) {
+    SRawTrack& t = *(*req.tracks)[i];
+    const std::uint16_t pid = (*req.replaced)[i];
+    saved.push_back(t.own_offset);
+    const auto shift = req.time_shift->find(pid);
+    t.own_offset = OldStampOffset(shift == req.time_shift->end() ? 0 : shift->second);
+    streams.push_back({pid, &t});
+  }
+  const SInPlaceResult r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams,
+                                              clip.data.ClipInfo.TsRecordingRate, progress);
+  for (std::size_t i = 0; i < saved.size(); ++i) (*req.tracks)[i]->own_offset = saved[i];
+  switch (r.status) {
+    case SInPlaceResult::Status::kDone:
+      break;
+    case SInPlaceResult::Status::kNoSchedule:
+      messenger.show(MessageKind::kInfo, format_message(kMsgInPlaceFallback, clip.stream_path.filename().string(), r.reason));
+      return InPlaceOutcome::kFallback;
+    case SInPlaceResult::Status::kCancelled:
+      return InPlaceOutcome::kCancelled;
+    case SInPlaceResult::Status::kFailed:
+      messenger.show(MessageKind::kError, r.reason);
+      return InPlaceOutcome::kFailed;
+  }
+  if (!WriteClipInfo(clip, r, req, messenger)) {
+    std::error_code ec;
+    fs::remove(req.m2ts, ec);
+    fs::remove(req.clpi, ec);
+    return InPlaceOutcome::kFailed;
+  }
+  return InPlaceOutcome::kDone;
+}
+
+SRebuiltClip InPlaceRebuiltClip(const CClpiObject& clip, const std::vector<std::uint16_t>& replaced,
+                                const std::vector<std::array<char, 3>>& languages) {
+  SRebuiltClip c;
+  c.old_start = c.new_start = clip.start_time;
+  c.old_end = c.new_end = clip.end_time;
+  c.offset = 0;
+  // Marks move by 27,000,000 less this (45 kHz): not at all.
+  c.old_start_45k = 27000000;
+  c.kept_any = true;
+  c.new_languages = languages;
+  const CSiFolder& streams = clip.data.streams();
+  for (std::size_t i = 0; i < streams.size(); ++i) {
+    SNewPid n;
+    n.old_pid = n.pid = streams[i].StreamPID;
+    n.stream_type = streams[i].StreamCodingInfo.CodingType;
+    const auto it = std::find(replaced.begin(), replaced.end(), n.pid);
+    if (it != replaced.end()) {
+      n.new_track = static_cast<std::size_t>(it - replaced.begin());
+    } else {
+      n.stream_index = static_cast<int>(i);
+    }
+    c.order.push_back(n);
+  }
+  return c;
+}
+
+}  // namespace veld

@@ -1,0 +1,41 @@
+// The in-place route of a clip's rebuilding: the rebuilt IG streams take the arrival slots of the old
+// ones (mux/inplace_repacketiser.h); the new clip information is the old one with the source packet
+// numbers moved (and the IG language when it is set on purpose). When the rebuilt streams do not fit,
+// the caller takes the full route.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "veld/base/messenger.h"
+#include "veld/base/progress.h"
+#include "veld/clip/clpi.h"
+#include "veld/mux/raw_track.h"
+#include "veld/pipeline/playlist_adjust.h"
+
+namespace veld {
+
+enum class InPlaceOutcome { kDone, kFallback, kCancelled, kFailed };
+
+struct SInPlaceRequest {
+  std::vector<std::unique_ptr<SRawTrack>>* tracks = nullptr;  // the rebuilt streams, opened
+  const std::vector<std::uint16_t>* replaced = nullptr;       // the PID each one replaces
+  const std::map<std::uint16_t, std::int64_t>* time_shift = nullptr;  // by PID (SClipIgStream::time_shift)
+  std::filesystem::path m2ts, clpi;
+};
+
+// Writes the request's two files. kFallback: one line naming the clip went to the messenger, nothing is
+// left behind, and the tracks are as they were. kFailed: reported; kCancelled: nothing reported.
+InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& request, Progress& progress,
+                               Messenger& messenger);
+
+// What the playlists need of a clip rebuilt in place whose IG language changed: every stream keeps its
+// PID and every time stays (AdjustPlaylist then only renames the replaced streams' languages).
+SRebuiltClip InPlaceRebuiltClip(const CClpiObject& clip, const std::vector<std::uint16_t>& replaced,
+                                const std::vector<std::array<char, 3>>& languages);
+
+}  // namespace veld

@@ -1,0 +1,186 @@
+// End-to-end tests of the in-place route of `veld replace` on every generated disc: an edit that shrinks
+// a display set and one that grows it. The new clip differs from the old one only in its IG packets
+// (compare_inplace.py), every PES arrives by its DTS (check_ts.py), no playlist is written, the clip
+// information differs only in the packet count and the source packet numbers that the shift moves, and
+// libbluray opens the new disc and draws its menu.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#include "cli/cli_support.h"
+#include "veld/base/bytes.h"
+#include "veld/clip/clpi.h"
+
+namespace veld {
+namespace {
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using test::RunResult;
+using test::run_veld;
+
+enum class Edit { kShrink, kGrow };
+
+struct Case {
+  std::string variant;
+  Edit edit;
+  bool falls_back;                   // the clip 00000 takes the full route
+  std::vector<std::string> bdcheck;  // what libbluray must list (as in tests/fixtures/CMakeLists.txt)
+};
+
+const std::vector<std::string> kMenu = {"--titles", "1", "--playlists", "00000,00001", "--ig-streams", "0:1",
+                                        "--audio-streams", "1:1", "--menu", "8"};
+const std::vector<std::string> kTwoIg = {"--titles", "2", "--playlists", "00000,00001,00002", "--ig-streams", "0:2",
+                                         "--angles", "1:2", "--angles", "2:1", "--menu", "8"};
+const std::vector<std::string> kPopup = {"--titles", "1", "--playlists", "00000", "--ig-streams", "0:1",
+                                         "--pg-streams", "0:1", "--audio-streams", "0:2", "--menu", "1", "--popup"};
+const std::vector<std::string> kSubpath = {"--titles", "1", "--playlists", "00001", "--ig-streams", "1:1",
+                                           "--audio-streams", "1:1", "--menu", "8"};
+const std::vector<std::string> kStreams = {
+    "--titles", "2", "--playlists", "00000,00001", "--video-streams", "0:1", "--audio-streams", "0:4", "--pg-streams",
+    "0:1", "--ig-streams", "0:1", "--sec-video-streams", "0:1", "--sec-audio-streams", "0:1", "--video-streams", "1:1",
+    "--audio-streams", "1:1", "--pg-streams", "1:1", "--ig-streams", "1:1", "--menu", "8"};
+
+const Case kCases[] = {
+    {"menu", Edit::kShrink, false, kMenu},       {"menu", Edit::kGrow, false, kMenu},
+    {"twoig", Edit::kShrink, false, kTwoIg},     {"twoig", Edit::kGrow, false, kTwoIg},
+    {"popup", Edit::kShrink, false, kPopup},     {"popup", Edit::kGrow, false, kPopup},
+    {"subpath", Edit::kShrink, false, kSubpath}, {"subpath", Edit::kGrow, false, kSubpath},
+    {"streams", Edit::kShrink, false, kStreams}, {"streams", Edit::kGrow, false, kStreams},
+    {"maxrate", Edit::kShrink, false, kMenu},    {"maxrate", Edit::kGrow, true, kMenu},
+};
+
+// One colour over the whole picture (codes to almost nothing), or noise over the picture's own colours
+// (codes worse than the picture did).
+void edit_picture(const fs::path& gif_path, const fs::path& marker, Edit edit, std::mt19937& rng) {
+  test::Gif gif = test::read_gif(gif_path);
+  std::vector<std::uint8_t> used(gif.indices);
+  std::sort(used.begin(), used.end());
+  used.erase(std::unique(used.begin(), used.end()), used.end());
+  for (std::uint8_t& i : gif.indices) i = edit == Edit::kShrink ? used.front() : used[rng() % used.size()];
+  test::write_gif_indices(gif_path, gif.indices);
+  test::touch_after(gif_path, marker, 2);
+}
+
+SClpiData read_clpi(const fs::path& p) {
+  SClpiData d;
+  const Bytes bytes = test::read_file(p);
+  EXPECT_GT(parse_clpi(bytes, d), 0) << p;
+  return d;
+}
+
+Bytes source_packet(const Bytes& file, std::uint32_t spn) {
+  const std::size_t at = std::size_t{spn} * 192;
+  if (at + 192 > file.size()) return {};
+  return Bytes(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 192));
+}
+
+// The new clip information is the old one but for the packet count and the source packet numbers, and
+// each moved number names the same packet. Compared as parsed values: the writer may lay out fields
+// that nothing here touches differently from the original file.
+void expect_only_spns_moved(const fs::path& old_clpi, const fs::path& new_clpi, const fs::path& old_m2ts,
+                            const fs::path& new_m2ts) {
+  const SClpiData was = read_clpi(old_clpi);
+  SClpiData now = read_clpi(new_clpi);
+  const Bytes old_file = test::read_file(old_m2ts), new_file = test::read_file(new_m2ts);
+  EXPECT_EQ(now.ClipInfo.NumberOfSourcePackets * std::size_t{192}, new_file.size());
+  ASSERT_EQ(now.ep_map().size(), was.ep_map().size());
+  for (std::size_t e = 0; e < was.ep_map().size(); ++e) {
+    ASSERT_EQ(now.ep_map()[e].KeyPoints.size(), was.ep_map()[e].KeyPoints.size());
+    for (std::size_t k = 0; k < was.ep_map()[e].KeyPoints.size(); ++k) {
+      KEY_POINT_INFO& n = now.ep_map()[e].KeyPoints[k];
+      const KEY_POINT_INFO& o = was.ep_map()[e].KeyPoints[k];
+      EXPECT_EQ(source_packet(new_file, n.SpnStart), source_packet(old_file, o.SpnStart)) << new_clpi << " entry " << k;
+      n.SpnStart = o.SpnStart;
+    }
+  }
+  now.ClipInfo.NumberOfSourcePackets = was.ClipInfo.NumberOfSourcePackets;
+  now.SequenceInfo.AtcInfo.SpnAtcStart = was.SequenceInfo.AtcInfo.SpnAtcStart;
+  ASSERT_EQ(now.stc_info().size(), was.stc_info().size());
+  for (std::size_t i = 0; i < was.stc_info().size(); ++i) now.stc_info()[i].SpnStcStart = was.stc_info()[i].SpnStcStart;
+  now.ProgramInfo.ProgramSequenceInfo.SpnProgramSequenceStart = was.ProgramInfo.ProgramSequenceInfo.SpnProgramSequenceStart;
+  EXPECT_TRUE(now == was) << new_clpi << " differs in more than its source packet numbers";
+}
+
+class ReplaceInPlace : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
+  const Case& c = GetParam();
+  const fs::path disc = test::test_discs_dir() / c.variant;
+  test::TempDir dir;
+  test::copy_disc(disc, dir / "target");
+  RunResult r = run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string()}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const fs::path images = dir / "rip" / "VELD" / "Images";
+  std::mt19937 rng(7);
+  int edited = 0;
+  for (const auto& e : fs::recursive_directory_iterator(images)) {
+    if (e.path().extension() != ".gif" || e.path().parent_path().filename() != "DS1") continue;
+    edit_picture(e.path(), images / "VELD.rip", c.edit, rng);
+    ++edited;
+  }
+  ASSERT_GT(edited, 0);
+  r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back"},
+               dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string fallback = "remultiplexing the whole clip";
+  if (c.falls_back) {
+    EXPECT_THAT(r.out + r.err, HasSubstr("Clip 00000.m2ts: the new menu does not fit"));
+    return;  // the full route's own tests judge what it wrote
+  }
+  EXPECT_THAT(r.out + r.err, ::testing::Not(HasSubstr(fallback)));
+
+  const fs::path stream = dir / "rip" / "VELD" / "Stream";
+  std::set<std::string> clips;
+  for (const auto& e : fs::directory_iterator(stream)) {
+    EXPECT_NE(e.path().extension(), ".mpls") << "a playlist was written: " << e.path();
+    if (e.path().extension() == ".m2ts") clips.insert(e.path().stem().string());
+  }
+  ASSERT_FALSE(clips.empty());
+  int grown = 0, shrunk = 0;
+  for (const std::string& clip : clips) {
+    const fs::path old_m2ts = disc / "BDMV" / "STREAM" / (clip + ".m2ts");
+    const fs::path new_m2ts = stream / (clip + ".m2ts");
+    std::vector<std::string> args = {old_m2ts.string(), new_m2ts.string(), "--json"};
+    for (const STREAM_INFO& s : read_clpi(disc / "BDMV" / "CLIPINF" / (clip + ".clpi")).streams()) {
+      if (s.StreamCodingInfo.CodingType != 0x91) continue;
+      args.push_back("--pid");
+      args.push_back(std::to_string(s.StreamPID));
+    }
+    r = test::run_checker("compare_inplace.py", args, dir.path());
+    EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
+    const nlohmann::json result = nlohmann::json::parse(r.out, nullptr, false);
+    if (!result.is_discarded())
+      for (const auto& [pid, n] : result["ig_packets"].items()) {
+        grown += n["new"].get<int>() > n["old"].get<int>();
+        shrunk += n["new"].get<int>() < n["old"].get<int>();
+      }
+    r = test::run_checker("check_ts.py", {new_m2ts.string()}, dir.path());
+    EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
+    expect_only_spns_moved(disc / "BDMV" / "CLIPINF" / (clip + ".clpi"), stream / (clip + ".clpi"), old_m2ts, new_m2ts);
+  }
+  // The edit did what it was meant to: the display sets grew (extra arrival times) or shrank.
+  EXPECT_GT(c.edit == Edit::kGrow ? grown : shrunk, 0);
+
+  // The playlists on the disc are the originals, and libbluray draws the new menu.
+  for (const char* folder : {"PLAYLIST", "BACKUP/PLAYLIST"})
+    for (const auto& e : fs::directory_iterator(disc / "BDMV" / folder))
+      EXPECT_EQ(test::read_file(dir / "target" / "BDMV" / folder / e.path().filename()), test::read_file(e.path()))
+          << e.path();
+  std::string cmd = test::shell_quote(VELD_BDCHECK_PATH) + " " + test::shell_quote((dir / "target").string()) + " --read";
+  for (const auto& a : c.bdcheck) cmd += " " + test::shell_quote(a);
+  r = test::run_shell(cmd, dir.path());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.variant << (c.edit == Edit::kGrow ? "_grow" : "_shrink"); }
+
+INSTANTIATE_TEST_SUITE_P(Variants, ReplaceInPlace, ::testing::ValuesIn(kCases), [](const auto& info) {
+  return info.param.variant + (info.param.edit == Edit::kGrow ? "_grow" : "_shrink");
+});
+
+}  // namespace
+}  // namespace veld
