@@ -145,8 +145,12 @@ TEST(UndoCli, KilledUndoLeavesEveryOldOrEveryNewFile) {
     EXPECT_NE(state, DiscState::kMixed);
     EXPECT_FALSE(has_leftovers(after_next));
     EXPECT_FALSE(fs::exists(CopyBackJournalPath(e.work)));
-    if (finished) EXPECT_EQ(state, DiscState::kOld);
-    if (rolled_back) EXPECT_EQ(state, DiscState::kNew);
+    if (finished) {
+      EXPECT_EQ(state, DiscState::kOld);
+    }
+    if (rolled_back) {
+      EXPECT_EQ(state, DiscState::kNew);
+    }
     // The entry is gone exactly when the undo happened; an undo still to do takes the disc back.
     const auto entries = ListUndoEntries(UndoFolder(e.work));
     EXPECT_EQ(entries.size(), state == DiscState::kNew ? 1u : 0u);

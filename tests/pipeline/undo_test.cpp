@@ -158,7 +158,7 @@ TEST(Undo, AFailedCopyBackKeepsNoEntry) {
   test::RecordingMessenger m;
   EXPECT_EQ(d.copy_back(m), 2);
   EXPECT_TRUE(ListUndoEntries(UndoFolder(d.work)).empty());
-  EXPECT_TRUE(fs::is_empty(UndoFolder(d.work)) || !fs::exists(UndoFolder(d.work)));
+  EXPECT_TRUE(!fs::exists(UndoFolder(d.work)) || fs::is_empty(UndoFolder(d.work)));
 }
 
 // An undo stopped part of the way, as a kill leaves it, is rolled back (staging) or finished (renaming).
