@@ -13,6 +13,7 @@
 #include "veld/app/shell.h"
 #include "veld/app/show_command.h"
 #include "veld/base/messages.h"
+#include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
 
 namespace fs = std::filesystem;
@@ -98,6 +99,12 @@ int run_replace(const std::string& bdmv, const std::string& work, const ReplaceO
   return out.result;
 }
 
+int run_undo(const std::string& work, bool yes) {
+  cli::TerminalMessenger messenger(yes, false);
+  const UndoOutcome out = RunUndoCommand(work.empty() ? fs::path() : fs::absolute(work), messenger);
+  return out.result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,6 +167,12 @@ int main(int argc, char** argv) {
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
+  std::string undo_work;
+  bool undo_yes = false;
+  CLI::App* undo = app.add_subcommand("undo", Text(kCliUndo));
+  undo->add_option("WORK_FOLDER", undo_work, Text(kCliUndoWorkArgument))->required();
+  undo->add_flag("-y,--yes", undo_yes, Text(kCliUndoYes));
+
   cli::LocalizeHelp(app);
   if (const auto status = cli::ParseCommandLine(app, argc, argv)) return *status == 0 ? kResultOk : kResultFailed;
   if (extract->parsed()) {
@@ -181,5 +194,6 @@ int main(int argc, char** argv) {
   }
   if (show->parsed()) return run_show(show_bdmv, json);
   if (check->parsed()) return run_check(check_bdmv, check_json);
+  if (undo->parsed()) return run_undo(undo_work, undo_yes);
   return kResultFailed;
 }

@@ -29,6 +29,7 @@
 #include "veld/app/commands.h"
 #include "veld/app/output_names.h"
 #include "veld/app/shell.h"
+#include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
 
 // The icons are compiled into the window's static library; a static library's resources must be
@@ -110,6 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   QPushButton* web = Button(kStrWebButton, "webButton", this);
   QPushButton* extract = Button(kStrExtractButton, "extractButton", this);
   QPushButton* replace = Button(kStrReplaceButton, "replaceButton", this);
+  QPushButton* undo = Button(kStrUndoButton, "undoButton", this);
   QPushButton* exit = Button(kStrExitButton, "exitButton", this);
   exit->setDefault(true);
 
@@ -140,6 +142,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   buttons->addStretch(1);
   buttons->addWidget(extract);
   buttons->addWidget(replace);
+  buttons->addWidget(undo);
   buttons->addWidget(exit);
 
   auto* language_row = new QHBoxLayout;
@@ -158,7 +161,8 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   setTabOrder(about, web);
   setTabOrder(web, extract);
   setTabOrder(extract, replace);
-  setTabOrder(replace, ig_language_);
+  setTabOrder(replace, undo);
+  setTabOrder(undo, ig_language_);
   setTabOrder(ig_language_, exit);
   setTabOrder(exit, usage_);
 
@@ -167,6 +171,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   connect(web, &QPushButton::clicked, this, &MainWindow::openWebSite);
   connect(extract, &QPushButton::clicked, this, &MainWindow::extractImages);
   connect(replace, &QPushButton::clicked, this, &MainWindow::replaceImages);
+  connect(undo, &QPushButton::clicked, this, &MainWindow::undoCopyBack);
   connect(exit, &QPushButton::clicked, this, &MainWindow::accept);
 
   resize(720, 560);
@@ -244,6 +249,18 @@ int MainWindow::replaceImages() {
   CommandSession session(this);
   const ReplaceOutcome out = session.run<ReplaceOutcome>(
       [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
+  return out.result;
+}
+
+int MainWindow::undoCopyBack() {
+  const QString work_name = FromUtf8(SOutputNames()[SOutputNames::kWork]);
+  const auto chosen = FolderChooser::choose(Text(kStrChooseUndoWork), work_name, fix_path_, this);
+  if (!chosen) return kResultCancelled;
+  fix_path_ = PathText(WithTrailingSeparator(PathFrom(*chosen)));
+  const fs::path work = PathFrom(*chosen);
+  CommandSession session(this);
+  const UndoOutcome out =
+      session.run<UndoOutcome>([&](Messenger& m, Progress&) { return RunUndoCommand(work, m); });
   return out.result;
 }
 

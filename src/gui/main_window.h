@@ -1,4 +1,5 @@
-// The main window: the source BDMV folder, the two commands, About, Web site, Exit and the usage text.
+// The main window: the source BDMV folder, the two commands and the undo of a copy-back, About, Web site,
+// Exit and the usage text.
 #pragma once
 
 #include <QDialog>
@@ -31,6 +32,8 @@ class MainWindow : public QDialog {
   // The commands; their result: 0 success, 1 cancelled or declined, 2 failure (already shown).
   int extractImages();
   int replaceImages();
+  // Puts back the originals of the last copy-back from a chosen work folder.
+  int undoCopyBack();
   void showAbout();
   void openWebSite();
   // Exit: saves the remembered folders, then closes.

@@ -18,8 +18,6 @@
 #include "cli/fault_support.h"
 #include "veld/pipeline/copy_back.h"
 
-extern char** environ;
-
 namespace veld {
 namespace {
 namespace fs = std::filesystem;
@@ -30,37 +28,8 @@ using test::RunResult;
 constexpr long kSlowRenameMicroseconds = 15000;
 constexpr int kTrials = 50;
 
-// Starts veld with the shim's slow renames; its output goes to files in scratch.
 pid_t start_veld(const std::vector<std::string>& args, const fs::path& scratch) {
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e; ++e) {
-    const std::string v = *e;
-    if (v.rfind("LC_ALL=", 0) == 0 || v.rfind("LD_PRELOAD=", 0) == 0 || v.rfind("ASAN_OPTIONS=", 0) == 0) continue;
-    env_strings.push_back(v);
-  }
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  env_strings.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
-                        "verify_asan_link_order=0");
-  env_strings.push_back("LC_ALL=C.UTF-8");
-  env_strings.push_back(std::string("LD_PRELOAD=") + VELD_DISK_FULL_SHIM);
-  env_strings.push_back("VELD_SLOW_RENAME_US=" + std::to_string(kSlowRenameMicroseconds));
-  std::vector<char*> env;
-  for (std::string& s : env_strings) env.push_back(s.data());
-  env.push_back(nullptr);
-  std::vector<std::string> argv_strings{VELD_CLI_PATH};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : argv_strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  const std::string out = (scratch / "killed-out.txt").string(), err = (scratch / "killed-err.txt").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!freopen("/dev/null", "r", stdin) || !freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
-      _exit(126);
-    execve(argv[0], argv.data(), env.data());
-    _exit(127);
-  }
-  return pid;
+  return test::start_veld_slow(args, scratch, kSlowRenameMicroseconds);
 }
 
 bool has_leftovers(const std::map<std::string, std::string>& tree) {

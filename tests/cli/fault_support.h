@@ -3,7 +3,12 @@
 // old and new files.
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -11,6 +16,8 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+
+extern char** environ;
 
 namespace veld::test {
 
@@ -34,6 +41,40 @@ inline RunResult run_veld_on_disk(const std::vector<std::string>& args, const st
   RunResult r = run_veld(args, scratch, disk_full_env(limit, written ? report : std::filesystem::path()));
   if (written) *written = std::stoll("0" + slurp(report));
   return r;
+}
+
+// Starts veld (without waiting) with the shim's renames and links slowed by slow_us microseconds; its output
+// goes to scratch/killed-out.txt and killed-err.txt.
+inline pid_t start_veld_slow(const std::vector<std::string>& args, const std::filesystem::path& scratch, long slow_us) {
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    if (v.rfind("LC_ALL=", 0) == 0 || v.rfind("LD_PRELOAD=", 0) == 0 || v.rfind("ASAN_OPTIONS=", 0) == 0) continue;
+    env_strings.push_back(v);
+  }
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  env_strings.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
+                        "verify_asan_link_order=0");
+  env_strings.push_back("LC_ALL=C.UTF-8");
+  env_strings.push_back(std::string("LD_PRELOAD=") + VELD_DISK_FULL_SHIM);
+  env_strings.push_back("VELD_SLOW_RENAME_US=" + std::to_string(slow_us));
+  std::vector<char*> env;
+  for (std::string& s : env_strings) env.push_back(s.data());
+  env.push_back(nullptr);
+  std::vector<std::string> argv_strings{VELD_CLI_PATH};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  const std::string out = (scratch / "killed-out.txt").string(), err = (scratch / "killed-err.txt").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen("/dev/null", "r", stdin) || !freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
+      _exit(126);
+    execve(argv[0], argv.data(), env.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 // Limits from..to-1 in `steps` even steps, plus the edges and a few small ones when they lie inside.

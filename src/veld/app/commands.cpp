@@ -7,7 +7,9 @@
 #include "veld/app/shell.h"
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
+#include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
+#include "veld/base/work_lock.h"
 #include "veld/disc/paths.h"
 #include "veld/pipeline/check.h"
 #include "veld/pipeline/copy_back.h"
@@ -107,6 +109,25 @@ bool MakeOneFolder(const fs::path& folder, bool* made, Messenger& messenger) {
   return true;
 }
 
+// Takes the lock of a work folder (one run per work folder); a folder held by another run is refused,
+// naming the process.
+bool LockWorkFolder(CWorkLock& lock, const fs::path& work, Messenger& messenger) {
+  long pid = 0;
+  std::string command, error;
+  switch (lock.take(work, &pid, &command, &error)) {
+    case CWorkLock::Result::kTaken:
+      return true;
+    case CWorkLock::Result::kBusy:
+      messenger.show(MessageKind::kError, pid > 0 ? format_message(kMsgWorkBusy, work.string(), std::to_string(pid), command)
+                                                  : format_message(kMsgWorkBusyUnknown, work.string()));
+      return false;
+    case CWorkLock::Result::kError:
+      break;
+  }
+  messenger.show(MessageKind::kError, format_message(kMsgWorkLockFailed, work.string(), error));
+  return false;
+}
+
 }  // namespace
 
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
@@ -139,7 +160,9 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   }
 
   std::error_code ec;
+  CWorkLock lock;
   if (fs::is_directory(work, ec)) {
+    if (!LockWorkFolder(lock, work, messenger)) return out;
     // A copy-back from this work folder that was interrupted is finished or undone first: the disc it
     // went into may be the one about to be read.
     if (RecoverInterruptedCopyBack(work, messenger) != kResultOk) return out;
@@ -160,12 +183,18 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
     if (made_rip) fs::remove(rip, ec);
     return out;
   }
+  if (!lock.held() && !LockWorkFolder(lock, work, messenger)) {
+    if (made_work) fs::remove(work, ec);  // only while empty
+    if (made_rip) fs::remove(rip, ec);
+    return out;
+  }
 
   out.result =
       ExtractButtonImages(names, source, out.image_folder, out.found, progress, messenger, &out.stats, options);
   if (out.result != kResultOk || !out.found) {
     // Nothing was extracted: the folders this run made go again (only while empty), so that the next
     // run does not ask about them.
+    lock.release();
     if (made_work) fs::remove(work, ec);
     if (made_rip) fs::remove(rip, ec);
   }
@@ -208,6 +237,8 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
     return out;
   }
   if (!CheckImageFolder(folder, messenger)) return out;
+  CWorkLock lock;
+  if (!LockWorkFolder(lock, folder, messenger)) return out;
   // A copy-back from this work folder that was interrupted is finished or undone before anything else.
   if (RecoverInterruptedCopyBack(folder, messenger) != kResultOk) return out;
   out.stream_folder = names.stream_folder(folder);
@@ -232,6 +263,27 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
   }
   out.copied_back = true;
   messenger.show(MessageKind::kInfo, message_text(kMsgCopyBackDone));
+  return out;
+}
+
+UndoOutcome RunUndoCommand(const fs::path& work, Messenger& messenger) {
+  UndoOutcome out;
+  out.result = kResultFailed;
+  const SOutputNames names;
+  fs::path folder = work;
+  if (folder.filename().empty()) folder = folder.parent_path();
+  std::error_code ec;
+  if (!FolderNameIs(folder, names[SOutputNames::kWork]) || !fs::is_directory(folder, ec)) {
+    messenger.show(MessageKind::kError, format_message(kMsgNotWorkFolder, work.string()));
+    return out;
+  }
+  CWorkLock lock;
+  if (!LockWorkFolder(lock, folder, messenger)) return out;
+  if (RecoverInterruptedCopyBack(folder, messenger) != kResultOk) return out;
+  SUndoOutcome undo = UndoLastCopyBack(folder, messenger);
+  out.result = undo.result;
+  out.entry = std::move(undo.entry);
+  out.list = std::move(undo.list);
   return out;
 }
 

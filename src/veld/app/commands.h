@@ -9,6 +9,7 @@
 #include "veld/base/progress.h"
 #include "veld/pipeline/extract.h"
 #include "veld/pipeline/replace.h"
+#include "veld/pipeline/undo.h"
 
 namespace veld {
 
@@ -55,5 +56,16 @@ struct ReplaceOutcome {
 // (unless options.copy_back answers) and copies them back safely.
 ReplaceOutcome RunReplaceCommand(const std::filesystem::path& source, const std::filesystem::path& work,
                                  const ReplaceOptions& options, Messenger& messenger, Progress& progress);
+
+struct UndoOutcome {
+  int result = 0;  // 0 success or nothing to undo, 1 declined, 2 failure (reported)
+  std::filesystem::path entry;  // the undo entry put back (empty: there was nothing to undo)
+  SUndoList list;
+};
+
+// work: the "VELD" work folder of the copy-backs to undo. Checks its name, takes its lock, finishes or
+// rolls back an interrupted copy-back or undo, then asks and puts back the originals of the last
+// copy-back (or says that there is nothing to undo).
+UndoOutcome RunUndoCommand(const std::filesystem::path& work, Messenger& messenger);
 
 }  // namespace veld

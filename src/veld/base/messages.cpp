@@ -1,4 +1,5 @@
 #include "veld/base/messages.h"
+#include "veld/base/messages_undo.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -356,6 +357,35 @@ constexpr Entry kCatalogue[] = {
      "%s: %d playlists, %d clips, %d source packets: %d findings"},
     {kMsgRebuiltClipFails, "重建的片段 %s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
      "The rebuilt clip %s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
+    // Undo of a copy-back, one run per work folder, a clip cut short while mapped.
+    {kMsgClipShrank, "%s\n读取期间该文件变短了(原 %s 字节,现 %s 字节):另一个程序修改了它。",
+     "%s\nThe file became shorter while it was read (%s bytes, now %s): another program changed it."},
+    {kMsgWorkBusy, "工作文件夹 %s 正被进程 %s 使用(%s):请等它结束后再试。",
+     "The work folder %s is in use by process %s (%s): try again when it has finished."},
+    {kMsgWorkBusyUnknown, "工作文件夹 %s 正被另一个进程使用:请等它结束后再试。",
+     "The work folder %s is in use by another process: try again when it has finished."},
+    {kMsgWorkLockFailed, "无法锁定工作文件夹 %s:%s", "The work folder %s cannot be locked: %s"},
+    {kMsgUndoFinished, "上次被中断的撤销已完成:%s 中的原文件已全部恢复。",
+     "The interrupted undo in %s has been finished: every original file is back."},
+    {kMsgUndoUndone, "上次被中断的撤销已撤回:%s 保持撤销之前的样子。",
+     "The interrupted undo in %s has been rolled back: the folder is as it was before it."},
+    {kMsgNothingToUndo, "%s 中没有可以撤销的复制回光盘。", "%s holds no copy-back to undo."},
+    {kMsgAskUndo, "要在 %s 中恢复 %d 个被 %s 的复制回光盘替换的文件,并删除其新增的 %d 个文件吗?",
+     "Put back into %s the %d files that the copy-back of %s replaced, and remove the %d files it added?"},
+    {kMsgUndoDone, "%s 的复制回光盘已撤销(%s):", "The copy-back of %s into %s is undone:"},
+    {kMsgUndoRestored, "已恢复 %s", "put back %s"},
+    {kMsgUndoRemoved, "已删除 %s", "removed %s"},
+    {kMsgUndoDamaged, "撤销记录 %s 已损坏或不完整:%s", "The undo entry %s is damaged or incomplete: %s"},
+    {kMsgUndoKeep, "无法在 %s 中保留被替换的文件:%s", "The replaced files cannot be kept in %s: %s"},
+    {kMsgUndoFailed, "撤销失败,BDMV文件夹保持原样。", "The undo failed; the BDMV folder is as it was."},
+    {kCliUndo, "恢复最近一次从WORK_FOLDER复制回光盘时被替换的文件",
+     "put back the files that the last copy-back from WORK_FOLDER replaced"},
+    {kCliUndoYes, "对撤销的询问回答“是”", "answer yes to the undo question"},
+    {kCliUndoWorkArgument, "VELD工作文件夹,撤销其最近一次复制回光盘",
+     "the VELD work folder whose last copy-back is undone"},
+    {kStrUndoButton, "撤销复制回光盘", "Undo copy-back"},
+    {kStrChooseUndoWork, "选择VELD工作文件夹,撤销其最近一次复制回光盘",
+     "Choose the VELD work folder whose last copy-back is undone"},
 };
 
 // Every id once: a second entry with the same id would never be found.

@@ -151,6 +151,10 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
       if (!progress.set_position(static_cast<int>(done * 100 / size))) return DemuxResult::kCancelled;
       const std::uint64_t n = std::min(kBlockPackets, total - first);
       scan(data + first * kSourcePacketSize, static_cast<std::size_t>(n), done);
+      if (mapped.shortened()) {  // cut short by another program: what the block held is not known
+        if (error) *error = mapped.shortened_error();
+        return DemuxResult::kReadError;
+      }
       mapped.reader_at(reader, first + n);  // the pages passed leave the process's memory
     }
   } else {

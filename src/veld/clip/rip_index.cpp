@@ -11,6 +11,7 @@
 
 #include "veld/base/bit_reader.h"
 #include "veld/base/messages.h"
+#include "veld/base/messages_undo.h"
 #include "veld/clip/demux.h"
 #include "veld/ts/transport.h"
 
@@ -315,9 +316,17 @@ CClipPacketSource::CClipPacketSource(File& file) : path_(file.path()) {
   }
   ::madvise(p, size_, MADV_SEQUENTIAL);
   data_ = static_cast<const std::uint8_t*>(p);
+  guard_ = std::make_unique<CMappingGuard>(p, size_);
+}
+
+std::string CClipPacketSource::shortened_error() const {
+  std::error_code ec;
+  const std::uintmax_t now = std::filesystem::file_size(path_, ec);
+  return format_message(kMsgClipShrank, path_.string(), std::to_string(size_), ec ? std::string("?") : std::to_string(now));
 }
 
 CClipPacketSource::~CClipPacketSource() {
+  guard_.reset();
   if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
 }
 

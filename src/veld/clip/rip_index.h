@@ -17,6 +17,7 @@
 
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
+#include "veld/base/mapped_guard.h"
 #include "veld/base/progress.h"
 #include "veld/ts/ts_packet.h"
 #include "veld/clip/rip_index_data.h"
@@ -65,6 +66,11 @@ class CClipPacketSource {
   bool copy_packets(std::span<const SPacketRange> ranges, std::uint8_t* out);
   // Bytes of packets handed out so far.
   std::uint64_t bytes_read() const { return bytes_read_; }
+  // The file became shorter than the mapping while it was read (another program cut it): the packets
+  // handed out since may hold zeros. Readers check this after each block and then fail with
+  // shortened_error(), which names the file and both lengths.
+  bool shortened() const { return guard_ && guard_->shortened(); }
+  std::string shortened_error() const;
 
   // A reader says that it needs no packet before spn any more.
   int add_reader();
@@ -81,6 +87,7 @@ class CClipPacketSource {
   std::vector<std::uint64_t> readers_;  // the first packet each reader still needs
   std::uint64_t released_ = 0;          // bytes before this are let go
   std::uint64_t next_check_ = 0;        // packet number at which the readers are looked at again
+  std::unique_ptr<CMappingGuard> guard_;
 };
 
 // Frame duration in 90 kHz ticks of a STREAM_INFO frame-rate code (1: 1001/24 ms ... 7: 1001/60 ms,

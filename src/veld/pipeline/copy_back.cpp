@@ -15,7 +15,9 @@
 
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
+#include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
+#include "veld/pipeline/undo.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -49,8 +51,9 @@ std::string human_size(std::uint64_t bytes) {
   return fmt::format("{} bytes", bytes);
 }
 
-// Copies from to a new file `to` and flushes it to the device. 0, or the errno of the failure.
-int copy_flushed(const fs::path& from, const fs::path& to) {
+}  // namespace
+
+int CopyFileFlushed(const fs::path& from, const fs::path& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;
   const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -94,6 +97,8 @@ int copy_flushed(const fs::path& from, const fs::path& to) {
   ::close(in);
   return err;
 }
+
+namespace {
 
 void sync_folder(const fs::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -190,7 +195,11 @@ std::string CopyBackJournalText(const SCopyBackJournal& j) {
   out += j.state == SCopyBackJournal::State::kStaging ? "staging" : "renaming";
   out += "\nbdmv " + escape_path(j.bdmv) + "\n";
   for (const fs::path& f : j.folders) out += "folder " + escape_path(f) + "\n";
-  for (const auto& item : j.items) out += fmt::format("file {} {}\n", item.existed ? 1 : 0, escape_path(item.target));
+  for (const auto& item : j.items)
+    out += fmt::format("{} {} {}\n", item.remove ? "gone" : "file", item.existed ? 1 : 0, escape_path(item.target));
+  if (!j.keep.empty()) out += "keep " + escape_path(j.keep) + "\n";
+  if (!j.consume.empty()) out += "consume " + escape_path(j.consume) + "\n";
+  for (const fs::path& f : j.drop_folders) out += "drop " + escape_path(f) + "\n";
   out += "end\n";
   return out;
 }
@@ -218,10 +227,20 @@ std::optional<SCopyBackJournal> ReadCopyBackJournalText(std::string_view text) {
       const auto f = unescape_path(line.substr(7));
       if (!f) return std::nullopt;
       j.folders.push_back(*f);
-    } else if (line.substr(0, 5) == "file " && line.size() > 7 && (line[5] == '0' || line[5] == '1') && line[6] == ' ') {
+    } else if ((line.substr(0, 5) == "file " || line.substr(0, 5) == "gone ") && line.size() > 7 &&
+               (line[5] == '0' || line[5] == '1') && line[6] == ' ') {
       const auto t = unescape_path(line.substr(7));
       if (!t) return std::nullopt;
-      j.items.push_back({*t, line[5] == '1'});
+      j.items.push_back({*t, line[5] == '1', line[0] == 'g'});
+    } else if (line.substr(0, 5) == "keep " || line.substr(0, 8) == "consume ") {
+      const bool keep = line[0] == 'k';
+      const auto f = unescape_path(line.substr(keep ? 5 : 8));
+      if (!f || !(keep ? j.keep : j.consume).empty()) return std::nullopt;
+      (keep ? j.keep : j.consume) = *f;
+    } else if (line.substr(0, 5) == "drop ") {
+      const auto f = unescape_path(line.substr(5));
+      if (!f) return std::nullopt;
+      j.drop_folders.push_back(*f);
     } else {
       return std::nullopt;
     }
@@ -264,6 +283,17 @@ bool UndoCopyBack(const SCopyBackJournal& j, bool staging, std::string* error) {
   for (auto it = j.items.rbegin(); it != j.items.rend(); ++it) {
     const fs::path staged = StagedNewFile(it->target);
     const fs::path old = KeptOldFile(it->target);
+    if (it->remove) {
+      // A target that goes is renamed aside in one step: if it is aside and not back, it comes back.
+      const bool aside = fs::exists(fs::symlink_status(old, ec));
+      if (aside && !fs::exists(fs::symlink_status(it->target, ec)) && ::rename(old.c_str(), it->target.c_str()) != 0) {
+        if (error) *error = system_error_text(it->target, errno);
+        ok = false;
+      } else if (aside) {
+        fs::remove(old, ec);
+      }
+      continue;
+    }
     const bool replaced = !staging && !fs::exists(fs::symlink_status(staged, ec));
     const bool has_old = fs::exists(fs::symlink_status(old, ec));
     const bool has_target = fs::exists(fs::symlink_status(it->target, ec));
@@ -286,28 +316,42 @@ bool UndoCopyBack(const SCopyBackJournal& j, bool staging, std::string* error) {
     fs::remove(staged, ec);
   }
   for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it) fs::remove(*it, ec);  // only when empty
+  if (ok && !j.keep.empty()) {
+    // The originals kept for an undo of this copy-back are not needed: it did not happen.
+    fs::remove_all(UndoEntryPartName(j.keep), ec);
+    fs::remove_all(j.keep, ec);
+  }
   return ok;
 }
 
 // Renames every staged file that is still there over its target, keeping the old file aside until all are
 // in place, then removes the old files. false with the reason in *error at the first rename that fails.
-bool FinishCopyBack(const SCopyBackJournal& j, std::string* error) {
+bool FinishCopyBack(const SCopyBackJournal& j, std::string* error, fs::path* failed = nullptr, int* failed_err = nullptr) {
+  const auto report = [&](const fs::path& target) {
+    const int err = errno;
+    if (failed) *failed = target;
+    if (failed_err) *failed_err = err;
+    if (error) *error = system_error_text(target, err);
+    return false;
+  };
   std::error_code ec;
   for (const auto& item : j.items) {
     const fs::path staged = StagedNewFile(item.target);
-    if (!fs::exists(fs::symlink_status(staged, ec))) continue;  // already in place
     const fs::path old = KeptOldFile(item.target);
+    if (item.remove) {
+      if (fs::exists(fs::symlink_status(item.target, ec)) && ::rename(item.target.c_str(), old.c_str()) != 0)
+        return report(item.target);
+      continue;
+    }
+    if (!fs::exists(fs::symlink_status(staged, ec))) continue;  // already in place
     if (fs::exists(fs::symlink_status(item.target, ec)) && !fs::exists(fs::symlink_status(old, ec)) &&
-        ::link(item.target.c_str(), old.c_str()) != 0 && ::rename(item.target.c_str(), old.c_str()) != 0) {
-      if (error) *error = system_error_text(item.target, errno);
-      return false;
-    }
-    if (::rename(staged.c_str(), item.target.c_str()) != 0) {
-      if (error) *error = system_error_text(item.target, errno);
-      return false;
-    }
+        ::link(item.target.c_str(), old.c_str()) != 0 && ::rename(item.target.c_str(), old.c_str()) != 0)
+      return report(item.target);
+    if (::rename(staged.c_str(), item.target.c_str()) != 0) return report(item.target);
   }
   for (const auto& item : j.items) fs::remove(KeptOldFile(item.target), ec);
+  for (auto it = j.drop_folders.rbegin(); it != j.drop_folders.rend(); ++it) fs::remove(*it, ec);  // when empty
+  if (!j.consume.empty()) DropUndoEntry(j.consume);
   std::vector<fs::path> folders;
   for (const auto& item : j.items) {
     const fs::path folder = item.target.parent_path();
@@ -319,8 +363,27 @@ bool FinishCopyBack(const SCopyBackJournal& j, std::string* error) {
 
 }  // namespace
 
-int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& journal_path, Messenger& messenger) {
-  const std::vector<SCopyItem> plan = CopyBackPlan(files, bdmv);
+namespace {
+
+// Stages the new file of an item beside its target, in the target's mode (or the item's). 0 or the errno.
+int StageItem(const SCopyItem& item) {
+  const fs::path tmp = StagedNewFile(item.to);
+  std::error_code ec;
+  fs::remove(tmp, ec);  // a leftover of an interrupted run
+  int err = 0;
+  if (!item.link || ::link(item.from.c_str(), tmp.c_str()) != 0) err = CopyFileFlushed(item.from, tmp);
+  if (err != 0) return err;
+  std::optional<std::uint32_t> mode = item.mode;
+  struct stat st {};
+  if (!mode && ::stat(item.to.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (mode && ::chmod(tmp.c_str(), static_cast<mode_t>(*mode)) != 0) return errno;
+  return 0;
+}
+
+}  // namespace
+
+int CommitFiles(const std::vector<SCopyItem>& plan, SCopyBackJournal journal, const fs::path& journal_path,
+                Messenger& messenger, const std::function<bool(const SCopyBackJournal&)>& before_renaming) {
   for (const SRoomNeed& need : CopyBackRoom(plan)) {
     if (need.needed > need.free) {
       messenger.show(MessageKind::kError, format_message(kMsgNoRoom, need.folder.string(), human_size(need.needed),
@@ -330,19 +393,17 @@ int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& 
   }
 
   // The journal, written before the BDMV folder changes at all.
-  SCopyBackJournal journal;
-  journal.bdmv = bdmv;
   std::error_code ec;
   for (const SCopyItem& item : plan) {
     std::vector<fs::path> missing;
-    for (fs::path p = item.to.parent_path(); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+    for (fs::path p = item.to.parent_path(); !item.remove && !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
       if (p == p.parent_path()) break;
       missing.push_back(p);
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
       if (std::find(journal.folders.begin(), journal.folders.end(), *it) == journal.folders.end())
         journal.folders.push_back(*it);
-    journal.items.push_back({item.to, fs::exists(fs::symlink_status(item.to, ec))});
+    journal.items.push_back({item.to, fs::exists(fs::symlink_status(item.to, ec)), item.remove});
   }
   std::string error;
   if (!WriteCopyBackJournal(journal_path, journal, &error)) {
@@ -350,7 +411,6 @@ int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& 
     return kResultFailed;
   }
 
-  std::vector<fs::path> staged;
   const auto undo = [&] {
     UndoCopyBack(journal, journal.state == SCopyBackJournal::State::kStaging, nullptr);
     fs::remove(journal_path, ec);
@@ -366,12 +426,12 @@ int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& 
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return fail(folder, errno);
   }
   for (const SCopyItem& item : plan) {
-    const fs::path tmp = StagedNewFile(item.to);
-    fs::remove(tmp, ec);  // a leftover of an interrupted run
-    int err = 0;
-    if (!item.link || ::link(item.from.c_str(), tmp.c_str()) != 0) err = copy_flushed(item.from, tmp);
-    if (err != 0) return fail(item.to, err);
-    staged.push_back(tmp);
+    if (item.remove) continue;
+    if (const int err = StageItem(item)) return fail(item.to, err);
+  }
+  if (before_renaming && !before_renaming(journal)) {
+    undo();
+    return kResultFailed;
   }
 
   // Every new file is staged: from here on an interruption is finished, not undone.
@@ -384,22 +444,25 @@ int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& 
   }
 
   // Put them in place; the old files are kept aside until every rename succeeded.
-  for (std::size_t i = 0; i < plan.size(); ++i) {
-    const fs::path& target = plan[i].to;
-    if (fs::exists(fs::symlink_status(target, ec))) {
-      const fs::path old = KeptOldFile(target);
-      fs::remove(old, ec);
-      if (::link(target.c_str(), old.c_str()) != 0 && ::rename(target.c_str(), old.c_str()) != 0) {
-        return fail(target, errno);
-      }
-    }
-    if (::rename(staged[i].c_str(), target.c_str()) != 0) return fail(target, errno);
-  }
-  for (const SCopyItem& item : plan) fs::remove(KeptOldFile(item.to), ec);
-  for (const SCopyItem& item : plan) sync_folder(item.to.parent_path());
+  fs::path failed;
+  int failed_err = 0;
+  if (!FinishCopyBack(journal, &error, &failed, &failed_err)) return fail(failed, failed_err);
   fs::remove(journal_path, ec);
   sync_folder(journal_path.parent_path());
   return kResultOk;
+}
+
+int CopyBack(const SReplacedFiles& files, const fs::path& bdmv, const fs::path& journal_path, Messenger& messenger) {
+  SCopyBackJournal journal;
+  journal.bdmv = bdmv;
+  const fs::path undo_folder = UndoFolder(journal_path.parent_path());
+  journal.keep = NewUndoEntryName(undo_folder);
+  return CommitFiles(CopyBackPlan(files, bdmv), journal, journal_path, messenger, [&](const SCopyBackJournal& j) {
+    std::string error;
+    if (KeepReplacedFiles(j, &error)) return true;
+    messenger.show(MessageKind::kError, format_message(kMsgUndoKeep, undo_folder.string(), error));
+    return false;
+  });
 }
 
 int RecoverInterruptedCopyBack(const fs::path& work, Messenger& messenger) {
@@ -420,7 +483,8 @@ int RecoverInterruptedCopyBack(const fs::path& work, Messenger& messenger) {
   if (journal->state == SCopyBackJournal::State::kRenaming) {
     if (FinishCopyBack(*journal, &error)) {
       fs::remove(path, ec);
-      messenger.show(MessageKind::kWarning, format_message(kMsgCopyBackFinished, journal->bdmv.string()));
+      const int id = journal->consume.empty() ? int{kMsgCopyBackFinished} : int{kMsgUndoFinished};
+      messenger.show(MessageKind::kWarning, format_message(id, journal->bdmv.string()));
       return kResultOk;
     }
     // A file that cannot be put in place: the whole copy-back is undone instead.
@@ -432,7 +496,8 @@ int RecoverInterruptedCopyBack(const fs::path& work, Messenger& messenger) {
     return kResultFailed;
   }
   fs::remove(path, ec);
-  messenger.show(MessageKind::kWarning, format_message(kMsgCopyBackUndone, journal->bdmv.string()));
+  const int id = journal->consume.empty() ? int{kMsgCopyBackUndone} : int{kMsgUndoUndone};
+  messenger.show(MessageKind::kWarning, format_message(id, journal->bdmv.string()));
   return kResultOk;
 }
 

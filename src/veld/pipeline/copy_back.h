@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,14 @@ struct SCopyItem {
   // Staged as a hard link when the work folder is on the same file system (clip streams: large); the
   // small files are copied, so that BDMV and BACKUP hold files of their own.
   bool link = false;
+  // The target goes (from is not used): an undo removes the files that its copy-back added.
+  bool remove = false;
+  // The mode of the new file; without one, it takes the mode of the target it replaces (when there is one).
+  std::optional<std::uint32_t> mode = std::nullopt;
 };
+
+// Copies from to a new file `to` (which must not exist) and flushes it to the device. 0, or the errno.
+int CopyFileFlushed(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // The targets of the replaced files, in the order they are put in place: clip streams, clip
 // information (then its BACKUP copy), playlists (then BACKUP).
@@ -58,12 +66,16 @@ struct SCopyBackJournal {
   struct Item {
     std::filesystem::path target;
     bool existed = false;  // the target existed before the copy-back (its old file is restored on undo)
+    bool remove = false;   // the target goes instead of being replaced
     bool operator==(const Item&) const = default;
   };
   State state = State::kStaging;
   std::filesystem::path bdmv;
   std::vector<std::filesystem::path> folders;  // made by the copy-back, outermost first
   std::vector<Item> items;
+  std::filesystem::path keep;     // the undo entry this copy-back makes: it goes when the copy-back is undone
+  std::filesystem::path consume;  // the undo entry this run puts back: it goes when the run is finished
+  std::vector<std::filesystem::path> drop_folders;  // removed (when empty) once finished, outermost first
   bool operator==(const SCopyBackJournal&) const = default;
 };
 
@@ -82,7 +94,15 @@ bool WriteCopyBackJournal(const std::filesystem::path& path, const SCopyBackJour
 std::filesystem::path StagedNewFile(const std::filesystem::path& target);
 std::filesystem::path KeptOldFile(const std::filesystem::path& target);
 
-// Puts the files in place. Result 0, or 2 after a message naming the failing file with the system's
+// The engine of the copy-back and of its undo: stages every file of the plan beside its target under the
+// journal (which arrives with bdmv, keep, consume and drop_folders set), calls before_renaming (when given:
+// false with a message shown stops the run, which is then undone), then renames. Result 0, or 2 after a
+// message; on failure the BDMV folder is unchanged.
+int CommitFiles(const std::vector<SCopyItem>& plan, SCopyBackJournal journal, const std::filesystem::path& journal_path,
+                Messenger& messenger, const std::function<bool(const SCopyBackJournal&)>& before_renaming = {});
+
+// Puts the files in place and keeps the files they replace in "<work>/Undo/<time>/" (the work folder is the
+// journal's folder), for UndoLastCopyBack. Result 0, or 2 after a message naming the failing file with the system's
 // text (or the file system without room); the BDMV folder is then unchanged. journal is where the journal
 // goes (CopyBackJournalPath of the work folder).
 int CopyBack(const SReplacedFiles& files, const std::filesystem::path& bdmv, const std::filesystem::path& journal,

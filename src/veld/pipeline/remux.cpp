@@ -128,6 +128,12 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
   out.result = muxer.run(m2ts, clpi, progress, messenger);
   m2ts.close();
   clpi.close();
+  if (source.shortened()) {  // the old clip was cut short while it was read: the new one holds zeros
+    remove_outputs();
+    messenger.show(MessageKind::kError, source.shortened_error());
+    out.result = kResultFailed;
+    return out;
+  }
   if (out.result != kResultOk) {
     remove_outputs();
     return out;
