@@ -45,7 +45,8 @@ TEST(MplsBytes, StreamAttributesComeBackAsRead) {
 
 TEST(MplsBytes, HevcIsVideoWithItsOwnFields) {
   EXPECT_EQ(stream_class(0x24), StreamClass::kVideo);
-  ByteReader r(hex_bytes("05 24 81 12 00 00"));
+  const Bytes in = hex_bytes("05 24 81 12 00 00");
+  ByteReader r(in);
   const STREAM_ATTRIBUTES a = read_stream_attributes(r);
   EXPECT_EQ(a.VideoFormat, 8);
   EXPECT_EQ(a.FrameRate, 1);
