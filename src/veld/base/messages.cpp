@@ -294,8 +294,8 @@ constexpr Entry kCatalogue[] = {
      "%s: %d playlists, %d clips, %d source packets: no finding"},
     {kMsgCheckFindings, "%s:%d 个播放列表,%d 个片段,%d 个源包:发现 %d 个问题",
      "%s: %d playlists, %d clips, %d source packets: %d findings"},
-    {kMsgRebuiltClipFails, "重建的片段 %s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
-     "The rebuilt clip %s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
+    {kMsgRebuiltClipFails, "重建的片段 %1$s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
+     "The rebuilt clip %1$s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
 };
 
 // Every id once: a second entry with the same id would never be found.
