@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -196,7 +198,9 @@ TEST(CheckCli, FindsEachDefectAndNamesItsPlace) {
     // The text form names the same place.
     const auto text = test::run_veld({"check", (root / "BDMV").string()}, scratch.path());
     EXPECT_EQ(text.status, 2);
-    if (want.pid >= 0) EXPECT_THAT(text.out, HasSubstr(fmt::format("PID 0x{:04X}", want.pid)));
+    if (want.pid >= 0) {
+      EXPECT_THAT(text.out, HasSubstr(fmt::format("PID 0x{:04X}", want.pid)));
+    }
   }
 }
 

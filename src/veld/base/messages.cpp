@@ -355,8 +355,8 @@ constexpr Entry kCatalogue[] = {
      "%s: %d playlists, %d clips, %d source packets: no finding"},
     {kMsgCheckFindings, "%s:%d 个播放列表,%d 个片段,%d 个源包:发现 %d 个问题",
      "%s: %d playlists, %d clips, %d source packets: %d findings"},
-    {kMsgRebuiltClipFails, "重建的片段 %s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
-     "The rebuilt clip %s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
+    {kMsgRebuiltClipFails, "重建的片段 %1$s 未通过原片段能通过的检查(%3$s),未复制回BDMV:\n%2$s",
+     "The rebuilt clip %1$s fails a check (%3$s) that the original passes; nothing was copied back:\n%2$s"},
     // Undo of a copy-back, one run per work folder, a clip cut short while mapped.
     {kMsgClipShrank, "%s\n读取期间该文件变短了(原 %s 字节,现 %s 字节):另一个程序修改了它。",
      "%s\nThe file became shorter while it was read (%s bytes, now %s): another program changed it."},
