@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
   replace->add_option("--ig-language", ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
     return IsLanguageCode(code) ? std::string() : plain_text(format_message(kMsgBadLanguage, code));
   });
+  std::string remux = "in-place";
+  replace->add_option("--remux", remux, Text(kCliRemux))
+      ->check(CLI::IsMember({"in-place", "full"}).description(""))
+      ->type_name("in-place|full");
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
   if (replace->parsed()) {
     ReplaceOptions options;
     options.ig_language = ig_language;
+    options.remux = remux == "full" ? RemuxRoute::kFull : RemuxRoute::kInPlace;
     if (copy_back) options.copy_back = true;
     if (no_copy_back) options.copy_back = false;
     return run_replace(bdmv, work, options, yes, quiet);

@@ -164,6 +164,9 @@ constexpr Entry kCatalogue[] = {
     {kCliNoCopyBack, "新文件留在WORK_FOLDER/Stream", "leave the new files in WORK_FOLDER/Stream"},
     {kCliIgLanguage, "重建的菜单流使用的三字母ISO 639-2语言代码(默认:各自保留原来的)",
      "three-letter ISO 639-2 code for the rebuilt menu streams (default: keep each one's own)"},
+    {kCliRemux, "编辑过的片段如何重建:in-place 只替换菜单流的包,full 重新复用整个片段",
+     "how an edited clip is rebuilt: in-place replaces only the menu stream's packets, full remultiplexes "
+     "the whole clip"},
     {kCliReplaceYes, "对提问一律回答“是”(因此除非指定 --no-copy-back,新文件会被复制回去)",
      "answer yes to every question (so the files are copied back unless --no-copy-back)"},
     {kCliReplaceSummary, "导入图片 %d 张,重建菜单流(IG) %d 个,重新复用素材 %d 个,调整播放列表 %d 个",

@@ -129,6 +129,7 @@ enum MsgId : int {
   kCliReplaceSummary = 9542,       // pictures, IG streams, clips, playlists
   kCliWithWarnings = 9543,         // the summary's count of warnings
   kCliWithWarning = 9544,          // the same for one warning
+  kCliRemux = 9545,
   // Desktop window (9200 up).
   kStrUsage = 1019,              // usage note in the main window's text pane
   kStrSourceLabel = 9201,        // "源BDMV文件:"

@@ -27,11 +27,16 @@ struct ReplaceStats {
   int playlists = 0;    // playlists written
 };
 
+// How an edited clip is rebuilt: its IG packets re-packetised in the old clip's arrival slots, or the
+// whole clip remultiplexed.
+enum class RemuxRoute { kInPlace, kFull };
+
 struct ReplaceOptions {
   // A three-letter code for every rebuilt IG stream; empty keeps the language of the stream it replaces.
   std::string ig_language;
   // For the replace command: copy the new files into the BDMV folder (true), leave them (false), or ask.
   std::optional<bool> copy_back;
+  RemuxRoute remux = RemuxRoute::kInPlace;
 };
 
 // Runs the whole replacement for the BDMV folder `source` and the work folder `work` (the "VELD" folder of
