@@ -20,6 +20,7 @@
 #include "cli/cli_support.h"
 #include "veld/base/bytes.h"
 #include "veld/clip/clpi.h"
+#include "veld/disc/mpls.h"
 
 namespace veld {
 namespace {
@@ -45,6 +46,8 @@ const Variant kVariants[] = {
                  "--pg-streams", "0:1", "--ig-streams", "0:1", "--sec-video-streams", "0:1", "--sec-audio-streams",
                  "0:1", "--video-streams", "1:1", "--audio-streams", "1:1", "--pg-streams", "1:1", "--ig-streams",
                  "1:1", "--menu", "8"}},
+    // The menu clip preloads its menu before the first picture.
+    {"preload", {"--titles", "1", "--playlists", "00000,00001", "--ig-streams", "0:1", "--audio-streams", "1:1", "--menu", "8"}},
 };
 
 fs::path images_of(const fs::path& rip) { return rip / "VELD" / "Images"; }
@@ -114,6 +117,43 @@ SClpiData read_clpi(const fs::path& p) {
   return d;
 }
 
+SMplsData read_mpls(const fs::path& p) {
+  SMplsData d;
+  const Bytes bytes = test::read_file(p);
+  EXPECT_GT(parse_mpls(bytes, d), 0) << p;
+  return d;
+}
+
+// The index of the first source packet of a PID range in a clip stream file (SIZE_MAX for none).
+std::size_t first_packet_of(const Bytes& m2ts, std::uint16_t first_pid, std::uint16_t last_pid) {
+  for (std::size_t i = 0; i + 192 <= m2ts.size(); i += 192) {
+    const std::uint16_t pid = static_cast<std::uint16_t>((m2ts[i + 5] & 0x1F) << 8 | m2ts[i + 6]);
+    if (pid >= first_pid && pid <= last_pid) return i / 192;
+  }
+  return SIZE_MAX;
+}
+
+// Every play item of a rebuilt clip keeps its duration exactly and moves, with its marks, by the clip's
+// offset (45 kHz); the others stay.
+void expect_playlist_moved(const SMplsData& was, const SMplsData& now, const std::map<std::string, std::int64_t>& moved,
+                           const std::string& name) {
+  ASSERT_EQ(now.PlayItems.size(), was.PlayItems.size()) << name;
+  std::vector<std::int64_t> delta;
+  for (std::size_t i = 0; i < was.PlayItems.size(); ++i) {
+    const auto it = moved.find(was.PlayItems[i].ClipInformationFileName);
+    delta.push_back(it == moved.end() ? 0 : it->second);
+    EXPECT_EQ(std::int64_t{now.PlayItems[i].InTime}, was.PlayItems[i].InTime + delta.back()) << name << " item " << i;
+    EXPECT_EQ(now.PlayItems[i].OutTime - now.PlayItems[i].InTime, was.PlayItems[i].OutTime - was.PlayItems[i].InTime)
+        << name << " item " << i;
+  }
+  ASSERT_EQ(now.PlayListMarks.size(), was.PlayListMarks.size()) << name;
+  for (std::size_t i = 0; i < was.PlayListMarks.size(); ++i) {
+    const PLAY_MARK& m = was.PlayListMarks[i];
+    const std::int64_t d = m.RefToPlayItemID < delta.size() ? delta[m.RefToPlayItemID] : 0;
+    EXPECT_EQ(std::int64_t{now.PlayListMarks[i].MarkTimeStamp}, m.MarkTimeStamp + d) << name << " mark " << i;
+  }
+}
+
 class ReplaceDisc : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
@@ -167,6 +207,7 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
   for (const auto& e : fs::directory_iterator(dir / "rip" / "VELD" / "Stream"))
     if (e.path().extension() == ".m2ts") rebuilt.insert(e.path().stem().string());
   ASSERT_FALSE(rebuilt.empty());
+  std::map<std::string, std::int64_t> moved;  // clip -> offset (45 kHz)
   for (const std::string& clip : rebuilt) {
     const fs::path old_m2ts = disc / "BDMV" / "STREAM" / (clip + ".m2ts");
     const fs::path new_m2ts = dir / "target" / "BDMV" / "STREAM" / (clip + ".m2ts");
@@ -182,6 +223,16 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
 
     const SClpiData old_info = read_clpi(disc / "BDMV" / "CLIPINF" / (clip + ".clpi"));
     const SClpiData new_info = read_clpi(new_clpi);
+    // The presentation span moves whole; a menu sent before the first picture still is.
+    ASSERT_FALSE(old_info.stc_info().empty());
+    ASSERT_FALSE(new_info.stc_info().empty());
+    moved[clip] = 27000000 - std::int64_t{old_info.stc_info()[0].StartPTS};
+    EXPECT_EQ(new_info.stc_info()[0].StartPTS, 27000000u) << clip;
+    EXPECT_EQ(new_info.stc_info()[0].EndPTS - new_info.stc_info()[0].StartPTS,
+              old_info.stc_info()[0].EndPTS - old_info.stc_info()[0].StartPTS) << clip;
+    const Bytes old_ts = test::read_file(old_m2ts), new_ts = test::read_file(new_m2ts);
+    if (first_packet_of(old_ts, 0x1400, 0x141F) < first_packet_of(old_ts, 0x1011, 0x1011))
+      EXPECT_LT(first_packet_of(new_ts, 0x1400, 0x141F), first_packet_of(new_ts, 0x1011, 0x1011)) << clip;
     ASSERT_EQ(old_info.streams().size(), new_info.streams().size());
     std::vector<std::string> args = {old_m2ts.string(), new_m2ts.string(), "--offset",
                                      std::to_string(54000000 - 2 * std::int64_t{old_info.stc_info()[0].StartPTS})};
@@ -208,6 +259,11 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
     }
     r = test::run_checker("compare_remux.py", args, dir.path());
     EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
+  }
+
+  for (const auto& e : fs::directory_iterator(disc / "BDMV" / "PLAYLIST")) {
+    const fs::path now = dir / "target" / "BDMV" / "PLAYLIST" / e.path().filename();
+    expect_playlist_moved(read_mpls(e.path()), read_mpls(now), moved, e.path().filename().string());
   }
 
   // libbluray lists the same disc: titles, playlists and streams with their languages, the same

@@ -323,6 +323,70 @@ TEST(MuxerTest, EqualTimesServeVideoAudioPgIgThenPid) {
   EXPECT_EQ(order, (std::vector<std::uint16_t>{0x1011, 0x1100, 0x1101, 0x1200, 0x1400}));
 }
 
+// A menu due before the first picture opens the file: the arrival clock starts early enough for every
+// unit of every track to arrive by its decoding time (arrival + the PCR offset against DTS).
+TEST(MuxerTest, TrackDueBeforeTheVideoOpensTheFileAndArrivesByItsDts) {
+  struct Row {
+    std::uint32_t menu_ahead;  // 90 kHz: the menu's first DTS before the video's
+    int menu_packets;          // per menu unit
+  };
+  const Row rows[] = {{0, 40}, {135000, 400}, {135000, 4000}, {270000, 2000}};
+  for (const Row& r : rows) {
+    std::vector<FakeTrack::Unit> frames, menu;
+    for (int i = 0; i < 24; ++i) {
+      const std::uint32_t t = kStart + static_cast<std::uint32_t>(i) * 3750;
+      frames.push_back({t, t + 3750, i == 0 ? 40 : 8, i == 0});
+    }
+    for (int i = 0; i < 3; ++i) {
+      const std::uint32_t t = kStart - r.menu_ahead + static_cast<std::uint32_t>(i) * 45000;
+      menu.push_back({t, t + 3750, r.menu_packets});
+    }
+    FakeTrack video(0x1B, frames), ig(0x91, menu);
+    video.pid = 0x1011;
+    ig.pid = 0x1400;
+    MuxRun run({&video, &ig});
+    ASSERT_EQ(run.result, 0) << run.messenger.all_text();
+    const std::uint64_t opens = std::uint64_t{std::min(kStart, kStart - r.menu_ahead)} * 300 - kUnitLead;
+    EXPECT_EQ(run.packets.front().time, opens) << r.menu_ahead;
+    const Packet* first = nullptr;
+    std::map<std::pair<std::uint16_t, int>, std::uint64_t> last_arrival;  // (PID, unit) -> arrival
+    for (const Packet& p : run.packets) {
+      if (p.pid != 0x1011 && p.pid != 0x1400) continue;
+      if (!first) first = &p;
+      last_arrival[{p.pid, p.ts[4]}] = p.time;
+    }
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->pid, r.menu_ahead ? 0x1400 : 0x1011) << r.menu_ahead;
+    for (const auto& [key, t] : last_arrival) {
+      const auto& units = key.first == 0x1011 ? frames : menu;
+      EXPECT_LE(t + kPcrOffset, std::uint64_t{units[static_cast<std::size_t>(key.second)].dts} * 300)
+          << r.menu_ahead << " PID " << key.first << " unit " << key.second;
+    }
+  }
+}
+
+// A given presentation span is what the clip information states, whatever the tracks' own ends are.
+TEST(MuxerTest, PresentationSpanStatedAsGiven) {
+  FakeTrack audio(0x81, audio_units(kStart, 5));
+  audio.pid = 0x1100;
+  for (const bool span : {false, true}) {
+    MemoryOutput m2ts, clpi;
+    RecordingMessenger messenger;
+    RecordingProgress progress;
+    CMuxer muxer;
+    if (span) muxer.set_presentation_span(kStart - 9000, kStart + 20000);
+    std::string error;
+    ASSERT_TRUE(muxer.start({&audio}, 1, &error)) << error;
+    ASSERT_EQ(muxer.run(m2ts, clpi, progress, messenger), 0) << messenger.all_text();
+    SClpiData info;
+    ASSERT_GT(parse_clpi(clpi.bytes, info), 0);
+    ASSERT_EQ(info.stc_info().size(), 1u);
+    EXPECT_EQ(info.stc_info()[0].StartPTS, (span ? kStart - 9000 : kStart) / 2);
+    EXPECT_EQ(info.stc_info()[0].EndPTS, (span ? kStart + 20000 : kStart + 4 * 2880) / 2);
+    EXPECT_EQ(muxer.largest_end(), span ? kStart + 20000 : kStart + 4 * 2880);
+  }
+}
+
 TEST(MuxerTest, EntryPointsAndClipInformation) {
   std::vector<FakeTrack::Unit> frames;
   for (int i = 0; i < 48; ++i) {

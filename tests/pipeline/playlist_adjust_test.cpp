@@ -96,7 +96,7 @@ TEST(AdjustPlaylistTest, InAndOutRulesAtTheEdges) {
   const Row rows[] = {
       {90000, 540000, 27000000, 27450000},   // the whole clip
       {100000, 500000, 27010000, 27410000},  // inside: both move by the offset
-      {90000, 600000, 27000000, 27450000},   // past the new end: clamped
+      {90000, 600000, 27000000, 27510000},   // past the end: moves too, the duration stays
       {0, 100, 26910000, 26910100},          // before the old start still moves
   };
   for (const Row& r : rows) {

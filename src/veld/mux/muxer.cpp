@@ -352,6 +352,10 @@ bool CMuxer::write_clip_info() {
   clpi_.ClipInfo.ApplicationType = application_type_;
   clpi_.ClipInfo.TsRecordingRate = static_cast<std::uint32_t>(kMuxRate / 8);
   clpi_.ClipInfo.NumberOfSourcePackets = static_cast<std::uint32_t>(m2ts_->length() / kSourcePacketSize);
+  if (span_) {
+    smallest_pts_ = span_->first;
+    largest_end_ = span_->second;
+  }
   STC_INFO stc;
   stc.PcrPid = kPidPcr;
   stc.SpnStcStart = 0;
@@ -404,7 +408,13 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
   std::uint64_t sent = 0;
   std::uint64_t reported = 0;
   while (!active.empty()) {
-    const bool video_opens = packets_ == 0 && is_video_coding_type(active.front()->stream_type());
+    // A video track first in the list opens the file unless another track is due earlier: a menu whose
+    // epoch is preloaded before the first picture keeps its lead-in, and the file's arrival clock starts
+    // with it.
+    const bool video_opens = packets_ == 0 && is_video_coding_type(active.front()->stream_type()) &&
+                             std::none_of(active.begin(), active.end(), [&](const SMuxTrack* t) {
+                               return t->time < active.front()->time;
+                             });
     if (!video_opens) {
       for (SMuxTrack* t : tracks_) t->time = std::max(t->time, current_);
       std::sort(active.begin(), active.end(), earlier);

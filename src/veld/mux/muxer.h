@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "veld/base/bytes.h"
@@ -94,6 +95,11 @@ class CMuxer {
   // A program descriptor (tag 0x89 of the old PMT) to repeat in the new PMT.
   void set_private_descriptor(std::optional<SPrivateDescriptor> descriptor) { private_ = std::move(descriptor); }
 
+  // The presentation start and end (90 kHz) that the clip information states, instead of the smallest
+  // presentation time and the largest end the run sees: a remultiplexed clip keeps its old span moved by
+  // the clip offset, whichever stream its ends belong to.
+  void set_presentation_span(std::uint32_t start, std::uint32_t end) { span_ = {start, end}; }
+
   // Prepares a run over the ordered tracks: entry-point designation, reset of every track, the PMT.
   // false with the reason in *error when a track cannot be reset or the PMT does not fit.
   bool start(std::vector<SMuxTrack*> tracks, std::uint8_t application_type, std::string* error);
@@ -103,7 +109,8 @@ class CMuxer {
   int run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenger& messenger);
 
   // After a successful run: the smallest presentation time and the largest presentation end time
-  // (90 kHz) of the new file, and its clip information.
+  // (90 kHz) of the new file (the span given to set_presentation_span when one was), and its clip
+  // information.
   std::uint32_t smallest_pts() const { return smallest_pts_; }
   std::uint32_t largest_end() const { return largest_end_; }
   const SClpiData& clip_info() const { return clpi_; }
@@ -139,6 +146,7 @@ class CMuxer {
   std::vector<SMuxTrack*> tracks_;
   std::uint8_t application_type_ = 1;
   std::optional<SPrivateDescriptor> private_;
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> span_;
   CMuxOutput* m2ts_ = nullptr;
   CMuxOutput* clpi_out_ = nullptr;
   Messenger* messenger_ = nullptr;

@@ -17,20 +17,18 @@ const SRebuiltClip* find_rebuilt(const CRebuiltClips& rebuilt, const std::string
   return it == rebuilt.end() ? nullptr : &it->second;
 }
 
-// A play-item or sub-play-item time (45 kHz) on the clip's new time base: moved with the clip's time
-// stamps and kept within its new end; an OUT time at the old end stays at the end. The move is the clip's
-// offset, by which every stream moved: the new file's earliest time stamp may belong to a stream that
-// started before the old presentation start (a menu shown before the first picture), so the distance
-// between the old and the new presentation start is not always the move.
+// A play-item or sub-play-item time (45 kHz) on the clip's new time base: moved by exactly the clip's
+// offset, by which every stream moved, so that every play item keeps its duration to the tick (an OUT
+// time past the clip's presentation end, as some discs have, moves too rather than being cut). The new
+// file's earliest time stamp may belong to a stream that started before the old presentation start (a
+// menu shown before the first picture), so the distance between the old and the new presentation start
+// is not always the move.
 std::uint32_t move_in(std::uint32_t in, const SRebuiltClip& c) {
   const std::int64_t t = 2 * std::int64_t{in} + c.offset;
-  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(t, 0, static_cast<std::int64_t>(c.new_end)) / 2);
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(t, 0, std::int64_t{0x1FFFFFFFF}) / 2);
 }
 
-std::uint32_t move_out(std::uint32_t out, const SRebuiltClip& c) {
-  if (2 * std::uint64_t{out} == c.old_end) return static_cast<std::uint32_t>(c.new_end / 2);
-  return move_in(out, c);
-}
+std::uint32_t move_out(std::uint32_t out, const SRebuiltClip& c) { return move_in(out, c); }
 
 // Marks and picture-in-picture times move by what the kept streams moved, in 45 kHz.
 std::int64_t delta_45k(const SRebuiltClip& c) { return 27000000 - std::int64_t{c.old_start_45k}; }

@@ -118,6 +118,9 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
     out.order.push_back(n);
   }
 
+  // The clip keeps its presentation span, moved as every time stamp moves.
+  if (clip.end_time >= clip.start_time && clip.end_time - clip.start_time <= 0xFFFFFFFFu - 54000000u)
+    muxer.set_presentation_span(54000000, static_cast<std::uint32_t>(clip.end_time + out.time_offset));
   std::string error;
   if (!muxer.start(ordered, clip.data.ClipInfo.ApplicationType, &error)) {
     remove_outputs();
