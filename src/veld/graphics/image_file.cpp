@@ -271,6 +271,13 @@ bool PngReadHeader(PngReader* r) {
     }
   }
   if (r->colour_type == PNG_COLOR_TYPE_PALETTE && r->bit_depth < 8) png_set_packing(r->png);
+  if (r->colour_type != PNG_COLOR_TYPE_PALETTE) {
+    // True-colour and grey pictures are read as 8-bit RGBA, whatever their depth and transparency.
+    png_set_expand(r->png);
+    png_set_strip_16(r->png);
+    png_set_gray_to_rgb(r->png);
+    png_set_add_alpha(r->png, 0xFF, PNG_FILLER_AFTER);
+  }
   r->passes = png_set_interlace_handling(r->png);
   png_read_update_info(r->png, r->info);
   r->row_bytes = png_get_rowbytes(r->png, r->info);
@@ -286,6 +293,40 @@ bool PngReadRows(PngReader* r, png_bytep* rows) {
   return true;
 }
 
+// A true-colour picture (RGBA rows): kept in truecolour for the colour mapping, and, when it uses at most
+// 256 colours (as an editor that saved an indexed picture as RGBA leaves it), also as indices into a
+// table of those colours in the order they first appear, so that it is read like an indexed PNG.
+LoadedImage TrueColourPicture(std::vector<std::uint8_t> rgba, int width, int height) {
+  LoadedImage result;
+  result.check = ImageCheck::kNot256;
+  result.format = ImageFormat::kPng;
+  result.truecolour.width = width;
+  result.truecolour.height = height;
+  result.truecolour.pixels = std::move(rgba);
+  const std::vector<std::uint8_t>& px = result.truecolour.pixels;
+  std::vector<std::uint8_t> indices(px.size() / 4);
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> table;  // colour, index; sorted by colour
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    const std::uint8_t* p = px.data() + i * 4;
+    const std::uint32_t argb = (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[0]} << 16) |
+                               (std::uint32_t{p[1]} << 8) | p[2];
+    auto it = std::lower_bound(table.begin(), table.end(), std::make_pair(argb, std::uint8_t{0}),
+                               [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (it == table.end() || it->first != argb) {
+      if (result.palette_size == 256) return result;  // more than 256 colours: not indexed
+      const auto index = static_cast<std::uint8_t>(result.palette_size);
+      result.palette[static_cast<std::size_t>(result.palette_size++)] = argb;
+      it = table.insert(it, {argb, index});
+    }
+    indices[i] = it->second;
+  }
+  result.check = ImageCheck::kOk;
+  result.bitmap.width = width;
+  result.bitmap.height = height;
+  result.bitmap.pixels = std::move(indices);
+  return result;
+}
+
 LoadedImage LoadPng(ByteSpan data) {
   LoadedImage result;
   PngReader reader;
@@ -298,18 +339,14 @@ LoadedImage LoadPng(ByteSpan data) {
   const bool indexed = reader.colour_type == PNG_COLOR_TYPE_PALETTE;
   if (indexed && reader.row_bytes != reader.width) return result;  // one index per byte after unpacking
 
-  // A picture without a palette is still decoded whole (into one reused row), so that a damaged file is
-  // told apart from a true-colour one.
-  std::vector<std::uint8_t> pixels(indexed ? std::size_t{reader.width} * reader.height : reader.row_bytes);
+  if (!indexed && reader.row_bytes != std::size_t{reader.width} * 4) return result;  // RGBA after the transforms
+  const std::size_t row_bytes = indexed ? reader.width : std::size_t{reader.width} * 4;
+  std::vector<std::uint8_t> pixels(row_bytes * reader.height);
   std::vector<png_bytep> rows(reader.height);
-  for (png_uint_32 y = 0; y < reader.height; ++y) {
-    rows[y] = indexed ? pixels.data() + std::size_t{y} * reader.width : pixels.data();
-  }
+  for (png_uint_32 y = 0; y < reader.height; ++y) rows[y] = pixels.data() + std::size_t{y} * row_bytes;
   if (!PngReadRows(&reader, rows.data())) return result;
-  if (!indexed) {
-    result.check = ImageCheck::kNot256;
-    return result;
-  }
+  if (!indexed) return TrueColourPicture(std::move(pixels), static_cast<int>(reader.width),
+                                         static_cast<int>(reader.height));
   result.check = ImageCheck::kOk;
   result.format = ImageFormat::kPng;
   result.palette = reader.palette;
@@ -390,7 +427,11 @@ LoadedImage LoadIndexedImage(const std::filesystem::path& path) {
   const ByteSpan bytes(*data);
   if (IsGif(bytes)) return LoadGif(bytes);
   if (IsPng(bytes)) return LoadPng(bytes);
-  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) return LoadedImage{ImageCheck::kNot256, {}};
+  if (IsBmp(bytes) || IsJpeg(bytes) || IsTiff(bytes)) {
+    LoadedImage other;
+    other.check = ImageCheck::kNot256;
+    return other;
+  }
   return {};
 }
 

@@ -59,13 +59,19 @@ struct LoadedImage {
   // the frame's transparent index (alpha 0); PNG colours carry their tRNS alpha (255 without one).
   ArgbPalette palette{};
   int palette_size = 0;
+  // A true-colour PNG's pixels as RGBA (empty for indexed pictures). When it uses at most 256 colours,
+  // check is kOk and bitmap and palette hold it as indices into a table of its colours; otherwise check
+  // is kNot256 and this is all there is.
+  RgbaImage truecolour;
 };
 
 // Reads a picture as palette indices. The file's content decides the format, not its name:
 // - GIF: the first frame's indices as stored, in a bitmap of the logical-screen size (pixels the frame
 //   does not cover get the background colour index);
 // - PNG with a palette (colour type 3, bit depth 1, 2, 4 or 8): its indices;
-// - any other picture (PNG without a palette, BMP, JPEG, TIFF): kNot256;
+// - PNG without a palette (RGB, RGBA, grey, any depth): read as RGBA into truecolour; with at most 256
+//   colours also as indices of a table of its colours (format kPng), otherwise kNot256;
+// - any other picture (BMP, JPEG, TIFF): kNot256;
 // - anything else, an unreadable file, or a damaged GIF or PNG: kNotImage.
 LoadedImage LoadIndexedImage(const std::filesystem::path& path);
 
