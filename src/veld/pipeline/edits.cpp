@@ -7,6 +7,7 @@
 #include <cctype>
 #include <regex>
 #include <system_error>
+#include <tuple>
 
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
