@@ -10,6 +10,7 @@
 #include "usage.h"
 #include "veld/app/check_command.h"
 #include "veld/app/commands.h"
+#include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
 #include "veld/app/show_command.h"
 #include "veld/base/messages.h"
@@ -90,11 +91,8 @@ int run_replace(const std::string& bdmv, const std::string& work, const ReplaceO
   if (out.result == kResultCancelled && progress.cancelled()) {
     std::cerr << message_text(kCliCancelled) << std::endl;
   }
-  if (out.result == kResultOk && out.edited && !quiet) {
-    const auto& s = out.stats;
-    std::cout << format_message(kCliReplaceSummary, s.images, s.ig_streams, s.clips, s.playlists);
-    std::cout << WarningCount(messenger);
-    std::cout << std::endl;
+  if (out.result == kResultOk && (out.edited || options.dry_run) && !quiet) {
+    std::cout << cli::terminal_text(ReplaceSummaryText(out, options.dry_run)) << WarningCount(messenger) << std::endl;
   }
   return out.result;
 }
@@ -164,6 +162,8 @@ int main(int argc, char** argv) {
   replace->add_option("--remux", remux, Text(kCliRemux))
       ->check(CLI::IsMember({"in-place", "full"}).description(""))
       ->type_name("in-place|full");
+  bool dry_run = false;
+  replace->add_flag("--dry-run", dry_run, Text(kCliDryRun));
   replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
   replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
 
@@ -190,6 +190,7 @@ int main(int argc, char** argv) {
     options.colours = colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;
     options.dither = dither;
     options.anchor = anchor == "centre" ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
+    options.dry_run = dry_run;
     return run_replace(bdmv, work, options, yes, quiet);
   }
   if (show->parsed()) return run_show(show_bdmv, json);

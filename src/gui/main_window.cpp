@@ -28,6 +28,7 @@
 #include "qt_text.h"
 #include "veld/app/commands.h"
 #include "veld/app/output_names.h"
+#include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
 #include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
@@ -249,6 +250,8 @@ int MainWindow::replaceImages() {
   CommandSession session(this);
   const ReplaceOutcome out = session.run<ReplaceOutcome>(
       [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
+  // The counts the command line prints close the command here too.
+  if (out.result == kResultOk && out.edited) messenger.show(MessageKind::kInfo, ReplaceSummaryText(out, false));
   return out.result;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
@@ -239,30 +240,40 @@ ReplaceOutcome RunReplaceCommand(const fs::path& source, const fs::path& work, c
   if (!CheckImageFolder(folder, messenger)) return out;
   CWorkLock lock;
   if (!LockWorkFolder(lock, folder, messenger)) return out;
-  // A copy-back from this work folder that was interrupted is finished or undone before anything else.
-  if (RecoverInterruptedCopyBack(folder, messenger) != kResultOk) return out;
+  // A copy-back from this work folder that was interrupted is finished or undone before anything else
+  // (not by a dry run, which writes nothing).
+  if (!options.dry_run && RecoverInterruptedCopyBack(folder, messenger) != kResultOk) return out;
   out.stream_folder = names.stream_folder(folder);
   out.result = ReplaceButtonImages(out.files, out.edited, names, source, folder, options, progress, messenger,
                                    &out.stats);
-  if (out.result != kResultOk) return out;
+  if (out.result != kResultOk || options.dry_run) return out;
   if (!out.edited) {
     messenger.show(MessageKind::kInfo, format_message(kMsgNoEditedImage, folder.string() + "/"));
     return out;
   }
-  if (!CheckRebuiltClips(source, out.files, progress, messenger)) {
+  if (!options.dry_run && !CheckRebuiltClips(source, out.files, progress, messenger)) {
     out.result = progress.cancelled() ? kResultCancelled : kResultFailed;
     return out;
   }
-  messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDone, out.stream_folder.string() + "/"));
-  const bool copy = options.copy_back ? *options.copy_back : messenger.ask(message_text(kMsgAskCopyBack)) == Answer::kYes;
-  if (!copy) return out;
+  const std::string stream_folder = out.stream_folder.string() + "/";
+  // The question names the files it would put in place; declined, they stay in the stream folder.
+  const bool copy = options.copy_back ? *options.copy_back
+                                      : messenger.ask(format_message(kMsgAskCopyBackFiles, source.string(),
+                                                                     CopyBackFilesText(out.files, source, false))) ==
+                                            Answer::kYes;
+  if (!copy) {
+    messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDone, stream_folder));
+    return out;
+  }
   if (CopyBack(out.files, source, CopyBackJournalPath(folder), messenger) != kResultOk) {
     messenger.show(MessageKind::kError, message_text(kMsgCopyBackFailed));
     out.result = kResultFailed;
     return out;
   }
   out.copied_back = true;
-  messenger.show(MessageKind::kInfo, message_text(kMsgCopyBackDone));
+  messenger.show(MessageKind::kInfo, format_message(kMsgReplaceDoneCopied, stream_folder) + "\n" +
+                                         CopyBackFilesText(out.files, source, true) + "\n" +
+                                         std::string(message_text(kMsgCopyBackDone)));
   return out;
 }
 

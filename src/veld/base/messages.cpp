@@ -386,6 +386,37 @@ constexpr Entry kCatalogue[] = {
     {kStrUndoButton, "撤销复制回光盘", "Undo copy-back"},
     {kStrChooseUndoWork, "选择VELD工作文件夹,撤销其最近一次复制回光盘",
      "Choose the VELD work folder whose last copy-back is undone"},
+    {kMsgEditsDiffer, "%s\r\n和 %s\r\n是同一张图片(对象 %d,%d x %d,同一菜单流中的副本),却被改得不一样 ! 请把两者改成相同,或从新的提取中恢复其中一张,然后重新替换。",
+     "%s\r\nand %s\r\nare the same picture (object %d, %d x %d, copies in one IG stream) but were edited "
+     "differently ! Make them the same, or restore one of them from a new extraction, and replace again."},
+    {kMsgEditNoObject, "以下图片被修改过,但光盘中已经没有它们的对象(素材、菜单流、显示集或对象不存在):\r\n%s\r\n请重新提取光盘,在新的图片上重做修改,或者删除这些图片。",
+     "These pictures were edited, but the disc no longer has their objects (clip, IG stream, display set or "
+     "object not found):\r\n%s\r\nExtract the disc again and redo the edits in the new pictures, or delete "
+     "these pictures."},
+    {kMsgSkippedLink, "%s\r\n是符号链接,不是图片:已跳过。请把图片本身复制到这里。",
+     "%s\r\nis a symbolic link, not a picture: skipped. Copy the picture itself to this place to use it."},
+    {kMsgSkippedFolder, "%s\r\n是文件夹,不是图片:已跳过。", "%s\r\nis a folder, not a picture: skipped."},
+    {kMsgAnimatedGif, "%s\r\n有 %d 帧:只采用第一帧。请存成单帧图片。",
+     "%s\r\nhas %d frames: only the first is taken. Save it as a single picture."},
+    {kMsgBadManifest, "%s\r\n%s ! 请重新提取图片,或删除此文件以按时间判断修改。",
+     "%s\r\n%s ! Extract the pictures again, or delete this file to find the edits by their time stamps."},
+    {kMsgEditOne, "%s:修改 1 处", "%s: 1 edit"},
+    {kMsgEdits, "%s:修改 %d 处", "%s: %d edits"},
+    {kMsgEditCopies, ",应用到 %d 个副本(%s)", ", applied to %d copies in %s"},
+    {kMsgDryRun, "试运行:没有写入任何文件。", "Dry run: nothing was written."},
+    {kMsgDryRunNothing, "没有算作修改过的图片。", "No picture counts as edited."},
+    {kMsgDryRunStream, "将重建菜单流(IG) %d(素材 %s)", "Would rebuild IG stream %d of clip %s"},
+    {kMsgDryRunClip, "将重新复用素材 %s(并调整播放它的播放列表)",
+     "Would remultiplex clip %s (and adjust the playlists that play it)"},
+    {kMsgReplaceDoneCopied, "指定BDMV下,按钮图片替换成功 ! \r\n新文件已从 %s 复制:",
+     "The button images of the given BDMV were replaced ! \r\nThe new files were copied from %s:"},
+    {kMsgCopiedInto, "复制到 %s:%s", "Copied into %s: %s"},
+    {kMsgAskCopyBackFiles, "是否把新文件复制到 %s ?\r\n%s", "Copy the new files into %s ?\r\n%s"},
+    {kCliDryRun, "只列出算作修改的图片和将要重建的内容,不写入任何文件",
+     "list what counts as edited and what would be rebuilt; write nothing"},
+    {kStrCopyOf, "副本,图片为", "copy of"},
+    {kStrCopiesIn, "副本位于", "copies in"},
+    {kMsgCopiesLine, "改动的对象(含副本):%d 个", "Objects changed, copies included: %d"},
 };
 
 // Every id once: a second entry with the same id would never be found.

@@ -208,13 +208,34 @@ enum MsgId : int {
   kStrCommands = 9722,
   kStrNotUsed = 9723,             // "used by no page"
   kStrNoComposition = 9724,       // "no interactive composition: %s"
-  // Disc check (ids from 9950 up).
-  kStrCheckCommand = 9950,        // the check subcommand
-  kStrOptCheckJson = 9951,        // check --json
-  kStrCheckTitle = 9952,          // progress title "Checking"
-  kMsgCheckClean = 9953,          // "%s: %d playlists, %d clips, %d source packets: no finding"
-  kMsgCheckFindings = 9954,       // "%s: %d playlists, %d clips, %d source packets: %d findings"
-  kMsgRebuiltClipFails = 9955,    // clip "%s": rebuilt clip fails a check (%s) the original passes (check %s)
+  // Disc check (ids from 9970 up).
+  kStrCheckCommand = 9970,        // the check subcommand
+  kStrOptCheckJson = 9971,        // check --json
+  kStrCheckTitle = 9972,          // progress title "Checking"
+  kMsgCheckClean = 9973,          // "%s: %d playlists, %d clips, %d source packets: no finding"
+  kMsgCheckFindings = 9974,       // "%s: %d playlists, %d clips, %d source packets: %d findings"
+  kMsgRebuiltClipFails = 9975,    // clip "%s": rebuilt clip fails a check (%s) the original passes (check %s)
+  // Edits found by content, copies, dry run and copy-back listing (ids from 9940 up).
+  kMsgEditsDiffer = 9940,         // two pictures of one object edited differently
+  kMsgEditNoObject = 9941,        // edited pictures whose object the disc no longer has
+  kMsgSkippedLink = 9942,         // a symbolic link named like a picture
+  kMsgSkippedFolder = 9943,       // a folder named like a picture
+  kMsgAnimatedGif = 9944,         // an animated GIF: first frame taken
+  kMsgBadManifest = 9945,         // a manifest that cannot be read
+  kMsgEditOne = 9946,             // "%s: 1 edit"
+  kMsgEdits = 9947,               // "%s: %d edits"
+  kMsgEditCopies = 9948,          // ", applied to %d copies in %s"
+  kMsgDryRun = 9949,              // nothing was written
+  kMsgDryRunNothing = 9950,       // no picture counts as edited
+  kMsgDryRunStream = 9951,        // IG stream %d of clip %s would be rebuilt
+  kMsgDryRunClip = 9952,          // clip %s would be remultiplexed
+  kMsgReplaceDoneCopied = 9953,   // replaced, and copied from %s
+  kMsgCopiedInto = 9954,          // "Copied into %s: %s"
+  kMsgAskCopyBackFiles = 9955,    // copy these files into %s?
+  kCliDryRun = 9956,              // replace --dry-run
+  kMsgCopiesLine = 9957,
+  kStrCopyOf = 9958,              // show: "copy of" a picture
+  kStrCopiesIn = 9959,            // show: "copies in" display sets
 };
 
 // The language picked from the environment (read once), unless overridden.

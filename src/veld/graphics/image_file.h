@@ -68,7 +68,9 @@ struct LoadedImage {
 // - GIF: the first frame's indices as stored, in a bitmap of the logical-screen size (pixels the frame
 //   does not cover get the background colour index);
 // - PNG with a palette (colour type 3, bit depth 1, 2, 4 or 8): its indices;
-// - any other picture (PNG without a palette, BMP, JPEG, TIFF): kNot256;
+// - PNG without a palette (RGB, RGBA, grey, any depth): read as RGBA into truecolour; with at most 256
+//   colours also as indices of a table of its colours (format kPng), otherwise kNot256;
+// - any other picture (BMP, JPEG, TIFF): kNot256;
 // - anything else, an unreadable file, or a damaged GIF or PNG: kNotImage.
 LoadedImage LoadIndexedImage(const std::filesystem::path& path);
 // LoadIndexedImage, except that with true_colour a PNG without a palette is read too, as RGBA.

@@ -17,7 +17,8 @@
 #include "veld/clip/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/pipeline/export_worker.h"
-#include "veld/pipeline/replace.h"
+#include "veld/pipeline/edits.h"
+#include "veld/pipeline/manifest.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -207,21 +208,24 @@ int ExtractDisc(const CBDDisc& disc, const SOutputNames& names, const fs::path& 
   }
   if (const int r = FinishPictures(worker, messenger, stats); r != kResultOk) return r;
   if (found) {
-    // The marker's time tells the replacement which pictures were edited afterwards: without it every
-    // picture would count as edited, so a marker that cannot be written fails the run.
+    // The manifest tells the replacement which pictures were edited afterwards, by their content; the
+    // marker's time is the rule of work folders without one. Without either every picture would count
+    // as edited, so a manifest or marker that cannot be written fails the run.
+    std::sort(stats.manifest.begin(), stats.manifest.end(),
+              [](const SManifestEntry& a, const SManifestEntry& b) { return a.path < b.path; });
+    const std::string manifest = ManifestText(stats.manifest);
     std::string error;
+    if (!write_whole_file(ManifestPath(folder),
+                          ByteSpan(reinterpret_cast<const std::uint8_t*>(manifest.data()), manifest.size()), &error)) {
+      messenger.show(MessageKind::kError, error);
+      return kResultFailed;
+    }
     if (!write_whole_file(folder / names[SOutputNames::kMarker], {}, &error)) {
       messenger.show(MessageKind::kError, error);
       return kResultFailed;
     }
   }
   return kResultOk;
-}
-
-bool IsPictureFile(const fs::path& p) {
-  std::string ext = p.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext == ".gif" || ext == ".png";
 }
 
 }  // namespace
@@ -238,16 +242,7 @@ void RestoreInterruptedSwap(const fs::path& image_folder) {
   }
 }
 
-int CountEditedImages(const fs::path& work, const SOutputNames& names) {
-  const std::optional<std::int64_t> reference = ExtractionTime(names, work);
-  int edited = 0;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(names.image_folder(work), ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code fec;
-    if (it->is_regular_file(fec) && IsPictureFile(it->path()) && EditedSince(it->path(), reference)) ++edited;
-  }
-  return edited;
-}
+int CountEditedImages(const fs::path& work, const SOutputNames& names) { return CountEditedPictures(names, work); }
 
 int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const fs::path& image_folder,
                         bool& found, Progress& progress, Messenger& messenger, ExtractStats* stats_out,

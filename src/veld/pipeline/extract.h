@@ -25,9 +25,9 @@ struct SExtractOptions {
 bool ClipHasIgStream(const CClpiObject& clip);
 
 // Opens the disc at source and writes <clip>/<PID>/Epoch<e>/DS<d>/<id+1>.gif (or .png) for every object,
-// then the marker file, into the staging folder beside image_folder; when at least one clip had an IG
-// stream (found), the complete staging folder takes the place of image_folder (which need not exist) and
-// the earlier pictures are deleted. A failed or cancelled run, or a disc without IG stream, leaves
+// then the manifest (manifest.h) and the marker file, into the staging folder beside image_folder; when
+// at least one clip had an IG stream (found), the complete staging folder takes the place of image_folder
+// (which need not exist) and the earlier pictures are deleted. A failed or cancelled run, or a disc without IG stream, leaves
 // image_folder exactly as it was and removes the staging folder. Previews, when asked for, are staged and
 // swapped in the same way beside their own folder. The pictures of a clip are written by a worker thread
 // while the clip is scanned.
@@ -46,7 +46,7 @@ std::filesystem::path AsideFolder(const std::filesystem::path& image_folder);
 void RestoreInterruptedSwap(const std::filesystem::path& image_folder);
 
 // The pictures (.gif, .png) in the image folder of the work folder that the replacement takes as edited:
-// written after the marker (EditedSince); every picture counts when there is no marker.
+// those that differ from the manifest, or without one those written after the marker (edits.h).
 int CountEditedImages(const std::filesystem::path& work, const SOutputNames& names);
 
 // Extracts the IG streams of one clip stream file into image_folder/<title>/<PID>/... (the pictures written

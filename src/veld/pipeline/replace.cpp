@@ -1,7 +1,6 @@
 #include "veld/pipeline/replace.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -27,12 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::int64_t> mtime_seconds(const fs::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec);
-}
-
 bool MakeFolder(const fs::path& folder, Messenger& messenger) {
   if (EnsureFolder(folder, nullptr)) return true;
   messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, folder.string()));
@@ -55,12 +48,19 @@ std::array<char, 3> language_array(const std::string& code) {
 // What one clip's rebuilding produced for its remultiplexing.
 struct SClipMenus {
   bool changed = false;
+  bool refused = false;  // an edit was refused: nothing of the run may stay
   std::map<std::uint16_t, std::int64_t> time_shift;  // by IG PID
 };
 
-int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::path& work,
-                     std::optional<std::int64_t> reference, Progress& progress, Messenger& messenger,
-                     SClipMenus& menus, ReplaceStats& stats, const SImportOptions& import) {
+// How the run finds and takes edits.
+struct SEditContext {
+  const CEditRule& rule;
+  SEditReport& report;
+  bool dry_run = false;
+};
+
+int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::path& work, SEditContext& edits,
+                     Progress& progress, Messenger& messenger, SClipMenus& menus, ReplaceStats& stats) {
   File stream;
   if (!stream.open(clip.stream_path, File::Mode::kRead)) {
     messenger.show(MessageKind::kError, stream.error());
@@ -76,11 +76,20 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   for (SClipIgStream& s : streams) {
     const fs::path stream_folder = clip_folder / std::to_string(s.pid);
     if (!fs::is_directory(stream_folder, ec)) continue;
-    if (!ImportStreamImages(s.data, names, stream_folder, reference, menus.changed, messenger, &stats.images, import))
+    if (!ImportStreamImages(s.data, names, names.image_folder(work), title + "/" + std::to_string(s.pid), edits.rule,
+                            menus.changed, messenger, edits.report)) {
+      menus.refused = true;
       return kResultFailed;
+    }
     // Once a stream of the clip changed, this one and every later one are written: each then replaces
     // its old stream in the new clip.
     if (!menus.changed) continue;
+    if (edits.dry_run) {
+      stats.dry_run.push_back(format_message(kMsgDryRunStream, s.pid, title));
+      menus.time_shift[s.pid] = s.time_shift;
+      ++stats.ig_streams;
+      continue;
+    }
     const fs::path ig = names.raw_ig_path(work, clip.stream_path, s.pid);
     std::string error;
     if (!WriteGraphicsStream(ig, s.data, &error)) {
@@ -136,15 +145,6 @@ class CClipIndexer {
   IndexResult result_ = IndexResult::kCancelled;
   std::string error_;
 };
-
-// Whether a picture below folder was edited since the extraction: the clip is then rebuilt.
-bool HasEditedPicture(const fs::path& folder, std::optional<std::int64_t> reference) {
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_regular_file(ec) && EditedSince(it->path(), reference)) return true;
-  }
-  return false;
-}
 
 int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
               const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
@@ -233,38 +233,10 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
 
 }  // namespace
 
-std::optional<std::int64_t> ExtractionTime(const SOutputNames& names, const fs::path& work) {
-  return mtime_seconds(names.marker_path(work));
-}
-
-bool EditedSince(const fs::path& picture, std::optional<std::int64_t> reference) {
-  if (!reference) return true;
-  const std::optional<std::int64_t> t = mtime_seconds(picture);
-  return !t || *t > *reference;
-}
-
-bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::path& stream_folder,
-                        std::optional<std::int64_t> reference, bool& changed, Messenger& messenger, int* imported,
-                        const SImportOptions& import) {
-  std::error_code ec;
-  int e = 0;
-  for (CEpochData& epoch : stream.Epochs) {
-    const fs::path epoch_folder = names.epoch_folder(stream_folder, ++e);
-    if (!fs::is_directory(epoch_folder, ec)) continue;
-    int d = 0;
-    for (CDsData& ds : epoch.DisplaySets) {
-      const fs::path ds_folder = names.ds_folder(epoch_folder, ++d);
-      if (!fs::is_directory(ds_folder, ec)) continue;
-      for (const std::uint16_t id : ListObjects(ds)) {
-        const fs::path picture = ExistingImageFile(ds_folder, id);
-        if (!fs::is_regular_file(picture, ec) || !EditedSince(picture, reference)) continue;
-        if (!ImportButtonImage(ds, id, picture, messenger, import)) return false;
-        changed = true;
-        if (imported) ++*imported;
-      }
-    }
-  }
-  return true;
+bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::path& image_folder,
+                        const std::string& stream_rel, const CEditRule& rule, bool& changed, Messenger& messenger,
+                        SEditReport& report) {
+  return ImportStreamEdits(stream, names, image_folder, stream_rel, rule, changed, messenger, report);
 }
 
 int WriteChangedPlaylist(CMplsObject& playlist, const fs::path& path, const CCofObject& clips,
@@ -282,15 +254,32 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
                         const fs::path& work, const ReplaceOptions& options, Progress& progress,
                         Messenger& messenger, ReplaceStats* stats_out) {
   ReplaceStats stats;
+  SEditReport report;
   const auto finish = [&](int r) {
+    stats.images = report.pictures;
+    stats.objects = report.objects;
+    stats.edits = report.lines;
     if (stats_out) *stats_out = stats;
     return r;
   };
+  // A refused edit leaves nothing of the run: the files of the clips before it go too.
+  const auto refuse = [&] {
+    if (!options.dry_run) {
+      for (const fs::path& folder : {names.stream_folder(work), names.ig_folder(work)}) EmptyFolder(folder, false);
+    }
+    files = SReplacedFiles{};
+    edited = false;
+    return finish(kResultFailed);
+  };
   CBDDisc disc;
   if (!disc.open(source, messenger)) return finish(kResultFailed);
-  const std::optional<std::int64_t> reference = ExtractionTime(names, work);
+  CEditRule rule;
+  if (!rule.Load(names, work, messenger)) return finish(kResultFailed);
+  rule.set_import(SImportOptions{options.colours, options.dither, options.anchor});
+  SEditContext edits{rule, report, options.dry_run};
 
   for (const fs::path& folder : {names.stream_folder(work), names.ig_folder(work)}) {
+    if (options.dry_run) break;
     if (!MakeFolder(folder, messenger)) return finish(kResultFailed);
     EmptyFolder(folder, false);  // the files of an earlier run go
   }
@@ -302,14 +291,20 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     if (!HasIgStream(clip)) continue;
     SClipMenus menus;
     CClipIndexer indexer;
-    const fs::path clip_folder = names.image_folder(work) / clip.stream_path.stem();
     // The full route needs the index of the kept tracks; the in-place route copies them.
-    if (options.remux == RemuxRoute::kFull && HasEditedPicture(clip_folder, reference))
+    if (!options.dry_run && options.remux == RemuxRoute::kFull &&
+        HasEditedPicture(names.image_folder(work), clip.stream_path.stem().string(), rule))
       indexer.Start(clip.rip_tracks, clip.stream_path);
-    int r = RebuildClipMenus(clip, names, work, reference, progress, messenger, menus, stats,
-                             SImportOptions{options.colours, options.dither, options.anchor});
+    int r = RebuildClipMenus(clip, names, work, edits, progress, messenger, menus, stats);
+    if (menus.refused) return refuse();
     if (r != kResultOk) return finish(r);
     if (!menus.changed) continue;
+    if (options.dry_run) {
+      stats.dry_run.push_back(format_message(kMsgDryRunClip, clip.stream_path.filename().string()));
+      ++stats.clips;
+      edited = true;
+      continue;
+    }
     SRebuiltClip result;
     bool written = false;
     r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result, written, indexer);
@@ -320,6 +315,9 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
       edited = true;
     }
   }
+
+  if (!CheckEditsFoundTheirObjects(names.image_folder(work), rule, report, messenger)) return refuse();
+  if (options.dry_run) return finish(kResultOk);
 
   CPofObject& playlists = *disc.playlists();
   for (std::size_t i = 0; i < playlists.size(); ++i) {

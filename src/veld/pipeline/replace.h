@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "veld/app/output_names.h"
 #include "veld/base/messenger.h"
@@ -17,6 +18,7 @@
 #include "veld/disc/playlist.h"
 #include "veld/graphics/colour_match.h"
 #include "veld/graphics/gs_data.h"
+#include "veld/pipeline/edits.h"
 #include "veld/pipeline/playlist_adjust.h"
 
 namespace veld {
@@ -26,6 +28,9 @@ struct ReplaceStats {
   int ig_streams = 0;   // IG streams rebuilt (.ig files written)
   int clips = 0;        // clips remultiplexed
   int playlists = 0;    // playlists written
+  int objects = 0;      // objects changed, copies included
+  std::vector<std::string> edits;    // one line per edited object: "<picture>: 1 edit, applied to ..."
+  std::vector<std::string> dry_run;  // what a dry run would rebuild, one line each
 };
 
 // How an edited clip is rebuilt: the rebuilt IG streams take the old ones' arrival slots and every other
@@ -44,6 +49,8 @@ struct ReplaceOptions {
   bool dither = false;
   ButtonAnchor anchor = ButtonAnchor::kTopLeft;
   RemuxRoute remux = RemuxRoute::kInPlace;
+  // List what counts as edited and what would be rebuilt; write nothing (no folder made or emptied).
+  bool dry_run = false;
 };
 
 // Runs the whole replacement for the BDMV folder `source` and the work folder `work` (the "VELD" folder of
@@ -55,18 +62,11 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
                         const ReplaceOptions& options, Progress& progress, Messenger& messenger,
                         ReplaceStats* stats = nullptr);
 
-// The reference time of the extraction: the marker's last-write time in whole seconds, or nothing when
-// it cannot be read (then every picture counts as edited).
-std::optional<std::int64_t> ExtractionTime(const SOutputNames& names, const std::filesystem::path& work);
-// Whether the picture at path was edited after the reference time (whole seconds, strictly later; a
-// picture whose time cannot be read counts as edited).
-bool EditedSince(const std::filesystem::path& picture, std::optional<std::int64_t> reference);
-
-// Imports every edited picture of one IG stream from stream_folder/Epoch<e>/DS<d>/<id+1>.gif (or .png).
-// changed is set when one was imported. false after a reported failure.
-bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const std::filesystem::path& stream_folder,
-                        std::optional<std::int64_t> reference, bool& changed, Messenger& messenger,
-                        int* imported = nullptr, const SImportOptions& import = {});
+// Imports every edited picture of one IG stream (edits.h) from image_folder/<clip>/<PID>/... into every
+// copy of its object. changed is set when an object changed. false after a reported failure.
+bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const std::filesystem::path& image_folder,
+                        const std::string& stream_rel, const CEditRule& rule, bool& changed, Messenger& messenger,
+                        SEditReport& report);
 
 // Adjusts a playlist to the rebuilt clips and, when it changed and still has a play item, writes it to
 // path. Result 0 (written or nothing to write) or 2 (reported).

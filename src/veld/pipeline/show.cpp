@@ -10,7 +10,9 @@
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/composition.h"
 #include "veld/graphics/image_file.h"
+#include "veld/pipeline/edits.h"
 #include "veld/pipeline/extract.h"
+#include "veld/pipeline/manifest.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -119,6 +121,38 @@ SShowDisplaySet DescribeDisplaySet(const CDsData& ds, int number, const fs::path
   return out;
 }
 
+// Marks the copies among the stream's objects: each picture is listed once, its copies point to it.
+void MarkCopies(const CGsData& stream, SShowStream& st) {
+  struct SFirst {
+    SShowObject* object;
+    IndexedBitmap bitmap;
+    std::vector<std::pair<int, int>> sets;
+  };
+  std::map<std::pair<std::uint16_t, std::uint64_t>, std::vector<SFirst>> firsts;
+  for (std::size_t e = 0; e < stream.Epochs.size() && e < st.epochs.size(); ++e) {
+    const auto& sets = stream.Epochs[e].DisplaySets;
+    for (std::size_t d = 0; d < sets.size() && d < st.epochs[e].size(); ++d) {
+      for (SShowObject& o : st.epochs[e][d].objects) {
+        if (o.picture.empty()) continue;
+        std::optional<SObjectBitmap> b = DecodeObjectBitmap(sets[d], o.id, static_cast<std::uint8_t>(o.palette_id));
+        if (!b) continue;
+        auto& list = firsts[{o.id, PixelHash(b->bitmap)}];
+        const auto it = std::find_if(list.begin(), list.end(), [&](const SFirst& f) { return f.bitmap == b->bitmap; });
+        const std::pair<int, int> at{static_cast<int>(e) + 1, static_cast<int>(d) + 1};
+        if (it == list.end()) {
+          list.push_back({&o, std::move(b->bitmap), {at}});
+          continue;
+        }
+        it->sets.push_back(at);
+        o.copy_of = it->object->picture;
+      }
+    }
+  }
+  for (auto& [key, list] : firsts)
+    for (SFirst& f : list)
+      if (f.sets.size() > 1) f.object->copies = DisplaySetList(f.sets);
+}
+
 }  // namespace
 
 SShowSize SShowDisplaySet::ButtonSize(const CBdButton& button) const {
@@ -172,6 +206,7 @@ int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progr
           }
         }
       }
+      MarkCopies(s.data, st);
     }
   }
   return kResultOk;

@@ -43,6 +43,10 @@ struct SShowObject {
   int palette_id = 255;                // the palette its picture is written with (255: no page uses it)
   std::vector<SShowObjectUse> used_by;
   std::string picture;                 // path of its picture below the VELD work folder; "" when none is made
+  // Copies (the same id, size and pixels in other display sets of the stream, edited as one picture):
+  // on the first, the display sets of all of them ("DS1-DS6"); on the others, the first's picture.
+  std::string copies;
+  std::string copy_of;
 };
 
 struct SShowPalette {

@@ -169,6 +169,8 @@ void WriteDisplaySet(JsonWriter& j, const SShowDisplaySet& ds) {
     } else {
       j.value(o.picture);
     }
+    if (!o.copies.empty()) j.member("copies", o.copies);
+    if (!o.copy_of.empty()) j.member("copy_of", o.copy_of);
     j.end_object();
   }
   j.end_array();

@@ -133,7 +133,10 @@ void DisplaySet(Text& t, int indent, const SShowDisplaySet& ds) {
   for (const SShowObject& o : ds.objects) {
     t.line(indent + 2, "ObjectId {}: {} x {}, {} ODS, PaletteIdRef {}, {}", o.id, o.width, o.height, o.fragments,
            o.palette_id,
-           o.picture.empty() ? Word(kStrNoPicture) : fmt::format("{} {}", Word(kStrPicture), o.picture));
+           o.picture.empty()     ? Word(kStrNoPicture)
+           : !o.copy_of.empty() ? fmt::format("{} {}", Word(kStrCopyOf), o.copy_of)
+           : o.copies.empty()   ? fmt::format("{} {}", Word(kStrPicture), o.picture)
+                                : fmt::format("{} {} ({} {})", Word(kStrPicture), o.picture, Word(kStrCopiesIn), o.copies));
     std::vector<std::string> uses;
     for (const SShowObjectUse& u : o.used_by) uses.push_back(Use(u));
     if (uses.empty()) {

@@ -39,6 +39,7 @@ ExtractStats& ExtractStats::operator+=(const ExtractStats& other) {
   skipped += other.skipped;
   previews += other.previews;
   warnings.insert(warnings.end(), other.warnings.begin(), other.warnings.end());
+  manifest.insert(manifest.end(), other.manifest.begin(), other.manifest.end());
   return *this;
 }
 
@@ -100,10 +101,17 @@ std::string CStreamExporter::WritePictures(const CDsData& ds, const fs::path& fo
       }
       continue;
     }
-    const std::string error =
-        SaveObjectImage(picture->bitmap, picture->palette, ImageFileName(folder, id, format_), format_);
+    const fs::path path = ImageFileName(folder, id, format_);
+    const std::string error = SaveObjectImage(picture->bitmap, picture->palette, path, format_);
     if (!error.empty()) return error;
     ++stats.images;
+    // The picture below the image folder: <clip>/<PID>/Epoch1/DS<d>/<name>.
+    const fs::path stream = image_folder_.has_filename() ? image_folder_ : image_folder_.parent_path();
+    const fs::path relative = stream.parent_path().filename() / stream.filename() /
+                              folder.parent_path().filename() / folder.filename() / path.filename();
+    stats.manifest.push_back({relative.generic_string(), id, 1, ds_number_, picture->bitmap.width,
+                              picture->bitmap.height,
+                              WrittenPictureHashes(picture->bitmap, picture->palette, format_)});
   }
   return {};
 }

@@ -17,6 +17,7 @@
 #include "veld/graphics/display_set.h"
 #include "veld/graphics/image_file.h"
 #include "veld/graphics/page_render.h"
+#include "veld/pipeline/manifest.h"
 
 namespace veld {
 
@@ -29,6 +30,8 @@ struct ExtractStats {
   int previews = 0;      // page and effect previews written
   // Objects that a page shows but that do not decode, one text each, for the caller to show as warnings.
   std::vector<std::string> warnings;
+  // One entry per picture written, for the manifest (paths relative to the image folder).
+  std::vector<SManifestEntry> manifest;
 
   ExtractStats& operator+=(const ExtractStats& other);
 };
