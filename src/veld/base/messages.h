@@ -85,6 +85,8 @@ enum MsgId : int {
   kMsgIncompleteDisplaySet = 9800,    // "%s", PID %d: display set %d incomplete (%d whole segments, from %s)
   kStrWarningsCount = 9802,           // the window's box of several warnings: "%d warnings:"
   kMsgObjectNoPicture = 9801,         // "%s", display set %d: object %d, picture "%s", does not decode: "%s"
+  kMsgClipStreamShort = 9810,         // clip stream "%s" shorter than its clip information "%s": %s packets, %s found
+  kMsgBackupDiffers = 9811,           // "%s" differs from its backup copy "%s" from offset %s
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,

@@ -11,6 +11,7 @@
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/clip/clip_length.h"
 #include "veld/clip/ig_track.h"
 #include "veld/clip/rip_index.h"
 #include "veld/disc/bd_disc.h"
@@ -18,6 +19,7 @@
 #include "veld/graphics/composition.h"
 #include "veld/graphics/image_file.h"
 #include "veld/graphics/segment_file.h"
+#include "veld/pipeline/disc_warnings.h"
 #include "veld/pipeline/remux.h"
 
 namespace veld {
@@ -74,6 +76,9 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   for (SClipIgStream& s : streams) {
     const fs::path stream_folder = clip_folder / std::to_string(s.pid);
     if (!fs::is_directory(stream_folder, ec)) continue;
+    // What the extraction warns about this stream, the replacement says too.
+    ShowDiscWarnings(UndecodableObjectWarnings(s.data, fmt::format("{}, PID {}", clip.stream_path.string(), s.pid)),
+                     messenger);
     if (!ImportStreamImages(s.data, names, stream_folder, reference, menus.changed, messenger, &stats.images))
       return kResultFailed;
     // Once a stream of the clip changed, this one and every later one are written: each then replaces
@@ -263,6 +268,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   };
   CBDDisc disc;
   if (!disc.open(source, messenger)) return finish(kResultFailed);
+  ShowDiscWarnings(BackupDifferenceWarnings(source), messenger);
   const std::optional<std::int64_t> reference = ExtractionTime(names, work);
 
   for (const fs::path& folder : {names.stream_folder(work), names.ig_folder(work)}) {
@@ -275,6 +281,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   for (std::size_t i = 0; i < clips.size(); ++i) {
     CClpiObject& clip = clips[i];
     if (!HasIgStream(clip)) continue;
+    if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     SClipMenus menus;
     CClipIndexer indexer;
     const fs::path clip_folder = names.image_folder(work) / clip.stream_path.stem();
