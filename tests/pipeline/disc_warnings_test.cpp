@@ -30,16 +30,16 @@ class DiscWarnings : public ::testing::Test {
   }
   void TearDown() override { reset_language(); }
 
-  // Extracts into a fresh work folder; the number of pictures written.
+  // Extracts into a fresh work folder; the number of pictures written, 0 when the run failed (a cut
+  // before the first whole display set is an error).
   int Extract(RecordingMessenger& messenger) {
     fs::remove_all(work);
     fs::create_directories(work);
     RecordingProgress progress;
     bool found = false;
     ExtractStats stats;
-    EXPECT_EQ(ExtractButtonImages(names, bdmv, work / "Images", found, progress, messenger, &stats), kResultOk)
-        << messenger.all_text();
-    return stats.images;
+    const int r = ExtractButtonImages(names, bdmv, work / "Images", found, progress, messenger, &stats);
+    return r == kResultOk ? stats.images : 0;
   }
 
   // Cuts the menu clip's stream file to fraction of its whole source packets.
