@@ -109,7 +109,7 @@ TEST(NavCmdDisassemble, EveryMnemonicRoundTrips) {
 }
 
 TEST(NavCmdDisassemble, AnythingElseIsRawAndNeverMisread) {
-  EXPECT_EQ(disassemble(NavCommand{0x50, 0xC0, 0, 0x01, 0, 0, 0, 1, 0, 0, 0, 2}), "Raw 50C00001 00000001 00000002");
+  EXPECT_EQ(disassemble(NavCommand{0x50, 0x40, 0, 0x01, 0x80, 0, 0, 1, 0, 0, 0, 2}), "Raw 50400001 80000001 00000002");
   EXPECT_EQ(disassemble(NavCommand{0x48, 0, 0x08}), "Raw 48000800 00000000 00000000");  // comparison 8
   EXPECT_EQ(disassemble(NavCommand{0x21, 0x01, 0, 0, 0x40, 0, 0, 1}), "Raw 21010000 40000001 00000000");
   NavCommand c{};

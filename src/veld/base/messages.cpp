@@ -156,6 +156,11 @@ constexpr Entry kCatalogue[] = {
     {kStrWarningsCount, "%d 条警告:", "%d warnings:"},
     {kMsgObjectNoPicture, "%s,显示集 %d:对象 %d 无法解码,未写出图片 %s:%s",
      "%s, display set %d: object %d does not decode, so its picture %s is not written: %s"},
+    {kMsgClipStreamShort, "%s 比其剪辑信息 %s 所说的短:应有 %s 个源包,只有 %s 个;其结尾之后的菜单缺失",
+     "%s is shorter than its clip information %s says: %s source packets expected, %s found; the menus "
+     "past its end are missing"},
+    {kMsgBackupDiffers, "%s 与其备份 %s 不同,首个不同的字节位于偏移 %s",
+     "%s differs from its backup copy %s; the first differing byte is at offset %s"},
     {kCliAbout, "VELD:编辑蓝光BDMV文件夹中的交互菜单(IG)。",
      "VELD: edit the interactive menus (IG) of a Blu-ray BDMV folder."},
     {kCliExample,

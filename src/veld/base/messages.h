@@ -102,6 +102,8 @@ enum MsgId : int {
   kCliColours = 9883,                 // help of --colours
   kCliDither = 9884,                  // help of --dither
   kCliAnchor = 9885,                  // help of --anchor
+  kMsgClipStreamShort = 9810,         // clip stream "%s" shorter than its clip information "%s": %s packets, %s found
+  kMsgBackupDiffers = 9811,           // "%s" differs from its backup copy "%s" from offset %s
   // Texts of the command line (ids from 9500 up).
   kCliAbout = 9500,
   kCliExample = 9501,

@@ -65,6 +65,8 @@ constexpr std::string_view kOperations[] = {"=",   "Swap", "+",      "-",       
 
 constexpr std::uint8_t kImm1 = 0x80;  // byte 1: first operand immediate
 constexpr std::uint8_t kImm2 = 0x40;  // byte 1: second operand immediate
+constexpr std::string_view kFlagImm1 = "[imm1]";
+constexpr std::string_view kFlagImm2 = "[imm2]";
 
 bool iequals(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -313,10 +315,25 @@ const std::vector<std::string_view>& nav_mnemonics() {
   return names;
 }
 
-bool assemble(std::string_view text, NavCommand& c) {
-  c.fill(0);
-  const std::vector<std::string_view> tokens = tokenize(text);
-  if (tokens.empty()) return false;
+namespace {
+
+// Trailing "[imm1]" / "[imm2]" tokens: immediate flags of operands the command does not use. Removes
+// them from tokens and returns their bits; each may appear once.
+std::uint8_t take_flag_tokens(std::vector<std::string_view>& tokens, bool& ok) {
+  std::uint8_t flags = 0;
+  while (tokens.size() > 1) {
+    std::uint8_t bit = 0;
+    if (iequals(tokens.back(), kFlagImm1)) bit = kImm1;
+    if (iequals(tokens.back(), kFlagImm2)) bit = kImm2;
+    if (bit == 0) break;
+    if (flags & bit) ok = false;
+    flags |= bit;
+    tokens.pop_back();
+  }
+  return flags;
+}
+
+bool assemble_named(const std::vector<std::string_view>& tokens, NavCommand& c) {
   const Entry* entry = nullptr;
   for (const Entry& e : kVocabulary) {
     if (iequals(e.name, tokens[0])) entry = &e;
@@ -388,10 +405,41 @@ bool assemble(std::string_view text, NavCommand& c) {
   return ok;
 }
 
+}  // namespace
+
+bool assemble(std::string_view text, NavCommand& c) {
+  c.fill(0);
+  std::vector<std::string_view> tokens = tokenize(text);
+  if (tokens.empty()) return false;
+  bool ok = true;
+  const std::uint8_t flags = take_flag_tokens(tokens, ok);
+  if (!ok || !assemble_named(tokens, c)) return c.fill(0), false;
+  if (flags == 0) return true;
+  // A flag token is only for an operand the text does not show: it must not be set already, and
+  // setting it must not change how the operands read.
+  const std::string plain = text_of(c);
+  NavCommand flagged = c;
+  flagged[1] |= flags;
+  if ((c[1] & flags) != 0 || text_of(flagged) != plain) return c.fill(0), false;
+  c = flagged;
+  return true;
+}
+
 std::string disassemble(const NavCommand& cmd) {
-  std::string text = text_of(cmd);
+  const std::string text = text_of(cmd);
   NavCommand back{};
-  if (!text.empty() && assemble(text, back) && back == cmd) return text;
+  if (!text.empty() && assemble(text, back)) {
+    if (back == cmd) return text;
+    // Immediate flags of operands the command does not use: named after the operands.
+    const std::uint8_t extra = static_cast<std::uint8_t>(cmd[1] & (kImm1 | kImm2) & ~back[1]);
+    back[1] |= extra;
+    if (extra != 0 && back == cmd) {
+      std::string flagged = text;
+      if (extra & kImm1) flagged += fmt::format(" {}", kFlagImm1);
+      if (extra & kImm2) flagged += fmt::format(" {}", kFlagImm2);
+      return flagged;
+    }
+  }
   return fmt::format("Raw {:08X} {:08X} {:08X}", load_be32(&cmd[0]), load_be32(&cmd[4]), load_be32(&cmd[8]));
 }
 

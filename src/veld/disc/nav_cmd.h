@@ -35,9 +35,11 @@ bool load_nav_cmds(ByteSpan archive, CNavCmds& cmds);
 // cleared first; false for an empty text, an unknown mnemonic or an invalid operand.
 bool assemble(std::string_view text, NavCommand& out);
 
-// The text form of a command, which assemble() turns back into the same 12 bytes. A command outside
-// the vocabulary, or with bits its text cannot carry, gives "Raw " and its 24 hex digits in three
-// groups (which assemble() refuses).
+// The text form of a command, which assemble() turns back into the same 12 bytes. The immediate flag
+// of an operand that the command does not use (real discs set it, e.g. on a SetStream field that is
+// switched off) follows the operands as "[imm1]" / "[imm2]"; assemble() takes these tokens only for
+// such operands. A command outside the vocabulary, or with other bits its text cannot carry, gives
+// "Raw " and its 24 hex digits in three groups (which assemble() refuses).
 std::string disassemble(const NavCommand& cmd);
 
 // The 25 mnemonics of the vocabulary, "Nop" first, "StillOff" last.

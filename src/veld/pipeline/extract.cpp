@@ -14,8 +14,10 @@
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/clip/clip_length.h"
 #include "veld/clip/ig_track.h"
 #include "veld/disc/bd_disc.h"
+#include "veld/pipeline/disc_warnings.h"
 #include "veld/pipeline/export_worker.h"
 #include "veld/pipeline/edits.h"
 #include "veld/pipeline/manifest.h"
@@ -198,6 +200,7 @@ int ExtractDisc(const CBDDisc& disc, const SOutputNames& names, const fs::path& 
   for (std::size_t i = 0; i < clips.size(); ++i) {
     const CClpiObject& clip = clips[i];
     if (!ClipHasIgStream(clip)) continue;
+    if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     const int r = ScanClipMenus(clip.stream_path, folder, names, progress, messenger, stats, options, worker);
     if (r != kResultOk) {
       worker.Cancel();
@@ -250,6 +253,7 @@ int ExtractButtonImages(const SOutputNames& names, const fs::path& source, const
   ExtractStats stats;
   CBDDisc disc;
   if (!disc.open(source, messenger)) return kResultFailed;
+  ShowDiscWarnings(BackupDifferenceWarnings(source), messenger);
 
   // The new pictures go into a staging folder beside the image folder; the earlier pictures stay
   // untouched until the new ones are complete.

@@ -11,6 +11,7 @@
 #include "veld/base/folders.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
+#include "veld/clip/clip_length.h"
 #include "veld/clip/ig_track.h"
 #include "veld/clip/rip_index.h"
 #include "veld/disc/bd_disc.h"
@@ -18,6 +19,7 @@
 #include "veld/graphics/composition.h"
 #include "veld/graphics/image_file.h"
 #include "veld/graphics/segment_file.h"
+#include "veld/pipeline/disc_warnings.h"
 #include "veld/pipeline/remux.h"
 #include "veld/pipeline/remux_inplace.h"
 
@@ -76,6 +78,9 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   for (SClipIgStream& s : streams) {
     const fs::path stream_folder = clip_folder / std::to_string(s.pid);
     if (!fs::is_directory(stream_folder, ec)) continue;
+    // What the extraction warns about this stream, the replacement says too.
+    ShowDiscWarnings(UndecodableObjectWarnings(s.data, fmt::format("{}, PID {}", clip.stream_path.string(), s.pid)),
+                     messenger);
     if (!ImportStreamImages(s.data, names, names.image_folder(work), title + "/" + std::to_string(s.pid), edits.rule,
                             menus.changed, messenger, edits.report)) {
       menus.refused = true;
@@ -273,6 +278,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   };
   CBDDisc disc;
   if (!disc.open(source, messenger)) return finish(kResultFailed);
+  ShowDiscWarnings(BackupDifferenceWarnings(source), messenger);
   CEditRule rule;
   if (!rule.Load(names, work, messenger)) return finish(kResultFailed);
   rule.set_import(SImportOptions{options.colours, options.dither, options.anchor});
@@ -289,6 +295,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   for (std::size_t i = 0; i < clips.size(); ++i) {
     CClpiObject& clip = clips[i];
     if (!HasIgStream(clip)) continue;
+    if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     SClipMenus menus;
     CClipIndexer indexer;
     // The full route needs the index of the kept tracks; the in-place route copies them.

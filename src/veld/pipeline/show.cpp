@@ -6,6 +6,7 @@
 
 #include "veld/app/output_names.h"
 #include "veld/base/result.h"
+#include "veld/clip/clip_length.h"
 #include "veld/clip/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/composition.h"
@@ -170,6 +171,7 @@ int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progr
   for (std::size_t i = 0; i < clips.size(); ++i) {
     const CClpiObject& clip = clips[i];
     if (!ClipHasIgStream(clip)) continue;
+    if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     std::vector<SClipIgStream> streams;
     const int r = LoadClipIgStreams(clip.stream_path, streams, progress, messenger);
     if (r != kResultOk) return r;
