@@ -67,9 +67,10 @@ std::vector<std::uint8_t> paint(const fs::path& gif, int offset = 0) {
   for (std::uint8_t i : g.indices)
     if (i != centre && i != g.transparent) other = i;
   if (other == centre) other = static_cast<std::uint8_t>(centre + 1);
-  for (int y = g.height / 4; y < g.height / 2; ++y)
-    for (int x = g.width / 4 + offset; x < g.width / 2 + offset && x < g.width; ++x)
-      g.indices[static_cast<std::size_t>(y) * g.width + x] = other;
+  // offset 1 paints another block (the lower right quarter), so that two edits differ.
+  const int x0 = offset ? g.width / 2 : g.width / 4, y0 = offset ? g.height / 2 : g.height / 4;
+  for (int y = y0; y < y0 + g.height / 4; ++y)
+    for (int x = x0; x < x0 + g.width / 4; ++x) g.indices[static_cast<std::size_t>(y) * g.width + x] = other;
   test::write_gif_indices(gif, g.indices);
   fs::last_write_time(gif, before);
   return g.indices;

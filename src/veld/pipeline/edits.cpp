@@ -204,13 +204,13 @@ std::vector<std::pair<fs::path, std::string>> EditedFiles(const SMember& m, std:
     }
     const std::string rel = m.rel_folder + "/" + path.filename().string();
     report.seen.insert(rel);
-    if (!rule.Edited(path, rel)) continue;
+    // An animation is told of even when its first frame is unchanged: the edit may be in another.
     std::string error;
     if (const std::optional<Bytes> bytes = read_whole_file(path, &error)) {
       if (const int frames = CountGifFrames(*bytes); frames > 1)
         messenger.show(MessageKind::kWarning, format_message(kMsgAnimatedGif, path.string(), frames));
     }
-    out.emplace_back(path, rel);
+    if (rule.Edited(path, rel)) out.emplace_back(path, rel);
   }
   return out;
 }
