@@ -53,14 +53,21 @@ const Case kCases[] = {
     {"maxrate", Edit::kShrink, false, kMenu},    {"maxrate", Edit::kGrow, true, kMenu},
 };
 
-// One colour over the whole picture (codes to almost nothing), or noise over the picture's own colours
-// (codes worse than the picture did).
+// One colour over the whole picture (codes to almost nothing), or noise over part of it in the picture's
+// own colours (codes worse than the picture did).
 void edit_picture(const fs::path& gif_path, const fs::path& marker, Edit edit, std::mt19937& rng) {
   test::Gif gif = test::read_gif(gif_path);
   std::vector<std::uint8_t> used(gif.indices);
   std::sort(used.begin(), used.end());
   used.erase(std::unique(used.begin(), used.end()), used.end());
-  for (std::uint8_t& i : gif.indices) i = edit == Edit::kShrink ? used.front() : used[rng() % used.size()];
+  if (edit == Edit::kShrink) {
+    std::fill(gif.indices.begin(), gif.indices.end(), used.front());
+  } else {
+    // Noise over a quarter of the width and height: the display set grows by a few packets per picture.
+    for (int y = gif.height / 4; y < gif.height / 2; ++y)
+      for (int x = gif.width / 4; x < gif.width / 2; ++x)
+        gif.indices[static_cast<std::size_t>(y) * gif.width + x] = used[rng() % used.size()];
+  }
   test::write_gif_indices(gif_path, gif.indices);
   test::touch_after(gif_path, marker, 2);
 }
@@ -79,8 +86,8 @@ Bytes source_packet(const Bytes& file, std::uint32_t spn) {
 }
 
 // The new clip information is the old one but for the packet count and the source packet numbers, and
-// each moved number names the same packet. Compared as parsed values: the writer may lay out fields
-// that nothing here touches differently from the original file.
+// each moved number names the same packet. Compared as parsed values, and the untouched fields against
+// write(parse(old)): the writer may still lay out fields that nothing here touches differently.
 void expect_only_spns_moved(const fs::path& old_clpi, const fs::path& new_clpi, const fs::path& old_m2ts,
                             const fs::path& new_m2ts) {
   const SClpiData was = read_clpi(old_clpi);
@@ -93,7 +100,11 @@ void expect_only_spns_moved(const fs::path& old_clpi, const fs::path& new_clpi, 
     for (std::size_t k = 0; k < was.ep_map()[e].KeyPoints.size(); ++k) {
       KEY_POINT_INFO& n = now.ep_map()[e].KeyPoints[k];
       const KEY_POINT_INFO& o = was.ep_map()[e].KeyPoints[k];
-      EXPECT_EQ(source_packet(new_file, n.SpnStart), source_packet(old_file, o.SpnStart)) << new_clpi << " entry " << k;
+      // An entry point of a menu stream (an IG-only clip) names the slot that the rebuilt display set
+      // starts in: same arrival time, PID and unit start; other entry points name the very same packet.
+      Bytes a = source_packet(new_file, n.SpnStart), b = source_packet(old_file, o.SpnStart);
+      if (was.ep_map()[e].EpStreamType == 7 && a.size() == 192 && b.size() == 192) a.resize(7), b.resize(7);  // the counter runs on
+      EXPECT_EQ(a, b) << new_clpi << " entry " << k;
       n.SpnStart = o.SpnStart;
     }
   }
@@ -102,7 +113,10 @@ void expect_only_spns_moved(const fs::path& old_clpi, const fs::path& new_clpi, 
   ASSERT_EQ(now.stc_info().size(), was.stc_info().size());
   for (std::size_t i = 0; i < was.stc_info().size(); ++i) now.stc_info()[i].SpnStcStart = was.stc_info()[i].SpnStcStart;
   now.ProgramInfo.ProgramSequenceInfo.SpnProgramSequenceStart = was.ProgramInfo.ProgramSequenceInfo.SpnProgramSequenceStart;
-  EXPECT_TRUE(now == was) << new_clpi << " differs in more than its source packet numbers";
+  // Fields nothing here touches are judged against what the writer makes of the old file.
+  SClpiData rewritten;
+  ASSERT_GT(parse_clpi(write_clpi(was), rewritten), 0);
+  EXPECT_TRUE(now == rewritten) << new_clpi << " differs in more than its source packet numbers";
 }
 
 class ReplaceInPlace : public ::testing::TestWithParam<Case> {};
@@ -145,7 +159,8 @@ TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
     const fs::path old_m2ts = disc / "BDMV" / "STREAM" / (clip + ".m2ts");
     const fs::path new_m2ts = stream / (clip + ".m2ts");
     std::vector<std::string> args = {old_m2ts.string(), new_m2ts.string(), "--json"};
-    for (const STREAM_INFO& s : read_clpi(disc / "BDMV" / "CLIPINF" / (clip + ".clpi")).streams()) {
+    const SClpiData old_info = read_clpi(disc / "BDMV" / "CLIPINF" / (clip + ".clpi"));
+    for (const STREAM_INFO& s : old_info.streams()) {
       if (s.StreamCodingInfo.CodingType != 0x91) continue;
       args.push_back("--pid");
       args.push_back(std::to_string(s.StreamPID));

@@ -386,7 +386,7 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
       if (!p.in_slot) taken.push_back(p.spn);
     std::sort(taken.begin(), taken.end());
   }
-  CFd out(out_path, O_WRONLY | O_CREAT | O_TRUNC);
+  CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
   if (out.get() < 0) {
     res.reason = errno_text(out_path);
     return finish(SInPlaceResult::Status::kFailed);
@@ -395,10 +395,6 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
   if (!write_clip(in.get(), out.get(), scan, built, events, ticks, res, progress)) {
     if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
     if (res.reason.empty()) res.reason = out_path.string();
-    return finish(SInPlaceResult::Status::kFailed);
-  }
-  if (::fsync(out.get()) != 0 && errno != EINVAL) {
-    res.reason = errno_text(out_path);
     return finish(SInPlaceResult::Status::kFailed);
   }
   progress.set_position(100);
