@@ -238,8 +238,9 @@ TEST_P(ReplaceDisc, EditedPicturesReachThePlayerAndNothingElseChanges) {
     EXPECT_EQ(new_info.stc_info()[0].EndPTS - new_info.stc_info()[0].StartPTS,
               old_info.stc_info()[0].EndPTS - old_info.stc_info()[0].StartPTS) << clip;
     const Bytes old_ts = test::read_file(old_m2ts), new_ts = test::read_file(new_m2ts);
-    if (first_packet_of(old_ts, 0x1400, 0x141F) < first_packet_of(old_ts, 0x1011, 0x1011))
+    if (first_packet_of(old_ts, 0x1400, 0x141F) < first_packet_of(old_ts, 0x1011, 0x1011)) {
       EXPECT_LT(first_packet_of(new_ts, 0x1400, 0x141F), first_packet_of(new_ts, 0x1011, 0x1011)) << clip;
+    }
     ASSERT_EQ(old_info.streams().size(), new_info.streams().size());
     std::vector<std::string> args = {old_m2ts.string(), new_m2ts.string(), "--offset",
                                      std::to_string(54000000 - 2 * std::int64_t{old_info.stc_info()[0].StartPTS})};

@@ -346,7 +346,9 @@ TEST(MuxerTest, TrackDueBeforeTheVideoOpensTheFileAndArrivesByItsDts) {
     ig.pid = 0x1400;
     MuxRun run({&video, &ig});
     ASSERT_EQ(run.result, 0) << run.messenger.all_text();
-    const std::uint64_t opens = std::uint64_t{std::min(kStart, kStart - r.menu_ahead)} * 300 - kUnitLead;
+    // A menu 3 s ahead is due before the clock's start: the file opens at 0 and the menu is still on time.
+    const std::uint64_t due = std::uint64_t{std::min(kStart, kStart - r.menu_ahead)} * 300;
+    const std::uint64_t opens = due > kUnitLead ? due - kUnitLead : 0;
     EXPECT_EQ(run.packets.front().time, opens) << r.menu_ahead;
     const Packet* first = nullptr;
     std::map<std::pair<std::uint16_t, int>, std::uint64_t> last_arrival;  // (PID, unit) -> arrival
