@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip stream scanning speed and access-unit index size.
 //
 // A clip of VELD_BENCH_MIB MiB (default 1024) is synthesised once in the temporary folder (or taken

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole `veld extract` of a large disc against `cat` of the same clips, both on cached files and
 # measured in the same run (best of alternating runs). The disc is the generator's `large` variant: a
 # feature clip of VELD_BENCH_MIB MiB (default 1100) whose pop-up menu has 100 pictures, generated once

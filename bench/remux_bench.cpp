@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Remultiplexing speed and memory: a whole clip (every stream kept, as when a menu is replaced) against
 // `cp` of the same cached file onto the same file system, measured alternately in one run.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole `veld replace` on a large generated disc against `cp` of its feature clip, measured
 # alternately in one run on the same cached files: the best of VELD_BENCH_ROUNDS (default 3) rounds of
 # each, the ratio, and veld's peak resident memory; for each route of VELD_BENCH_ROUTES (default

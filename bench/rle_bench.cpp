@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run-length decode and encode speed of graphics objects, in megapixels per CPU second, on menu-like
 // pictures: a full 1920 x 1080 overlay and a single button.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks (optimised as the shipped build, -O2) and runs them: run-length codec speed, then the clip stream scan
 # against `cat` on the same cached file, the access-unit index size and peak memory, the remultiplexing
 # of a whole clip against `cp`, the whole extract command on a large generated disc against `cat` of its

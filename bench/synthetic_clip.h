@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A synthetic clip stream for the benchmarks: H.264-sized video frames, a TrueHD-like audio track with
 // 1,200 access units per second, an AC-3 track, an IG stream at the start, PCR and PSI, at about
 // 48 Mbit/s.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The README's run command: the whole edit cycle on the bundled sample disc.
 #   1. installs what building the command line needs (and ImageMagick and libbluray for steps 3 and 5),
 #      builds only `veld` (no tests, no benchmarks, no window) into build/demo;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets of tests/fuzz with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer, no recovery), makes their seed corpora from freshly generated test discs,
 # and runs every target for SECONDS (default 60), one after the other on one core. Prints per target the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages VELD needs.
 #
 #   scripts/install-deps.sh          what building and running the command line `veld` needs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package with CPack, installs it with apt-get (which resolves its dependencies), runs
 # veld and veld-gui from the installed paths, validates the desktop entry, then removes the package and
 # checks that every installed file is gone. Needs root (apt-get); not part of the CTest run.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the README's screenshots of veld-gui under Xvfb with a window manager (openbox, installed here
 # if missing: it draws the window frames and titles and is needed for nothing else):
 #   docs/veld-gui-en.png        the main window in English

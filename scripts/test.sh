@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the dependencies, builds VELD and runs every test twice: a normal optimised build, then a
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer (build/test-release and
 # build/test-sanitize, apart from the Install route's build/release). Then every fuzz target runs for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The `veld` command line.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>

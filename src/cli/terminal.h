@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Terminal front end of Messenger and Progress: results on stdout, errors on stderr, questions as a
 // prompt on a terminal, one updating progress line on a terminal, Ctrl-C cancels.
 #pragma once

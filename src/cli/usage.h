@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's own texts around CLI11: help labels in the catalogue's language, and usage errors
 // that name the mistyped command or option and the closest one that exists.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs one command off the user-interface thread.
 //
 // While a command runs the main window is disabled and the progress window is shown. The command's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder chooser: a folder tree, the chosen path in an edit box, New folder, OK and Cancel.
 //
 // With a required name, OK is enabled only while the chosen folder's own name equals it ignoring case

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veld-gui: the desktop window of VELD.
 #include <QApplication>
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress window: a title with the percentage, a status text, a progress bar and Cancel.
 //
 // The pipeline runs on a worker thread and reports through GuiProgress, whose hooks reach the window as

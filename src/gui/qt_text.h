@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small bridges between the core's texts and paths and Qt's strings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/base/crc32.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `veld check`: clean on every generated disc and on the sample disc; on copies of a good disc damaged
 // one way each, it finds the damage and names the file, PID and packet. And the gate replace runs before
 // a copy-back: a rebuilt clip that fails a check its original passes is refused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the command-line end-to-end tests: running `veld` and the independent checkers, reading and
 // editing GIF pictures with giflib as an image editor would, and snapshots of folder trees.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A copy-back killed at random moments. `veld replace --copy-back` runs on a generated disc and gets SIGKILL
 // after a random delay; renames and links are slowed down (tests/fault shim) so that many of the moments
 // fall inside the copy-back. After each kill the BDMV folder must hold every old file or every new one, at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of how `veld replace` finds edits (by content, whatever the time stamp or format) and
 // takes an edit into every copy of its picture, on a generated disc and on the sample disc.
 #include <gmock/gmock.h>

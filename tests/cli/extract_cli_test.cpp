@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of `veld extract` on the generated discs, checked against the generator's truth
 // files with an independent GIF reader (giflib) and an independent colour conversion.
 #include <gif_lib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the fault-injection tests: commands run on a disk that fills up (tests/fault/disk_full.c,
 // loaded with LD_PRELOAD), a work folder with one edited picture, and how a BDMV folder compares with its
 // old and new files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of `veld extract --preview` and `--format png`: the page previews equal the plane that
 // libbluray's HDMV menu engine draws (veld_bdcheck keeps it from libbluray's overlay callbacks and
 // compares it at each flush), and the PNG pictures carry the generator's indices and each palette entry's

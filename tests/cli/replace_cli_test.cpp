@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of `veld replace` on the generated discs: extract, edit pictures as an editor would,
 // replace, copy back, and check the new disc with tools that share no code with the product: giflib
 // (pictures), ffprobe (streams), libbluray (the disc, its playlists and its menu), and the transport-stream

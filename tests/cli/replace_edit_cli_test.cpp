@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of `veld replace` with pictures edited as users edit them: antialiased true-colour
 // text (ImageMagick, Pillow), a line drawn on a GIF over translucent white, and a wider button. The
 // nearest colours are checked by tests/fixtures/check_nearest.py, which shares no code with VELD; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of the in-place route of `veld replace` on every generated disc: an edit that shrinks
 // a display set and one that grows it. The new clip differs from the old one only in its IG packets
 // (compare_inplace.py), every PES arrives by its DTS (check_ts.py), no playlist is written, the clip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of `veld show`: on every generated disc the JSON report lists exactly the pages,
 // effects, button overlap groups, buttons, neighbours, commands and objects that the generator wrote
 // (its truth file); the text report carries the same facts; errors end with status 2.

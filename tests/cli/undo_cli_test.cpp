@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `veld undo` after a copy-back: the BDMV folder exactly as before (every file, mode and time); an undo
 // killed at random moments leaves every old or every new file once the next command has run; and two runs
 // on one work folder: the second refuses, naming the first.

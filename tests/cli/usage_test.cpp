@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The suggestions of the command line's usage errors and the terminal form of catalogue texts.
 #include <gtest/gtest.h>
 

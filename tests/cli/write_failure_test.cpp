@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands on a disk that fills up: the shim of tests/fault lets a run write N bytes in all and then fails
 // every write with ENOSPC. For N on a grid over what a whole run writes, every run of extract, replace and
 // replace with copy-back must end with status 2 and the system's text, leave no partial output, and leave

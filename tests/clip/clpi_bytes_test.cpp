@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip information files shaped as real discs have them, read and written back byte for byte
 // (write_clpi(parse_clpi(x)) == x), with what the reader does not interpret carried through.
 #include <gtest/gtest.h>

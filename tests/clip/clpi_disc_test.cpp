@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clip information files of the generated test discs against the generator's truth files, and
 // libbluray reading a disc whose clip information files this writer has rebuilt.
 #include <gtest/gtest.h>

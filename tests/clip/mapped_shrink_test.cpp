@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clip that another program cuts short while VELD reads it through a mapping: an error naming the file,
 // not a SIGBUS that ends the process.
 #include <gtest/gtest.h>

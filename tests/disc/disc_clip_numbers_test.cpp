@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clip numbers a disc's playlists refer to.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names and paths of the files of a BDMV folder.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening the generated test discs into the disc model, and the ways an opening fails.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Index and movie-object files of the generated test discs, with libbluray's view of the titles.
 #include <gtest/gtest.h>
 

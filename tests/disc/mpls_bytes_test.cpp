@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playlist bytes from real discs and real-shaped whole files: each is read and written back byte for
 // byte (write(parse(x)) == x), including what the reader does not interpret.
 #include <gtest/gtest.h>

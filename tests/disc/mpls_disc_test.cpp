@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playlists of the generated test discs: every one parses and composes back byte for byte.
 #include <gtest/gtest.h>
 

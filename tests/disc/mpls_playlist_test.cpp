@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playlist objects: the stream list of the first play item, the tracks built from it, the playlists
 // folder and writing a playlist file.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playlist file: element codecs with hand-built bytes, whole-file round trips, the bytes the writer
 // carries without interpreting them, and malformed input.
 #include "veld/disc/mpls.h"

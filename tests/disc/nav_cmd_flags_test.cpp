@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every opcode of the command vocabulary with every combination of its flags: the disassembly names
 // the command and assembles back to the same 12 bytes. The opcode table here is written from the
 // command layout, not taken from the disassembler.

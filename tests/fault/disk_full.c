@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A disk that fills up, for whole commands under test (LD_PRELOAD=libveld_disk_full.so).
  *
  *   VELD_DISK_FULL_AFTER=N       the process may write N bytes in all to regular files; the write that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip information file: the disc opening parses it (CClpiObject::parse builds the clip's tracks); a
 // parsed record is written again by the remultiplexing and dumped by the disc report.
 #include "fuzz_support.h"

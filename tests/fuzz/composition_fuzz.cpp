@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interactive composition (the joined ICS fragments of a display set): pages, effects, button overlap
 // groups, buttons and their commands; written back as the composition writer does.
 #include "fuzz_support.h"

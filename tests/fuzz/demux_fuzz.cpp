@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demultiplexer over a clip stream file: the IG streams of the clip pulled out and parsed as both
 // pipelines do (LoadClipIgStreams), and every stream of its PMT indexed access unit by access unit as
 // the remultiplexing does.

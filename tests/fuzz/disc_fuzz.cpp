@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole disc: a BDMV folder carried in one input (see ReadBundle) opened and extracted as the
 // extract command does it, pictures included.
 #include "fuzz_support.h"

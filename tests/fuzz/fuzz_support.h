@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: a messenger and a progress that go nowhere, scratch files for the entry
 // points that read from a path, and the bundle format that carries a whole BDMV folder in one input.
 #pragma once

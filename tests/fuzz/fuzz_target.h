@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzz target per parser entry point. A target is written once with VELD_FUZZ_TARGET(name) and built
 // two ways:
 // - with libFuzzer (VELD_FUZZ=ON, clang): each target is its own binary veld_fuzz_<name>, whose

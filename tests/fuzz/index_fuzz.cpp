@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Index file (index.bdmv), as the disc opening reads it.
 #include "fuzz_support.h"
 #include "fuzz_target.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Seed corpora of the fuzz targets, made from the generated test discs (tests/fixtures/gen_disc.py)
 and the sample disc, so that nothing large is checked in.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Movie-object file (MovieObject.bdmv), as the disc opening reads it, and the text of its commands.
 #include "fuzz_support.h"
 #include "fuzz_target.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playlist file: the disc opening parses every playlist and builds the tracks of its first play item;
 // the replacement composes the adjusted playlist again.
 #include "fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Navigation commands: every 12 bytes of the input as a command (its text, assembled again), the whole
 // input as the archive form of a command list, and as the text of one command.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picture import: an edited picture read back by content (GIF or indexed PNG), its colours matched to
 // the menu palette of its object, and its pixels coded as the object's new data.
 #include "fuzz_support.h"

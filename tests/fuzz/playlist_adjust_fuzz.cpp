@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The replacement's playlist adjustment on a parsed playlist. The input is a playlist file followed by
 // a 16-byte description of what remultiplexing made of its clips (which clips were rebuilt, which of
 // their streams were kept, whether a rebuilt IG stream was added, and the clips' times); the adjusted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PSI sections: the input as a PAT, a SIT and a PMT section, and as the payload of the packets that
 // carry a PMT (the assembler the demultiplexer uses). A section that parses is written back as the
 // multiplexer writes its own and must read again.

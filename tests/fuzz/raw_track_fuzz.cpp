@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The `.ig` reader of a new track: a segment file opened as the replacement opens a rebuilt IG stream
 // (SRawTrack::Open, which indexes it with CGsParser and keeps the analysis in a stream-information
 // cache), opened again from that cache, and multiplexed into a clip of its own.

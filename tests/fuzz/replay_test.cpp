@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays the regression corpus: every input that once broke a fuzz target (tests/fuzz/regress/<target>/)
 // goes through the same target again in the normal test build, so that a fault that was fixed stays
 // fixed without clang or libFuzzer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run-length code of object data: decoded as the extraction does, and a decoded bitmap coded again as
 // the replacement does.
 #include "fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Segment file of one graphics stream, as the extraction reads it after demultiplexing: the display
 // sets, the composition of each, every object it defines with its palette; and the stream written back
 // as the replacement writes a rebuilt one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream-information cache reader (".rsif" beside a rebuilt IG stream).
 #include "fuzz_support.h"
 #include "fuzz_target.h"

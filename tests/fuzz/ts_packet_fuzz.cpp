@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Transport packets: every 188 bytes of the input through the packet reader the demultiplexer uses
 // (header, adaptation field, PES header, the PAT, SIT and PMT assembled across packets), each decoded
 // packet written back as the multiplexer does; the bytes after the last whole packet go straight to the

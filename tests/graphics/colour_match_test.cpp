@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The nearest-colour measure, the ambiguity rule and the mapping of whole pictures.
 #include "veld/graphics/colour_match.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IG streams of the generated test discs, checked against their truth files.
 #include "veld/graphics/gs_data.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/graphics/image_file.h"
 
 #include <gif_lib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures of another size: placement in the video frame, effects, the decoder model, and the moves.
 #include "veld/graphics/object_resize.h"
 

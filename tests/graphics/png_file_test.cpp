@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG pictures: checked with libpng's own reader (palette, transparency chunk, pixels) and with the
 // picture reader of the import.
 #include "veld/graphics/png_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builders of framed segments for the graphics tests.
 #pragma once
 

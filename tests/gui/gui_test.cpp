@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop window, driven as a user would: choosers, message boxes, progress window, settings.
 #include <QDir>
 #include <QDropEvent>

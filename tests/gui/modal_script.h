@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers the modal dialogs a command opens (folder choosers, message boxes), one step per dialog, in
 // the order they appear. A step that is missing, or a dialog left open, fails the test instead of hanging.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the README's screenshots of veld-gui on a running X server (scripts/screenshots.sh starts Xvfb
 // and a window manager): the main window, and the progress window during an extraction.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veld_remux: remultiplexes one clip of a BDMV folder as the replacement does, for the end-to-end checks
 // of the multiplexer by independent tools.
 //

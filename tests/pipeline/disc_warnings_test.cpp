@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Warnings every command gives about a damaged disc: a clip stream cut short (extract, show and
 // replace), and a disc file that differs from its BACKUP copy.
 #include <gmock/gmock.h>

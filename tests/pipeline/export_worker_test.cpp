@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures written by the worker thread while a clip is scanned equal those written afterwards from
 // the parsed stream; failures and cancellation end the worker cleanly.
 #include "veld/pipeline/export_worker.h"

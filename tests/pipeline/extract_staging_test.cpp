@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction writes into a staging folder beside the image folder and swaps it in only when it is
 // complete: the earlier pictures (edited ones included) survive every run that does not complete.
 #include <gmock/gmock.h>

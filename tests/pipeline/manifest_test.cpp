@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manifest of an extraction: the parser refuses every malformed line with its number, the writer and
 // parser round trip, and the hashes the extraction records equal those of the files read back.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles and helpers shared by the unit and end-to-end tests.
 #pragma once
 

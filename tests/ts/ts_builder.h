@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds small clip streams in tests: PES packets cut into transport packets (the last one padded with
 // adaptation-field stuffing), PSI and PCR packets, wrapped in 192-byte source packets.
 #pragma once

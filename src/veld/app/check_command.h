@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check command as the front ends run it: checks the source folder, runs the disc check and gives
 // the report as text or JSON for the front end to print.
 #pragma once

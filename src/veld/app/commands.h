@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two commands of the tool as the front ends run them: input checks, work folders, the pipeline
 // call and the closing message. No UI here: everything goes through Messenger and Progress.
 #pragma once

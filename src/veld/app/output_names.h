@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fixed names of the output tree, handed from the shell to both pipelines, and the list of files
 // that the replacement wrote for the copy-back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The closing texts of the replace command, the same for the command line and the window: the edits
 // with their copies, the counts, what a dry run would rebuild, and the files a copy-back put in place.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What both front ends share around the commands: the settings keys, the folder-name rule of the folder
 // choosers, and the checks made before a folder chooser opens or a command starts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/app/show_command.h"
 
 #include "veld/app/commands.h"

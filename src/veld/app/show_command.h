@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The show command as the front ends run it: checks the source folder, builds the menu report and gives
 // it as text or JSON for the front end to print.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The most-significant-bit-first bit reader that the stream code uses to look into elementary streams.
 // Unlike BitReader (bytes.h), which parses the fixed disc structures and throws at the end, it never
 // raises errors: it returns short values at its end, because elementary-stream scanning treats "ran

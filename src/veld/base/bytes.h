@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Big-endian byte access and bounds-checked readers and writers for the disc formats.
 //
 // Every multi-byte integer of the Blu-ray formats is big-endian and every bit field is most significant

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files over POSIX descriptors: 64-bit positions and lengths, RAII close, and the system's error text.
 #pragma once
 

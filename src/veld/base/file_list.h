@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The files of one elementary stream stored in several files, in playing order, and their archive form.
 #pragma once
 

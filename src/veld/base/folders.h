@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The only two folder operations of the output tree.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small streaming JSON writer for the reports the core prints for scripts: objects, arrays, strings,
 // integers, booleans and null, written with two-space indentation. Strings are escaped as JSON requires;
 // bytes that are not valid UTF-8 (a file name on Linux may hold any) become U+FFFD.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file mapped into memory that another program cuts short while it is read: an access past the new end
 // raises SIGBUS. A guarded mapping catches that signal: the handler replaces the mapping from the faulting
 // page to its end with zero pages (so the access, and every later one, reads zeros instead of stopping the

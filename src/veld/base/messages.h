@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message catalogue: every user-visible text with its id, in Simplified Chinese and English.
 //
 // The language is chosen once from the locale (LC_ALL, then LC_MESSAGES, then LANG; a value starting with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message ids of the undo of a copy-back, the work folder's lock and a clip cut short while it is mapped
 // (ids from 9780 up); their texts are in the catalogue with the others (messages.cpp).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the core talks to the user: messages to show and questions to ask. The command line prints and
 // prompts on a terminal; the desktop window shows message boxes. The core never includes a UI header.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress reporting and cancellation for long work.
 //
 // Long loops (demultiplexer, indexer, multiplexer) report through command() and stop when it returns

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Result codes of the pipelines and their steps. The first non-zero result ends a command and is passed
 // up unchanged; a failure has already been reported to the user where it happened.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One run per work folder: the commands that read or write a work folder (extract, replace, undo, and the
 // window while it runs one of them) hold an exclusive flock on its lock file. The holder writes its process
 // id and command line into the file, so that a second run can say who holds the folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a clip stream file is as long as its clip information says: a copy that failed part-way
 // leaves a stream file that ends before the packets the clip information counts and points at.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clip information file codec (CLIPINF/nnnnn.clpi): parse a whole file from memory into SClpiData,
 // write SClpiData into a new file image, and the clip objects that own the parsed records.
 #pragma once

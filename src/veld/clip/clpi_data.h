@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain data types of a clip information file (CLIPINF/nnnnn.clpi).
 //
 // The records follow the byte layout of the file section by section; the codec is in clpi.h. Every

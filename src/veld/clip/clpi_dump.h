@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text dump of a clip information record: one "Field: value" line per field, nested elements indented,
 // field names as the format names them. Used by the disc report and as a golden form in tests.
 #pragma once

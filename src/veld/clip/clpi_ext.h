@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed payloads of extension-data entries. An entry's bytes are kept raw in SExtDataEntry; a payload
 // object reads them, writes them back and prints them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writer of the clip information file: one function per block, each the mirror of its parser in
 // clpi.cpp. Lengths, counts and start addresses are computed from what is written; everything else
 // the parser kept (reserved bytes and bits, block tails, padding between blocks) is written back.

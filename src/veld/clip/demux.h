@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demultiplexing a clip stream file: finding its PMT, its time base, and pouring the payload of selected
 // PIDs into track files. The file is read in 30 MiB blocks into one buffer per run; per source packet only
 // the PID is looked at, and only packets of selected PIDs are decoded and copied.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/clip/ig_track.h"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extraction of the Interactive Graphics streams of a clip: find them in the PMT, demultiplex each into
 // a graphics track file in memory, and parse each file into a CGsData.
 #pragma once

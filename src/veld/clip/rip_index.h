@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Indexing the kept elementary streams of a clip into access units, and replaying them packet by packet
 // with a new PID and shifted time stamps.
 //

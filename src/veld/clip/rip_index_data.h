@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The access-unit index of a kept elementary stream: compact records, one per PES packet, whose packet
 // ranges live in one array per track. A feature holds millions of access units, so a unit is 20 bytes
 // plus 8 bytes per range of consecutive packets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracks kept from an old clip: one per elementary stream of a clip's program information, or of the
 // stream list a playlist derives from its first play item.
 //

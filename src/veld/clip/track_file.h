@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Track files: the sinks into which the demultiplexer pours the payload of one elementary stream. A track
 // file collects bytes in one large buffer and hands them to its byte sink (a file, or a memory file that
 // grows in steps) in large writes. The graphics variant turns every PES packet into one record of the

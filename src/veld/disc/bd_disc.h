@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One opened BDMV folder: its index and movie-object files, every playlist and every clip that a
 // playlist refers to.
 #pragma once

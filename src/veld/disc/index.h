@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Index file (BDMV/index.bdmv): first playback, top menu and the titles, each a reference to an HDMV
 // movie object or a BD-J object. Read only: the program never writes this file.
 #pragma once

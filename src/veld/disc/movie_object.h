@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Movie-object file (BDMV/MovieObject.bdmv): the HDMV programs that titles run, each a list of 12-byte
 // navigation commands. Read only: the program never writes this file.
 #pragma once

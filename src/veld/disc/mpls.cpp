@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/disc/mpls.h"
 
 #include "veld/clip/clpi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reader and writer of the playlist file (PLAYLIST/nnnnn.mpls).
 //
 // The reader trusts nothing: every block is read through a reader bounded by its own length field, and a

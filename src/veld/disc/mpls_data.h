@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain data of a Blu-ray playlist file (PLAYLIST/nnnnn.mpls, type indicator "MPLS").
 //
 // Field names are the printable names of the format. Reserved bytes and bits, and the bytes a block's

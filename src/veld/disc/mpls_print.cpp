@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Display names of the enumerated playlist fields and the text form of a playlist record ("Field: value" lines), for reports and golden tests.
 #include <fmt/format.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HDMV navigation commands: the 12-byte command of movie objects and button programs, a text assembler
 // for it and the matching disassembler.
 //

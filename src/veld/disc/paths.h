@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names and paths of the files of a BDMV folder.
 //
 // Every builder takes the BDMV folder as its base and returns nothing when the base is empty; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The playlist objects of an opened disc: one CMplsObject per PLAYLIST/nnnnn.mpls, in the disc's
 // playlists folder CPofObject.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An 8-bit indexed picture: the pixels of a graphics object as palette entry ids.
 #pragma once
 

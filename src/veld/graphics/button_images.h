@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking an edited button image back into the menu.
 #pragma once
 

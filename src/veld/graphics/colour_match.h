@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mapping the colours of an edited picture onto the entries of the menu's palette.
 //
 // The measure (what "nearest" means):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The composition model of an IG display set: which objects it defines, which palette each object is
 // shown with, the decoded bitmap of an object, and the exchange of an object's ODS segments.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Display sets of a graphics stream: the segments up to and including an END segment, and the
 // operations on their ICS and ODS fragments.
 #pragma once

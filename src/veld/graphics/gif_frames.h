@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How many frames a GIF file holds: the pictures are read by their first frame, and a picture saved as an
 // animation loses the others, which the user is told.
 #pragma once

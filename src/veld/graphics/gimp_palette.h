@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GIMP palette files (.gpl) of a display set's palettes, so that an editor can paint with the menu's own
 // colours. The text format: the line "GIMP Palette", "Name: <name>", "Columns: 16", a "#" comment line,
 // then one line per defined entry "R G B<TAB>entry <id> alpha <T>" (decimal components, in entry order).

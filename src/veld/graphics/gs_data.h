@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parsed segments of one graphics stream (one IG or PG PID) and its summary.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Indexer of graphics segment files for the multiplexer: one access unit per segment, with its size,
 // file offset, type word and time stamps, and the stream's attributes from its first ICS or PCS.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interactive composition of an IG display set: the joined ICS fragments decoded into pages,
 // effect sequences, button overlap groups (BOGs) and buttons with their navigation commands.
 //

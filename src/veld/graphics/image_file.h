@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Button image files: one picture per graphics object, written for the user to edit and read back as the
 // object's new pixels.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A graphics object that an edit gives another size: where its buttons and effects then draw it, and
 // whether the display set still fits the video frame and the interactive graphics decoder.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Page previews: the graphics plane of an IG menu page drawn as a player draws it.
 //
 // A player keeps the objects and palettes of an epoch as its display sets arrive (CDecodedGraphics) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Palettes of graphics objects: the YCbCr entries of a palette definition segment and the 256-entry
 // ARGB table of the indexed bitmaps written as image files.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG encoding of the export pictures: indexed pictures whose palette carries each entry's alpha, and
 // true-colour pictures with alpha for the page previews.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run-length code of graphics objects (object data of ODS segments) and its decoder and encoder.
 //
 // Object data, big-endian: ObjectDataLength (24 bits, the bytes after this field), ObjectWidth (16),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Segments of HDMV graphics streams: interactive graphics (ICS, PDS, ODS, END) and presentation
 // graphics (PCS, WDS, PDS, ODS, END).
 //

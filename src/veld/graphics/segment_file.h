@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Segment files: the exchange format of one graphics stream between the demultiplexer, the menu code and
 // the multiplexer. Each segment is framed as
 //   tag "IG" or "PG" (2) | PTS (4) | DTS (4) | SegmentType (1) | SegmentLength (2) | body

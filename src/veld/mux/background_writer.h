@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing the multiplexer's output on a second thread: the multiplexer fills one piece while the pieces
 // before it are written, so that the kernel's copy into the page cache does not hold up the packet work.
 // Pieces are written in order, each in one call; the first failure stops the writing and is reported by

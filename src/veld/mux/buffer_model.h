@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoder buffer models: when may the next transport packet of a track enter the multiplex so that the
 // decoder's buffers never overflow?
 //

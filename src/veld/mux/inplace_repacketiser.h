@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-place re-packetisation: the new clip stream file is the old one in which the packets of each
 // rebuilt IG stream take the arrival slots of the stream it replaces (inplace_schedule.h). Every other
 // source packet is copied unchanged (copy_file_range for the runs between IG packets, a reflinked range

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scheduling a rebuilt IG stream into the arrival slots of the stream it replaces. The old stream's
 // source packets are the slots: display set k of the new stream takes the slots of display set k of the
 // old one, in order. Surplus slots are left out; a display set that needs more packets gets extra

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tracks the multiplexer pulls its data from. A track delivers one elementary stream access unit by
 // access unit, makes the transport packets of the current unit on request, knows its stream type, PID and
 // timing, fills its own PMT and clip-information entries, gathers the entry points of the new file, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport-stream multiplexer: writes one new clip stream file (192-byte source packets at a fixed
 // 48 Mbit/s) from a list of tracks, and then its clip information file.
 //

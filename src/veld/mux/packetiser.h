@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turning the access units of a new stream into transport packets: one PES packet per unit, the PES
 // header in the first transport packet, and adaptation-field stuffing so that the PES packet ends exactly
 // at the end of its last transport packet.

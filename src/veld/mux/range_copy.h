@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file as runs copied from another file plus small pieces of its own: runs go through
 // copy_file_range (the kernel copies without a trip through user space, and shares extents where the
 // file system can), aligned stretches first as a reflinked range (FICLONERANGE) where the file system

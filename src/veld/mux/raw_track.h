@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A new track read from a raw stream file: here a graphics stream in its segment file (the rebuilt IG
 // stream of a clip). The file is analysed once into an index of its segments (one access unit each);
 // the analysis is kept in a stream-information cache file beside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A kept stream of the old clip as a multiplexer track: its indexed access units are replayed from the
 // old clip stream file, each packet under the new PID with PTS and DTS moved by the clip-wide offset.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc check ("veld check"): a BDMV folder held against this program's own models of it. Every
 // playlist's clips exist; each clip's information agrees with its stream file (number of source packets,
 // entry-point map on random access points of the right PID, sequence and program information); the PAT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random access points of the entry-point map: what the access unit an entry points at must begin with.
 #include <cstdint>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc check's report as text for people and as JSON for tools.
 #include <fmt/format.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream part of the disc check: one pass over a clip stream file against its clip information.
 // The file is read in blocks into one buffer; per source packet only the bytes the checks need are
 // looked at, and nothing is allocated (findings are rare and made only when one is found).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying the files of a replacement into the BDMV folder: STREAM/nnnnn.m2ts, CLIPINF/nnnnn.clpi and
 // PLAYLIST/nnnnn.mpls, and the clip information and playlist files also into BACKUP/.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Warnings about a disc that every command reading it gives alike: damaged menu objects (the same texts
 // as the extraction's), clip stream files shorter than their clip information, and disc files that
 // differ from their BACKUP copies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which pictures of a work folder are edits, and how an edit reaches every copy of its object.
 //
 // A picture is edited when what it holds (pixel indices, colours) differs from what the extraction wrote,

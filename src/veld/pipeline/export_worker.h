@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A worker thread that writes the pictures of display sets while the clip scan goes on: the scanning
 // thread posts each display set as soon as it is complete, the worker decodes and encodes it. The work of
 // one stream is done in the order it was posted.

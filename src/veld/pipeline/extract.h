@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction pipeline: every graphics object of every IG stream of a disc, as GIF (or PNG) files, and
 // on request a preview of every menu page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manifest of an extraction: one line per picture written, with what the picture held, so that the
 // replacement finds an edit by its content instead of its time stamp.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bringing a playlist in line with the clips that the replacement remultiplexed: play-item and sub-play-
 // item times move with the clip's new time base, stream tables name the new PIDs, marks and
 // picture-in-picture metadata move along.

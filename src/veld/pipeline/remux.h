@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Remultiplexing one clip: its kept streams are carried over packet by packet from the old clip stream
 // file, its new streams (rebuilt IG streams) come from their segment files, and the multiplexer writes
 // the new clip stream file and clip information file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-place route of a clip's rebuilding: the rebuilt IG streams take the arrival slots of the old
 // ones (mux/inplace_repacketiser.h); the new clip information is the old one with the source packet
 // numbers moved (and the IG language when it is set on purpose). When the rebuilt streams do not fit,

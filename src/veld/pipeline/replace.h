@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The replacement pipeline: every button image edited since the extraction goes back into its menu; the
 // clips whose menus changed are remultiplexed into the work folder's "Stream" folder with new clip
 // information, and the playlists that use them are adjusted and written there too.

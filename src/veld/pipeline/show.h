@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The menu report of a disc ("veld show"): for every clip with IG streams, the playlists that play it and
 // each IG stream with its display sets, pages, button overlap groups, buttons (with their commands) and
 // objects, together with where extraction puts each object's picture. The model is built by the core;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JSON form of the menu report. The layout is documented in docs/show-schema.md; a change of layout
 // raises kMenuReportJsonVersion.
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text form of the menu report: headings in the user's language, fields by the format's own names
 // ("PageId", "DefaultSelectedButtonId", ...), commands in the navigation-command text form.
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures of one IG stream, display set by display set: every object as an image file for the user
 // to edit, and, when asked for, a preview of every page as a player draws it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The undo of a copy-back. Before a copy-back renames anything, it keeps every file it is going to replace
 // in an entry of the work folder's undo folder, "<work>/Undo/<time>/": a hard link of the old file when the
 // work folder is on the same file system (it costs no room), a flushed copy in the same mode otherwise, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program-specific information of a clip stream file (ISO/IEC 13818-1 2.4.4 and the Blu-ray additions):
 // the program association table, the program map table with its program and elementary-stream
 // descriptors, the selection information table with its partial transport stream descriptor, the

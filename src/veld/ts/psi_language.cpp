@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ISO 639-2 language names used when printing the language codes of streams: 486 pairs of code and
 // English name, sorted by the name as the table has always been. "ast" appears twice, and "Bok" stands
 // for Norwegian.

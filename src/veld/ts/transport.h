@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport packet reader: decodes one 188-byte packet in place (header, adaptation field, PES header
 // of a packet that starts one) and assembles the PAT, SIT and PMT carried on their PIDs. It also holds the
 // PID plan of the disc format.

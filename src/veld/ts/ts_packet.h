@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet layers of a clip stream file: 192-byte source packets, 188-byte MPEG-2 transport packets
 // (ISO/IEC 13818-1 2.4.3), their adaptation field and the PES packet header (2.4.3.6), with the 5-byte
 // time stamp layout shared by PTS, DTS and the splice DTS.
