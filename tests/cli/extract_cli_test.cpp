@@ -739,7 +739,7 @@ std::vector<std::string> english_words(const std::string& text) {
       "veld", "VELD", "extract", "help", "yes", "quiet", "version", "BDMV", "BDMV_FOLDER", "RIP_FOLDER",
       "index", "bdmv", "PLAYLIST", "CLIPINF", "STREAM", "BACKUP", "IG", "IGS", "gif", "GIF", "PID", "Epoch", "nnnn",
       "mpls", "clpi", "m2ts", "rip", "Images", "MovieObject", "extrct", "yse", "replace", "copy-back",
-      "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO", "show", "json", "preview", "format", "png"};
+      "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO", "show", "json", "preview", "format", "png", "undo"};
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string token; in >> token;) {
