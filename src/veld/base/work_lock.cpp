@@ -107,14 +107,11 @@ CWorkLock::Result CWorkLock::take(const fs::path& folder, long* holder_pid, std:
     struct stat held {}, named {};
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
         held.st_ino == named.st_ino) {
+      // Who holds the folder is only told to a second run: a file that cannot take the text (a full disk)
+      // still holds the lock, and the second run then names no process.
       const std::string text = WorkLockText(static_cast<long>(::getpid()), own_command_line());
-      if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-        const int err = errno;
-        ::unlink(path.c_str());
-        ::close(fd);
-        if (error) *error = system_error_text(path, err);
-        return Result::kError;
-      }
+      if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+        (void)::ftruncate(fd, 0);
       fd_ = fd;
       path_ = path;
       return Result::kTaken;

@@ -381,6 +381,22 @@ int StageItem(const SCopyItem& item) {
   return 0;
 }
 
+// The folders to make and the targets of the plan, with whether each exists now.
+void AddToJournal(const std::vector<SCopyItem>& plan, SCopyBackJournal& journal) {
+  std::error_code ec;
+  for (const SCopyItem& item : plan) {
+    std::vector<fs::path> missing;
+    for (fs::path p = item.to.parent_path(); !item.remove && !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+      if (p == p.parent_path()) break;
+      missing.push_back(p);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+      if (std::find(journal.folders.begin(), journal.folders.end(), *it) == journal.folders.end())
+        journal.folders.push_back(*it);
+    journal.items.push_back({item.to, fs::exists(fs::symlink_status(item.to, ec)), item.remove});
+  }
+}
+
 }  // namespace
 
 int CommitFiles(const std::vector<SCopyItem>& plan, SCopyBackJournal journal, const fs::path& journal_path,
@@ -395,17 +411,7 @@ int CommitFiles(const std::vector<SCopyItem>& plan, SCopyBackJournal journal, co
 
   // The journal, written before the BDMV folder changes at all.
   std::error_code ec;
-  for (const SCopyItem& item : plan) {
-    std::vector<fs::path> missing;
-    for (fs::path p = item.to.parent_path(); !item.remove && !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
-      if (p == p.parent_path()) break;
-      missing.push_back(p);
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-      if (std::find(journal.folders.begin(), journal.folders.end(), *it) == journal.folders.end())
-        journal.folders.push_back(*it);
-    journal.items.push_back({item.to, fs::exists(fs::symlink_status(item.to, ec)), item.remove});
-  }
+  AddToJournal(plan, journal);
   std::string error;
   if (!WriteCopyBackJournal(journal_path, journal, &error)) {
     messenger.show(MessageKind::kError, format_message(kMsgCopyBackJournal, journal_path.string(), error));
