@@ -740,12 +740,9 @@ std::vector<std::string> english_words(const std::string& text) {
       "veld", "VELD", "extract", "help", "yes", "quiet", "version", "BDMV", "BDMV_FOLDER", "RIP_FOLDER",
       "index", "bdmv", "PLAYLIST", "CLIPINF", "STREAM", "BACKUP", "IG", "IGS", "gif", "GIF", "PID", "Epoch", "nnnn",
       "mpls", "clpi", "m2ts", "rip", "Images", "MovieObject", "extrct", "yse", "replace", "copy-back",
-<<<<<<< HEAD
       "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO", "show", "json", "preview", "format", "png",
-      "colours", "nearest", "exact", "dither", "anchor", "top-left", "centre"};
-=======
-      "no-copy-back", "ig-language", "WORK_FOLDER", "Stream", "ISO", "show", "json", "preview", "format", "png", "undo"};
->>>>>>> wip-undo
+      "colours", "nearest", "exact", "dither", "anchor", "top-left", "centre", "undo", "remux", "in-place",
+      "full", "dry-run", "check"};
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string token; in >> token;) {
