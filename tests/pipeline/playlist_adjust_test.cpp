@@ -131,7 +131,10 @@ TEST(AdjustPlaylistTest, SubPlayItemsAnglesAndEmptyClips) {
   sub.OutTime = 540000;
   sub.SyncPlayItemID = 0;
   sub.SyncStartPTS_OfPlayItem = 95000;
-  f.pl.SubPaths = {SUB_PATH{3, false, {sub}}};
+  SUB_PATH path;
+  path.SubPathType = 3;
+  path.SubPlayItems = {sub};
+  f.pl.SubPaths = {path};
   // An angle of the second play item names the rebuilt clip.
   f.pl.PlayItems[1].IsMultiAngle = true;
   f.pl.PlayItems[1].Angles = {ANGLE_CLIP_ENTRY{"00001", "M2TS", 0}};
