@@ -581,6 +581,9 @@ STREAM_PID_ENTRY CTrackReplay::hand_over_key_points(std::uint16_t new_pid) const
     kept.push_back(k);
   }
   entry.KeyPoints = std::move(kept);
+  // The map is the multiplexer's new one: its coarse layout and I-end classes follow the new packets,
+  // not those of the file the old entry was read from.
+  entry.FineEntriesAsRead.clear();
   return entry;
 }
 
