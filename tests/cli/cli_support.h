@@ -165,4 +165,15 @@ inline void touch_after(const std::filesystem::path& file, const std::filesystem
   if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0) throw std::runtime_error("cannot touch " + file.string());
 }
 
+// Gives a picture other pixels (its first row takes the colour of its middle pixel, or another one of
+// its palette) and dates it after the marker, as an editor that keeps the palette would.
+inline void edit_picture_pixels(const std::filesystem::path& gif_path, const std::filesystem::path& marker) {
+  Gif gif = read_gif(gif_path);
+  const std::uint8_t middle = gif.indices[static_cast<std::size_t>(gif.height / 2) * gif.width + gif.width / 2];
+  const std::uint8_t paint = gif.indices[0] == middle ? static_cast<std::uint8_t>(middle == 1 ? 2 : 1) : middle;
+  for (int x = 0; x < gif.width; ++x) gif.indices[static_cast<std::size_t>(x)] = paint;
+  write_gif_indices(gif_path, gif.indices);
+  touch_after(gif_path, marker, 2);
+}
+
 }  // namespace veld::test

@@ -150,7 +150,9 @@ TEST(CopyBackKilled, ExtractFinishesAnInterruptedCopyBackFirst) {
   const fs::path picture = work / "Images" / "00000" / "5120" / "Epoch1" / "DS1" / "0003.gif";
   test::edit_picture_pixels(picture, work / "Images" / "VELD.rip");
   const std::vector<std::uint8_t> edited = test::read_gif(picture).indices;
-  r = test::run_veld({"replace", (disc / "BDMV").string(), work.string(), "--no-copy-back"}, dir.path());
+  // The full route, so that a playlist is among the files (the in-place route writes none).
+  r = test::run_veld({"replace", (disc / "BDMV").string(), work.string(), "--no-copy-back", "--remux", "full"},
+                     dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   // A copy-back killed after its second rename, as it leaves the disc.
   SReplacedFiles files;

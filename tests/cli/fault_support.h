@@ -89,16 +89,6 @@ inline std::vector<long long> limit_grid(long long from, long long to, int steps
   return out;
 }
 
-// Gives a picture other pixels (its first row takes the colour of its middle pixel, or another one of
-// its palette) and dates it after the marker, as an editor that keeps the palette would.
-inline void edit_picture_pixels(const std::filesystem::path& gif_path, const std::filesystem::path& marker) {
-  Gif gif = read_gif(gif_path);
-  const std::uint8_t middle = gif.indices[static_cast<std::size_t>(gif.height / 2) * gif.width + gif.width / 2];
-  const std::uint8_t paint = gif.indices[0] == middle ? static_cast<std::uint8_t>(middle == 1 ? 2 : 1) : middle;
-  for (int x = 0; x < gif.width; ++x) gif.indices[static_cast<std::size_t>(x)] = paint;
-  write_gif_indices(gif_path, gif.indices);
-  touch_after(gif_path, marker, 2);
-}
 
 // Every entry below a folder: files by their content's hash, folders as "folder" (hidden entries too).
 inline std::map<std::string, std::string> tree_content(const std::filesystem::path& root) {

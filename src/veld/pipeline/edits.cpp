@@ -336,7 +336,8 @@ int CountEditedPictures(const SOutputNames& names, const fs::path& work) {
   std::error_code ec;
   for (fs::recursive_directory_iterator it(images, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fec;
-    if (!it->is_regular_file(fec) || !IsPictureName(it->path())) continue;
+    // Only the pictures of objects ("0004.gif"): other files the user left are no edits of the menu.
+    if (!it->is_regular_file(fec) || !IsObjectPictureName(it->path())) continue;
     if (rule.Edited(it->path(), fs::relative(it->path(), images, fec).generic_string())) ++edited;
   }
   return edited;
