@@ -224,7 +224,7 @@ TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
     int expected;
   };
   const fs::path note = images / "notes.txt";
-  const fs::path png = images / "00000" / "extra.PNG";
+  const fs::path png = pictures[2].parent_path() / "0099.png";  // a PNG beside the GIFs
   test::write_file(note, test::hex_bytes("00"));
   test::write_file(png, test::hex_bytes("00"));
   const std::vector<Case> cases = {
@@ -233,7 +233,7 @@ TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
       {"one picture", {{pictures[0], 1000}}, 1},
       {"two pictures", {{pictures[0], 1000}, {pictures[2], 3600000}}, 2},
       {"a note is no picture", {{note, 5000}}, 0},
-      {"a PNG is", {{pictures[1], 2000}, {png, 2000}}, 2},
+      {"a PNG of an object is", {{pictures[1], 2000}, {png, 2000}}, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -244,7 +244,7 @@ TEST_F(ExtractStaging, CountsThePicturesEditedSinceTheMarker) {
     EXPECT_EQ(CountEditedImages(work, names), c.expected);
   }
   fs::remove(images / "VELD.rip");
-  EXPECT_EQ(CountEditedImages(work, names), static_cast<int>(pictures.size()) + 1);
+  EXPECT_EQ(CountEditedImages(work, names), static_cast<int>(pictures.size()) + 1);  // the PNG too
 }
 
 }  // namespace
