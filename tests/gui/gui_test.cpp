@@ -456,17 +456,18 @@ class GuiTest : public QObject {
 
     ModalScript script;
     script.then(ChooseFolder(e.work));
-    script.then(Click(QStringLiteral("OK")));     // where the new files are
-    script.then(Click(QStringLiteral("&Yes")));   // copy them into the BDMV folder
-    script.then(Click(QStringLiteral("OK")));     // done
+    script.then(Click(QStringLiteral("&Yes")));   // copy the files it names into the BDMV folder
+    script.then(Click(QStringLiteral("OK")));     // done, and the files copied
+    script.then(Click(QStringLiteral("OK")));     // the counts the command line prints
     QCOMPARE(w.replaceImages(), int(veld::kResultOk));
     QCOMPARE(script.unexpected, 0);
     QCOMPARE(script.boxes.size(), 3);
-    QVERIFY2(script.boxes[0].startsWith(QStringLiteral("The button images of the given BDMV were replaced !")),
-             qPrintable(script.boxes[0]));
-    QVERIFY(script.boxes[0].contains(PathText(e.work / "Stream")));
-    QCOMPARE(script.boxes[1], QStringLiteral("Replace the existing Blu-ray files automatically ?"));
-    QVERIFY(script.boxes[2].startsWith(QStringLiteral("Congratulations")));
+    QVERIFY2(script.boxes[0].startsWith(QStringLiteral("Copy the new files into")), qPrintable(script.boxes[0]));
+    QVERIFY2(script.boxes[0].contains(QStringLiteral("00000.m2ts")), qPrintable(script.boxes[0]));
+    QVERIFY2(script.boxes[1].startsWith(QStringLiteral("The button images of the given BDMV were replaced !")),
+             qPrintable(script.boxes[1]));
+    QVERIFY(script.boxes[1].contains(PathText(e.work / "Stream")));
+    QVERIFY2(script.boxes[2].contains(QStringLiteral("Pictures imported")), qPrintable(script.boxes[2]));
     QCOMPARE(w.fixPath(), PathText(e.work) + "/");
 
     // The disc now carries the rebuilt clip, in BDMV and BACKUP alike, and libbluray reads it with the
@@ -493,10 +494,11 @@ class GuiTest : public QObject {
     const auto before = veld::test::tree_hashes(e.bdmv);
     ModalScript script;
     script.then(ChooseFolder(e.work));
-    script.then(Click(QStringLiteral("OK")));
-    script.then(Click(QStringLiteral("&No")));
+    script.then(Click(QStringLiteral("&No")));  // the copy-back question
+    script.then(Click(QStringLiteral("OK")));   // where the new files are
+    script.then(Click(QStringLiteral("OK")));   // the counts
     QCOMPARE(w.replaceImages(), int(veld::kResultOk));
-    QCOMPARE(script.boxes.size(), 2);
+    QCOMPARE(script.boxes.size(), 3);
     QCOMPARE(script.unexpected, 0);
     QVERIFY(veld::test::tree_hashes(e.bdmv) == before);
     QVERIFY(fs::exists(e.work / "Stream" / "00000.m2ts"));
