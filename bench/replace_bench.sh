@@ -27,14 +27,14 @@ clip=$(basename "$feature" .m2ts)
 work=$base/work
 rm -rf "$work"
 "$veld" extract --quiet "$disc/BDMV" "$work"
-# One picture of the feature clip's menu counts as edited (dated after the extraction): its object is
-# re-encoded and the clip remultiplexed, the same work as for a real edit.
+# One picture of the feature clip's menu is edited (turned upside down with ImageMagick): its object is
+# re-encoded and the clip rebuilt, the same work as for any edit.
 picture=$(find "$work/VELD/Images/$clip" -name '*.gif' | sort | head -n 1)
 if [ -z "$picture" ]; then
   echo "replace_bench: the feature clip $clip has no menu picture" >&2
   exit 2
 fi
-touch -d '+2 seconds' "$picture"
+convert "$picture" -flip "$picture"
 cat "$feature" > /dev/null  # cached for both
 
 routes=${VELD_BENCH_ROUTES:-in-place full}

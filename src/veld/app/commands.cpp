@@ -216,8 +216,13 @@ bool CheckRebuiltClips(const fs::path& source, const SReplacedFiles& files, Prog
   for (const SReplacedFile& m2ts : files.clip_streams) {
     for (const SReplacedFile& clpi : files.clip_infos) {
       if (clpi.number != m2ts.number) continue;
+      // A clip rebuilt in place keeps every other stream's packets where they were: only the buffers of
+      // the streams it replaced can have changed.
+      SCheckScope scope;
+      scope.all_buffers = m2ts.in_place_pids.empty();
+      scope.buffer_pids = m2ts.in_place_pids;
       if (!CheckRebuiltClip(*clip_stream_path(source, m2ts.number), *clip_info_path(source, m2ts.number), m2ts.path, clpi.path,
-                            progress, messenger))
+                            progress, messenger, scope))
         return false;
     }
   }

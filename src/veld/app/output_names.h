@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ struct SOutputNames {
 struct SReplacedFile {
   int number = 0;  // five-digit file number of the target
   std::filesystem::path path;  // the newly written file
+  // A clip stream rebuilt in place: only the packets of these streams differ from the original's.
+  std::vector<std::uint16_t> in_place_pids;
 };
 
 struct SReplacedFiles {

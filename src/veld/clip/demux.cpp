@@ -3,6 +3,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -110,7 +111,7 @@ STrackInfo& CTrackInfoMap::add(std::uint16_t pid, STrackInfo info) {
 }
 
 DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error,
-                                 std::uint64_t* time_base_out) {
+                                 std::uint64_t* time_base_out, CPacketObserver* observer) {
   if (map.empty()) return DemuxResult::kOk;
   bool graphics = false;
   for (auto& [pid, info] : map.entries()) graphics |= info.coding_type == 0x90 || info.coding_type == 0x91;
@@ -123,7 +124,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
   CTsPacketReader reader;
   std::uint64_t time_base = 0;
   // base: the clip file offset of data.
-  auto scan = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
+  auto demux = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
     const std::uint8_t* p = data + 4;
     for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
       if (p[0] != kSyncByte) continue;
@@ -136,6 +137,16 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
                                                                           : info->track.get();
       if (reader.pes_header()) target->set_packet_position(base + static_cast<std::int64_t>(i * kSourcePacketSize));
       target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader.pes_header(), time_base);
+    }
+  };
+  // The observer sees each piece right before the demultiplexer, while it is in the cache.
+  auto scan = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
+    constexpr std::size_t kPiece = kDemuxScanPiece / kSourcePacketSize;
+    for (std::size_t first = 0; first < packets; first += kPiece) {
+      const std::size_t n = std::min(kPiece, packets - first);
+      const std::int64_t at = base + static_cast<std::int64_t>(first * kSourcePacketSize);
+      if (observer) observer->observe(static_cast<std::uint64_t>(at) / kSourcePacketSize, data + first * kSourcePacketSize, n);
+      demux(data + first * kSourcePacketSize, n, at);
     }
   };
   // The clip mapped into memory: the scan then touches only the packet headers and the payloads it wants
@@ -151,6 +162,7 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
       const std::int64_t done = static_cast<std::int64_t>(first * kSourcePacketSize);
       if (!progress.set_position(static_cast<int>(done * 100 / size))) return DemuxResult::kCancelled;
       const std::uint64_t n = std::min(kBlockPackets, total - first);
+      mapped.populate(first, n);
       scan(data + first * kSourcePacketSize, static_cast<std::size_t>(n), done);
       if (mapped.shortened()) {  // cut short by another program: what the block held is not known
         if (error) *error = mapped.shortened_error();

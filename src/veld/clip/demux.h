@@ -73,12 +73,22 @@ class CTrackInfoMap {
 
 enum class DemuxResult { kOk = 0, kCancelled = 1, kReadError = 2 };
 
+// Sees every source packet of a demultiplexing pass, in file order and in pieces small enough to still be
+// in the cache when the pass reads them, so that a later step needs no pass of its own over the clip.
+class CPacketObserver {
+ public:
+  virtual ~CPacketObserver() = default;
+  // `count` source packets (192 bytes each) from source packet number first_spn on.
+  virtual void observe(std::uint64_t first_spn, const std::uint8_t* packets, std::size_t count) = 0;
+};
+
 // Scans the whole file from its start and sends the payload of every mapped PID to its track file (with
 // the PES header of packets that start one and the clip's time base). Progress: title "Demuxing", status
 // the file's path, the percentage before each block. Track files are flushed at the end. *error receives
 // the system's text on a read error.
 // *time_base (when given) receives the clip's time base (90 kHz) that the graphics track files rebase to.
+// observer (when given) sees every source packet of the file.
 DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error = nullptr,
-                                 std::uint64_t* time_base = nullptr);
+                                 std::uint64_t* time_base = nullptr, CPacketObserver* observer = nullptr);
 
 }  // namespace veld

@@ -48,7 +48,7 @@ int DisplaySetCount(const CGsData& stream) {
 }  // namespace
 
 int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
-                      const DisplaySetListener& listener) {
+                      const DisplaySetListener& listener, CPacketObserver* observer) {
   const std::optional<SPmt> pmt = find_pmt(clip_stream);
   if (!pmt) {
     report(messenger, clip_stream, message_text(kMsgWrongM2ts));
@@ -75,7 +75,7 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
   }
   std::string error;
   std::uint64_t time_base = 0;
-  switch (demux_to_track_files(map, clip_stream, progress, &error, &time_base)) {
+  switch (demux_to_track_files(map, clip_stream, progress, &error, &time_base, observer)) {
     case DemuxResult::kOk:
       break;
     case DemuxResult::kCancelled:

@@ -11,6 +11,7 @@
 #include "veld/base/file.h"
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
+#include "veld/clip/demux.h"
 #include "veld/graphics/gs_data.h"
 
 namespace veld {
@@ -31,9 +32,10 @@ using DisplaySetListener = std::function<void(std::uint16_t pid, const CDsData& 
 // 0 on success; 1 when cancelled; 2 after an error message: no PMT (5086), no IG stream in the PMT
 // (5087), a read error, or a stream that does not parse (the streams parsed before it stay in out).
 // With a listener, the display sets also go to it during the scan; a stream that turns out malformed
-// later may already have handed display sets on before the error is reported.
+// later may already have handed display sets on before the error is reported. The observer (when given)
+// sees every source packet of the pass.
 int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
-                      const DisplaySetListener& listener = {});
+                      const DisplaySetListener& listener = {}, CPacketObserver* observer = nullptr);
 // The same for a path; a file that cannot be opened is reported with the system's text.
 int LoadClipIgStreams(const std::filesystem::path& clip_stream, std::vector<SClipIgStream>& out, Progress& progress,
                       Messenger& messenger, const DisplaySetListener& listener = {});

@@ -348,6 +348,19 @@ bool CClipPacketSource::copy_packets(std::span<const SPacketRange> ranges, std::
   return true;
 }
 
+void CClipPacketSource::populate(std::uint64_t first, std::uint64_t count) const {
+#ifdef MADV_POPULATE_READ
+  if (!data_ || first >= packet_count()) return;
+  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t from = first * kSourcePacketSize / page * page;
+  const std::uint64_t to = std::min(first + count, packet_count()) * kSourcePacketSize;
+  ::madvise(const_cast<std::uint8_t*>(data_) + from, to - from, MADV_POPULATE_READ);
+#else
+  (void)first;
+  (void)count;
+#endif
+}
+
 int CClipPacketSource::add_reader() {
   readers_.push_back(0);
   return static_cast<int>(readers_.size()) - 1;

@@ -21,7 +21,6 @@ namespace {
 
 constexpr std::size_t kSourcePacket = 192;
 constexpr std::uint32_t kAtsMask = 0x3FFFFFFF;
-constexpr std::size_t kScanBlock = kSourcePacket * 32768;  // 6 MiB: whole aligned units
 constexpr std::size_t kWalkBlock = kSourcePacket * 341;    // about 64 KiB
 
 // The file descriptor of one open file, closed on scope exit.
@@ -40,111 +39,6 @@ class CFd {
 };
 
 std::string errno_text(const fs::path& path) { return fmt::format("{}: {}", path.string(), std::strerror(errno)); }
-
-std::uint16_t packet_pid(const std::uint8_t* ts) { return static_cast<std::uint16_t>(((ts[1] & 0x1F) << 8) | ts[2]); }
-
-// Offset of the payload in a transport packet, or 188 when it has none.
-std::size_t payload_offset(const std::uint8_t* ts) {
-  const std::uint8_t afc = (ts[3] >> 4) & 3;
-  if (!(afc & 1)) return 188;
-  if (!(afc & 2)) return 4;
-  return std::min<std::size_t>(188, 5 + std::size_t{ts[4]});
-}
-
-// What the scan gathers of one replaced stream.
-struct SPidScan {
-  std::uint16_t pid = 0;
-  std::vector<SIgSlot> slots;
-  std::vector<std::uint32_t> headers;   // each slot's source packet header, kept as it was
-  std::vector<std::uint32_t> ds_first;  // first slot of each display set
-  std::uint8_t first_cc = 0;
-  bool after_end = true;          // the next PES starts a display set
-  std::size_t type_in_next = 0;   // the segment type is this many bytes into the next packet's payload (+1)
-};
-
-struct SScan {
-  std::vector<SPidScan> pids;
-  CClockMap clock;
-  std::uint32_t packets = 0;
-  int pcr_pid = -1;
-};
-
-void note_segment_type(SPidScan& s, std::uint8_t type) {
-  if (type == kSegmentEnd) s.after_end = true;
-}
-
-void scan_ig_packet(SPidScan& s, const std::uint8_t* sp, std::uint32_t spn, std::uint64_t atc) {
-  const std::uint8_t* ts = sp + 4;
-  if (s.slots.empty()) s.first_cc = ts[3] & 0x0F;
-  const std::size_t p = payload_offset(ts);
-  if (s.type_in_next != 0 && p < 188) {
-    const std::size_t at = p + s.type_in_next - 1;
-    if (at < 188) note_segment_type(s, ts[at]);
-    s.type_in_next = 0;
-  }
-  if ((ts[1] & 0x40) && p + 9 <= 188 && ts[p] == 0 && ts[p + 1] == 0 && ts[p + 2] == 1) {
-    if (s.after_end) {
-      s.ds_first.push_back(static_cast<std::uint32_t>(s.slots.size()));
-      s.after_end = false;
-    }
-    const std::size_t type_at = p + 9 + std::size_t{ts[p + 8]};
-    if (type_at < 188) {
-      note_segment_type(s, ts[type_at]);
-    } else {
-      s.type_in_next = type_at - 188 + 1;
-    }
-  }
-  s.slots.push_back({spn, atc});
-  s.headers.push_back(load_be32(sp));
-}
-
-void scan_pcr(SScan& scan, const std::uint8_t* ts, std::uint64_t atc) {
-  if (!(ts[3] & 0x20) || ts[4] < 7 || !(ts[5] & 0x10)) return;
-  const std::uint16_t pid = packet_pid(ts);
-  if (scan.pcr_pid < 0) scan.pcr_pid = pid;
-  if (pid != scan.pcr_pid) return;
-  const std::uint64_t base = (std::uint64_t{load_be32(ts + 6)} << 1) | (ts[10] >> 7);
-  const std::uint64_t ext = ((std::uint64_t{ts[10]} & 1) << 8) | ts[11];
-  scan.clock.add(atc, base * 300 + ext);
-}
-
-// Reads the whole old file once: the replaced streams' packets and display sets, and the PCRs.
-bool scan_clip(int fd, std::uint64_t size, SScan& scan, Progress& progress, std::string& error) {
-  std::vector<std::uint8_t> block(kScanBlock);
-  std::uint64_t atc = 0;
-  std::uint32_t last_ats = 0, spn = 0;
-  const std::uint64_t total = size / kSourcePacket;
-  std::uint64_t offset = 0;
-  while (spn < total) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlock, (total - spn) * kSourcePacket));
-    std::size_t got = 0;
-    while (got < want) {
-      const ssize_t n = ::pread(fd, block.data() + got, want - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error = n < 0 ? std::strerror(errno) : "the file ends early";
-        return false;
-      }
-      got += static_cast<std::size_t>(n);
-    }
-    for (std::size_t i = 0; i < want; i += kSourcePacket, ++spn) {
-      const std::uint8_t* sp = block.data() + i;
-      const std::uint32_t ats = load_be32(sp) & kAtsMask;
-      atc = spn == 0 ? ats : atc + ((ats - last_ats) & kAtsMask);
-      last_ats = ats;
-      const std::uint8_t* ts = sp + 4;
-      const std::uint16_t pid = packet_pid(ts);
-      for (SPidScan& s : scan.pids)
-        if (s.pid == pid) scan_ig_packet(s, sp, spn, atc);
-      scan_pcr(scan, ts, atc);
-    }
-    offset += want;
-    if (progress.cancelled() || !progress.set_position(static_cast<int>(offset * 50 / std::max<std::uint64_t>(size, 1))))
-      return false;
-  }
-  scan.packets = spn;
-  return true;
-}
 
 // The rebuilt stream's transport packets, with their scheduling facts, continuity counters from first_cc.
 struct SNewStream {
@@ -216,7 +110,7 @@ struct SEvent {
   std::uint64_t atc;
 };
 
-std::vector<SEvent> collect_events(const std::vector<SPidScan>& scans, const std::vector<SPidSchedule>& plans) {
+std::vector<SEvent> collect_events(const std::vector<SPidSchedule>& plans) {
   std::vector<SEvent> ev;
   for (std::uint32_t s = 0; s < plans.size(); ++s) {
     for (std::uint32_t j = 0; j < plans[s].placements.size(); ++j) {
@@ -225,7 +119,6 @@ std::vector<SEvent> collect_events(const std::vector<SPidScan>& scans, const std
     }
     for (std::uint32_t spn : plans[s].dropped) ev.push_back({spn, 1, s, 0, 0});
   }
-  (void)scans;
   std::stable_sort(ev.begin(), ev.end(), [](const SEvent& a, const SEvent& b) {
     if (a.spn != b.spn) return a.spn < b.spn;
     return (a.kind == 2) < (b.kind == 2);
@@ -240,7 +133,8 @@ std::uint32_t slot_header(const SPidScan& s, std::uint32_t spn) {
   return s.headers[static_cast<std::size_t>(it - s.slots.begin())];
 }
 
-bool write_clip(int in, int out, const SScan& scan, const std::vector<SNewStream>& streams,
+bool write_clip(int in, int out, const std::vector<const SPidScan*>& scans, std::uint32_t packets,
+                const std::vector<SNewStream>& streams,
                 const std::vector<SEvent>& events, std::uint64_t ticks, SInPlaceResult& res, Progress& progress) {
   CRangeCopier copier(in, out);
   std::uint32_t cursor = 0;  // next old packet to copy
@@ -254,7 +148,7 @@ bool write_clip(int in, int out, const SScan& scan, const std::vector<SNewStream
       return false;
     }
     cursor = std::max(cursor, run_end);
-    const SPidScan& s = scan.pids[e.stream];
+    const SPidScan& s = *scans[e.stream];
     if (e.kind == 1) {
       res.shift.dropped.push_back(e.spn);
       cursor = e.spn + 1;
@@ -273,8 +167,8 @@ bool write_clip(int in, int out, const SScan& scan, const std::vector<SNewStream
     last_header = header;
     if ((++done & 0xFFF) == 0 && progress.cancelled()) return false;
   }
-  if (scan.packets > cursor &&
-      !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{scan.packets - cursor} * kSourcePacket)) {
+  if (packets > cursor &&
+      !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{packets - cursor} * kSourcePacket)) {
     res.reason = copier.error();
     return false;
   }
@@ -339,9 +233,38 @@ void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source
   }
 }
 
+namespace {
+
+// Packetises each rebuilt stream and schedules it into the slots of the stream it replaces. false with
+// res.reason set (and *no_schedule when no legal schedule exists) on failure.
+bool schedule_streams(int in, const CInPlaceScan& scan, const std::vector<SInPlaceStream>& streams,
+                      std::uint64_t ticks, std::vector<SNewStream>& built, std::vector<SPidSchedule>& plans,
+                      SInPlaceResult& res, bool& no_schedule) {
+  built.assign(streams.size(), SNewStream{});
+  std::vector<std::uint32_t> taken;
+  const PacketWalker walk = make_walker(in, scan.packets());
+  for (std::size_t i = 0; i < streams.size(); ++i) {
+    const SPidScan& old = scan.pid(streams[i].pid);
+    if (!packetise(*streams[i].track, streams[i].pid, old.first_cc, built[i], res.reason)) return false;
+    SScheduleInput input{&old.slots, &old.ds_first, &built[i].meta, &scan.clock(), scan.packets(), ticks, &taken};
+    plans.push_back(ScheduleInPlace(input, walk));
+    if (plans.back().failure != ScheduleFailure::kNone) {
+      res.reason = failure_text(streams[i].pid, plans.back());
+      no_schedule = true;
+      return false;
+    }
+    for (const SPlacement& p : plans.back().placements)
+      if (!p.in_slot) taken.push_back(p.spn);
+    std::sort(taken.begin(), taken.end());
+  }
+  return true;
+}
+
+}  // namespace
+
 SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_path,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  Progress& progress) {
+                                  Progress& progress, const CInPlaceScan* scanned) {
   SInPlaceResult res;
   const auto finish = [&](SInPlaceResult::Status status) {
     res.status = status;
@@ -358,42 +281,35 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
   }
   std::error_code ec;
   const std::uint64_t size = fs::file_size(in_path, ec);
-  SScan scan;
-  for (const SInPlaceStream& s : streams) scan.pids.push_back(SPidScan{s.pid, {}, {}, {}, 0, true, 0});
+  // A scan made by an earlier pass serves only while the file still has the size it had then.
+  CInPlaceScan own;
   std::string error;
-  if (ec || !scan_clip(in.get(), size, scan, progress, error)) {
-    if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
-    res.reason = fmt::format("{}: {}", in_path.string(), ec ? ec.message() : error);
+  if (!ec && (!scanned || scanned->packets() != size / kSourcePacket)) {
+    if (!own.read(in.get(), size, progress, error)) {
+      if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
+      res.reason = fmt::format("{}: {}", in_path.string(), error);
+      return finish(SInPlaceResult::Status::kFailed);
+    }
+    scanned = &own;
+  }
+  if (ec) {
+    res.reason = fmt::format("{}: {}", in_path.string(), ec.message());
     return finish(SInPlaceResult::Status::kFailed);
   }
   const std::uint64_t ticks = PacketTicks(recording_rate);
-  std::vector<SNewStream> built(streams.size());
+  std::vector<SNewStream> built;
   std::vector<SPidSchedule> plans;
-  std::vector<std::uint32_t> taken;
-  const PacketWalker walk = make_walker(in.get(), scan.packets);
-  for (std::size_t i = 0; i < streams.size(); ++i) {
-    if (!packetise(*streams[i].track, streams[i].pid, scan.pids[i].first_cc, built[i], error)) {
-      res.reason = error;
-      return finish(SInPlaceResult::Status::kFailed);
-    }
-    SScheduleInput input{&scan.pids[i].slots, &scan.pids[i].ds_first, &built[i].meta, &scan.clock,
-                         scan.packets, ticks, &taken};
-    plans.push_back(ScheduleInPlace(input, walk));
-    if (plans.back().failure != ScheduleFailure::kNone) {
-      res.reason = failure_text(streams[i].pid, plans.back());
-      return finish(SInPlaceResult::Status::kNoSchedule);
-    }
-    for (const SPlacement& p : plans.back().placements)
-      if (!p.in_slot) taken.push_back(p.spn);
-    std::sort(taken.begin(), taken.end());
-  }
+  bool no_schedule = false;
+  if (!schedule_streams(in.get(), *scanned, streams, ticks, built, plans, res, no_schedule))
+    return finish(no_schedule ? SInPlaceResult::Status::kNoSchedule : SInPlaceResult::Status::kFailed);
   CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
   if (out.get() < 0) {
     res.reason = errno_text(out_path);
     return finish(SInPlaceResult::Status::kFailed);
   }
-  const std::vector<SEvent> events = collect_events(scan.pids, plans);
-  if (!write_clip(in.get(), out.get(), scan, built, events, ticks, res, progress)) {
+  std::vector<const SPidScan*> olds;
+  for (const SInPlaceStream& s : streams) olds.push_back(&scanned->pid(s.pid));
+  if (!write_clip(in.get(), out.get(), olds, scanned->packets(), built, collect_events(plans), ticks, res, progress)) {
     if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
     if (res.reason.empty()) res.reason = out_path.string();
     return finish(SInPlaceResult::Status::kFailed);

@@ -14,6 +14,7 @@
 
 #include "veld/base/progress.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/mux/inplace_scan.h"
 #include "veld/mux/inplace_schedule.h"
 #include "veld/mux/raw_track.h"
 
@@ -46,9 +47,11 @@ struct SInPlaceResult {
 };
 
 // Writes `out` from `in` (the old clip stream file) with the streams replaced. recording_rate: the
-// clip's TS_recording_rate (bytes per second). On any status but kDone, `out` is removed.
+// clip's TS_recording_rate (bytes per second). scanned: the scan of `in` made while its menus were read;
+// without it (or when the file no longer has the size it had then) `in` is scanned here first. On any
+// status but kDone, `out` is removed.
 SInPlaceResult RepacketiseInPlace(const std::filesystem::path& in, const std::filesystem::path& out,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  Progress& progress);
+                                  Progress& progress, const CInPlaceScan* scanned = nullptr);
 
 }  // namespace veld

@@ -159,15 +159,20 @@ std::string SCheckFinding::describe() const {
   return s + ": " + text;
 }
 
+bool SCheckScope::models_buffers(std::uint16_t pid) const {
+  return all_buffers || std::find(buffer_pids.begin(), buffer_pids.end(), pid) != buffer_pids.end();
+}
+
 bool CheckClip(const fs::path& m2ts, const fs::path& clpi_path, const SClpiData& clip,
-               std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets) {
+               std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets,
+               const SCheckScope& scope) {
   (void)clpi_path;
-  if (!CheckClipStream(m2ts, clip, findings, progress, packets)) return false;
+  if (!CheckClipStream(m2ts, clip, findings, progress, packets, scope)) return false;
   return CheckIgStreams(m2ts, clip, findings, progress);
 }
 
 bool CheckClipFiles(const fs::path& m2ts, const fs::path& clpi, std::vector<SCheckFinding>& findings,
-                    Progress& progress, std::uint64_t* packets) {
+                    Progress& progress, std::uint64_t* packets, const SCheckScope& scope) {
   std::string error;
   const std::optional<Bytes> bytes = read_whole_file(clpi, &error);
   CClpiObject clip;
@@ -175,7 +180,7 @@ bool CheckClipFiles(const fs::path& m2ts, const fs::path& clpi, std::vector<SChe
     findings.push_back({clpi.string(), check_kind::kClip, -1, -1, "the clip information cannot be read: " + error});
     return true;
   }
-  return CheckClip(m2ts, clpi, clip.data, findings, progress, packets);
+  return CheckClip(m2ts, clpi, clip.data, findings, progress, packets, scope);
 }
 
 int CheckDisc(const fs::path& bdmv, SCheckReport& report, Progress& progress, Messenger& messenger) {
@@ -198,12 +203,12 @@ int CheckDisc(const fs::path& bdmv, SCheckReport& report, Progress& progress, Me
 }
 
 bool CheckRebuiltClip(const fs::path& original_m2ts, const fs::path& original_clpi, const fs::path& new_m2ts,
-                      const fs::path& new_clpi, Progress& progress, Messenger& messenger) {
+                      const fs::path& new_clpi, Progress& progress, Messenger& messenger, const SCheckScope& scope) {
   std::vector<SCheckFinding> rebuilt;
-  if (!CheckClipFiles(new_m2ts, new_clpi, rebuilt, progress)) return false;
+  if (!CheckClipFiles(new_m2ts, new_clpi, rebuilt, progress, nullptr, scope)) return false;
   if (rebuilt.empty()) return true;
   std::vector<SCheckFinding> original;
-  if (!CheckClipFiles(original_m2ts, original_clpi, original, progress)) return false;
+  if (!CheckClipFiles(original_m2ts, original_clpi, original, progress, nullptr, scope)) return false;
   std::set<std::pair<std::string, int>> failed;
   for (const SCheckFinding& f : original) failed.insert(CheckOf(f));
   for (const SCheckFinding& f : rebuilt) {

@@ -44,6 +44,15 @@ struct SCheckFinding {
   std::string describe() const;
 };
 
+// What a check leaves out. The decoder buffer models are the costly part of a clip's check: a clip rebuilt
+// in place differs from its original only in the packets of the streams it replaced, so the buffers of
+// every other stream are the original's and need not be modelled again.
+struct SCheckScope {
+  bool all_buffers = true;
+  std::vector<std::uint16_t> buffer_pids;  // without all_buffers: the streams whose buffers are modelled
+  bool models_buffers(std::uint16_t pid) const;
+};
+
 struct SCheckReport {
   std::filesystem::path source;
   int playlists = 0;
@@ -59,19 +68,21 @@ int CheckDisc(const std::filesystem::path& bdmv, SCheckReport& report, Progress&
 // Checks one clip: its stream file against the parsed clip information, then its IG streams. Findings
 // are appended. false only when cancelled.
 bool CheckClip(const std::filesystem::path& m2ts, const std::filesystem::path& clpi_path, const SClpiData& clip,
-               std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr);
+               std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr,
+               const SCheckScope& scope = {});
 
 // Reads and parses a clip information file and checks the clip; a file that does not parse is a finding.
 bool CheckClipFiles(const std::filesystem::path& m2ts, const std::filesystem::path& clpi,
-                    std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr);
+                    std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets = nullptr,
+                    const SCheckScope& scope = {});
 
 // The gate before a copy-back: checks the rebuilt clip (new_m2ts, new_clpi) and, when it has findings,
 // the original clip (its files in the BDMV folder). true when every check the original passes, the
 // rebuilt clip passes too (a check: its kind on one PID). Otherwise the first new finding is shown as an
-// error naming clip, PID and packet, and the result is false.
+// error naming clip, PID and packet, and the result is false. Both clips are checked within the scope.
 bool CheckRebuiltClip(const std::filesystem::path& original_m2ts, const std::filesystem::path& original_clpi,
                       const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi,
-                      Progress& progress, Messenger& messenger);
+                      Progress& progress, Messenger& messenger, const SCheckScope& scope = {});
 
 // The report for people: one line per finding and a closing count.
 std::string CheckReportText(const SCheckReport& report);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "veld/base/file.h"
+#include "veld/clip/rip_index.h"
 #include "veld/mux/buffer_model.h"
 #include "veld/ts/psi.h"
 #include "veld/ts/ts_packet.h"
@@ -89,7 +90,7 @@ std::string Hex(unsigned pid) { return fmt::format("0x{:04X}", pid); }
 
 class CStreamScan {
  public:
-  CStreamScan(const SClpiData& clip, CFindingList& out) : clip_(clip), out_(out) {
+  CStreamScan(const SClpiData& clip, CFindingList& out, const SCheckScope& scope) : clip_(clip), out_(out) {
     index_.fill(-1);
     for (const STREAM_INFO& s : clip.streams()) {
       if (index_[s.StreamPID & 0x1FFF] >= 0) continue;
@@ -97,7 +98,7 @@ class CStreamScan {
       SPidCheck& p = *pids_.emplace_back(std::make_unique<SPidCheck>());
       p.pid = s.StreamPID;
       p.type = s.StreamCodingInfo.CodingType;
-      p.models = MakeStreamModels(p.type);
+      if (scope.models_buffers(p.pid)) p.models = MakeStreamModels(p.type);
     }
     pmt_pid_ = clip.ProgramInfo.ProgramSequenceInfo.ProgramMapPid;
     pcr_pid_ = clip.stc_info().empty() ? kPidPcr : clip.stc_info().front().PcrPid;
@@ -462,10 +463,57 @@ void CStreamScan::sequence_checks() {
              fmt::format("the last video PTS {} lies after the sequence's end time {} (90 kHz)", max_pts_, std::uint64_t{stc.EndPTS} * 2));
 }
 
+// The file mapped into memory: the scan looks at the bytes it needs in the page cache instead of copying
+// every byte out. false when cancelled; *done false when the file could not be mapped (ScanRead then
+// reads it).
+bool ScanMapped(File& file, CStreamScan& scan, CFindingList& out, std::uint64_t count, Progress& progress,
+                bool* done) {
+  CClipPacketSource mapped(file);
+  *done = mapped.ok() && mapped.packet_count() > 0;
+  if (!*done) return true;
+  const int reader = mapped.add_reader();
+  const std::uint64_t total = mapped.packet_count();
+  constexpr std::uint64_t kBlockPackets = kCheckBlockSize / kSourcePacketSize;
+  for (std::uint64_t first = 0; first < total; first += kBlockPackets) {
+    const std::uint64_t n = std::min(kBlockPackets, total - first);
+    mapped.populate(first, n);
+    const ByteSpan block(mapped.packet(first), static_cast<std::size_t>(n) * kSourcePacketSize);
+    if (first == 0) scan.first_block(block);
+    scan.scan(block);
+    if (mapped.shortened()) {  // cut short by another program while it was read
+      out.add(check_kind::kClip, -1, scan.spn(), mapped.shortened_error());
+      break;
+    }
+    mapped.reader_at(reader, first + n);
+    if (count > 0 && !progress.set_position(static_cast<int>(100 * static_cast<std::uint64_t>(scan.spn()) / count)))
+      return false;
+  }
+  return true;
+}
+
+// Reads the file in blocks. false when cancelled.
+bool ScanRead(File& file, CStreamScan& scan, CFindingList& out, std::uint64_t count, Progress& progress) {
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kCheckBlockSize]);
+  for (bool first = true;; first = false) {
+    const std::int64_t n = file.read_full(buffer.get(), kCheckBlockSize);
+    if (n < 0) {
+      out.add(check_kind::kClip, -1, scan.spn(), file.error());
+      break;
+    }
+    const ByteSpan block(buffer.get(), static_cast<std::size_t>(n) / kSourcePacketSize * kSourcePacketSize);
+    if (first) scan.first_block(block);
+    scan.scan(block);
+    if (count > 0 && !progress.set_position(static_cast<int>(100 * static_cast<std::uint64_t>(scan.spn()) / count)))
+      return false;
+    if (static_cast<std::size_t>(n) < kCheckBlockSize) break;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CheckClipStream(const std::filesystem::path& m2ts, const SClpiData& clip, std::vector<SCheckFinding>& findings,
-                     Progress& progress, std::uint64_t* packets) {
+                     Progress& progress, std::uint64_t* packets, const SCheckScope& scope) {
   CFindingList out(m2ts.string(), findings);
   File file;
   if (!file.open(m2ts, File::Mode::kRead)) {
@@ -483,23 +531,12 @@ bool CheckClipStream(const std::filesystem::path& m2ts, const SClpiData& clip, s
             fmt::format("the stream file holds {} source packets, the clip information says {}{}", count,
                         clip.ClipInfo.NumberOfSourcePackets,
                         count < clip.ClipInfo.NumberOfSourcePackets ? " (the file is cut short)" : ""));
-  CStreamScan scan(clip, out);
+  CStreamScan scan(clip, out, scope);
   scan.prepare_entry_points(count);
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kCheckBlockSize]);
   progress.set_status(m2ts.string());
-  for (bool first = true;; first = false) {
-    const std::int64_t n = file.read_full(buffer.get(), kCheckBlockSize);
-    if (n < 0) {
-      out.add(check_kind::kClip, -1, scan.spn(), file.error());
-      break;
-    }
-    const ByteSpan block(buffer.get(), static_cast<std::size_t>(n) / kSourcePacketSize * kSourcePacketSize);
-    if (first) scan.first_block(block);
-    scan.scan(block);
-    if (count > 0 && !progress.set_position(static_cast<int>(100 * static_cast<std::uint64_t>(scan.spn()) / count)))
-      return false;
-    if (static_cast<std::size_t>(n) < kCheckBlockSize) break;
-  }
+  bool mapped = false;
+  if (!ScanMapped(file, scan, out, count, progress, &mapped)) return false;
+  if (!mapped && !ScanRead(file, scan, out, count, progress)) return false;
   scan.finish();
   out.finish();
   if (packets) *packets += static_cast<std::uint64_t>(scan.spn());

@@ -22,9 +22,10 @@ inline constexpr int kMaxFindingsPerCheck = 8;
 
 // Scans the stream file against clip: packet count, arrival times, PAT and PMT, entry-point map,
 // sequence and program information, decoding times and decoder buffers. Findings are appended with
-// `file` naming the stream file. false only when cancelled. *packets receives the packets scanned.
+// `file` naming the stream file. false only when cancelled. *packets receives the packets scanned. The
+// decoder buffers are modelled for the streams of the scope.
 bool CheckClipStream(const std::filesystem::path& m2ts, const SClpiData& clip, std::vector<SCheckFinding>& findings,
-                     Progress& progress, std::uint64_t* packets = nullptr);
+                     Progress& progress, std::uint64_t* packets = nullptr, const SCheckScope& scope = {});
 
 // Whether the first bytes of an access unit (its elementary-stream bytes from the PES payload on) make a
 // random access point for the coding type: H.264 a sequence parameter set before the first slice, which

@@ -53,7 +53,7 @@ InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& r
     streams.push_back({pid, &t});
   }
   const SInPlaceResult r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams,
-                                              clip.data.ClipInfo.TsRecordingRate, progress);
+                                              clip.data.ClipInfo.TsRecordingRate, progress, req.scan);
   for (std::size_t i = 0; i < saved.size(); ++i) (*req.tracks)[i]->own_offset = saved[i];
   switch (r.status) {
     case SInPlaceResult::Status::kDone:

@@ -15,6 +15,7 @@
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi.h"
+#include "veld/mux/inplace_scan.h"
 #include "veld/mux/raw_track.h"
 #include "veld/pipeline/playlist_adjust.h"
 
@@ -27,6 +28,7 @@ struct SInPlaceRequest {
   const std::vector<std::uint16_t>* replaced = nullptr;       // the PID each one replaces
   const std::map<std::uint16_t, std::int64_t>* time_shift = nullptr;  // by PID (SClipIgStream::time_shift)
   std::filesystem::path m2ts, clpi;
+  const CInPlaceScan* scan = nullptr;  // the old clip's scan from the pass that read its menus, if any
 };
 
 // Writes the request's two files. kFallback: one line naming the clip went to the messenger, nothing is

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -53,6 +54,8 @@ struct SClipMenus {
   bool changed = false;
   bool refused = false;  // an edit was refused: nothing of the run may stay
   std::map<std::uint16_t, std::int64_t> time_shift;  // by IG PID
+  // The in-place route's scan of the clip, made by the pass that reads its menus.
+  std::unique_ptr<CInPlaceScan> scan;
 };
 
 // How the run finds and takes edits.
@@ -74,7 +77,7 @@ int RebuildClipMenus(CClpiObject& clip, const SOutputNames& names, const fs::pat
   std::error_code ec;
   if (!fs::is_directory(clip_folder, ec)) return kResultOk;  // nothing of this clip was extracted
   std::vector<SClipIgStream> streams;
-  const int r = LoadClipIgStreams(stream, streams, progress, messenger);
+  const int r = LoadClipIgStreams(stream, streams, progress, messenger, {}, menus.scan.get());
   if (r != kResultOk) return r;
   for (SClipIgStream& s : streams) {
     const fs::path stream_folder = clip_folder / std::to_string(s.pid);
@@ -185,7 +188,7 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
   const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
   if (options.remux == RemuxRoute::kInPlace) {
-    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi};
+    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get()};
     const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
     if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
     if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
@@ -199,8 +202,8 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
                                                       strnlen(rebuilt.new_languages[i].data(), 3)))
             language_changed = true;
       if (language_changed) rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
-      files.clip_streams.push_back({clip.id, m2ts});
-      files.clip_infos.push_back({clip.id, clpi});
+      files.clip_streams.push_back({clip.id, m2ts, replaced});
+      files.clip_infos.push_back({clip.id, clpi, {}});
       written = true;
       return kResultOk;
     }
@@ -231,8 +234,8 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   rebuilt.new_start = clip.new_start_time;
   rebuilt.new_end = clip.new_end_time;
   for (const SRipTrack& t : clip.rip_tracks.tracks) rebuilt.kept_any |= t.kept;
-  files.clip_streams.push_back({clip.id, m2ts});
-  files.clip_infos.push_back({clip.id, clpi});
+  files.clip_streams.push_back({clip.id, m2ts, {}});
+  files.clip_infos.push_back({clip.id, clpi, {}});
   written = !rebuilt.order.empty();
   return kResultOk;
 }
@@ -298,6 +301,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     if (!HasIgStream(clip)) continue;
     if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     SClipMenus menus;
+    if (!options.dry_run && options.remux == RemuxRoute::kInPlace) menus.scan = std::make_unique<CInPlaceScan>();
     CClipIndexer indexer;
     // The full route needs the index of the kept tracks; the in-place route copies them.
     if (!options.dry_run && options.remux == RemuxRoute::kFull &&
@@ -335,7 +339,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     const int r = WriteChangedPlaylist(playlist, path, clips, rebuilt, messenger, &written);
     if (r != kResultOk) return finish(r);
     if (written) {
-      files.playlists.push_back({playlist.id, path});
+      files.playlists.push_back({playlist.id, path, {}});
       ++stats.playlists;
     }
   }

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the in-place route needs to know of the old clip stream file: the source packets of each IG
+// stream (its arrival slots), where its display sets start, and the clip's clock (the PCRs). Gathered as
+// a packet observer of the demultiplexing pass that reads the menus, so that the clip is read once; or by
+// a pass of its own over the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "veld/base/progress.h"
+#include "veld/clip/demux.h"
+#include "veld/mux/inplace_schedule.h"
+
+namespace veld {
+
+// The old packets of one IG stream.
+struct SPidScan {
+  std::uint16_t pid = 0;
+  std::vector<SIgSlot> slots;
+  std::vector<std::uint32_t> headers;   // each slot's source packet header, kept as it was
+  std::vector<std::uint32_t> ds_first;  // first slot of each display set
+  std::uint8_t first_cc = 0;
+  bool after_end = true;          // the next PES starts a display set
+  std::size_t type_in_next = 0;   // the segment type is this many bytes into the next packet's payload (+1)
+};
+
+class CInPlaceScan final : public CPacketObserver {
+ public:
+  // Every packet of every IG PID (0x1400-0x141F) is recorded, and the PCRs of the first PID that carries one.
+  void observe(std::uint64_t first_spn, const std::uint8_t* packets, std::size_t count) override;
+  // A pass of its own over an open file of `size` bytes; progress goes from 0 to 50 %. false with *error
+  // set when the file cannot be read, false without when cancelled.
+  bool read(int fd, std::uint64_t size, Progress& progress, std::string& error);
+
+  // The scan of a PID (empty when the clip has no packet of it).
+  const SPidScan& pid(std::uint16_t pid) const;
+  const CClockMap& clock() const { return clock_; }
+  // Source packets seen: the whole file once the pass is over.
+  std::uint32_t packets() const { return packets_; }
+
+ private:
+  SPidScan& pid_scan(std::uint16_t pid);
+  void ig_packet(SPidScan& s, const std::uint8_t* sp, std::uint32_t spn);
+  void pcr(const std::uint8_t* ts);
+
+  std::vector<SPidScan> pids_;
+  SPidScan none_;
+  CClockMap clock_;
+  std::uint32_t packets_ = 0;
+  std::uint64_t atc_ = 0;
+  std::uint32_t last_ats_ = 0;
+  int pcr_pid_ = -1;
+};
+
+}  // namespace veld
