@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QSplitter>
@@ -178,6 +179,14 @@ void MenuView::redraw(bool keep_button) {
   const int selected = preview_->selected();
   preview_->setPage(shown, boxes);
   if (keep_button && selected >= 0) preview_->select(selected);
+}
+
+void MenuView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MenuView::showButton(int index) {

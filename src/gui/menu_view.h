@@ -39,6 +39,10 @@ class MenuView : public QWidget {
   PagePreview* preview() const { return preview_; }
   ButtonPictures* pictures() const { return pictures_; }
 
+ protected:
+  // Enter in the tree, preview or pictures stays here: it must not press the window's default button.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void fillTree();
   QTreeWidgetItem* pageItem(QTreeWidgetItem* parent, const SMenuPage& page, const SMenuPageRef& ref);

@@ -82,7 +82,7 @@ class MenuViewTest : public QObject {
   void init() { veld::set_language(veld::Language::kEnglish); }
   void cleanup() { veld::reset_language(); }
 
-  void afterAnExtractionThePagesButtonsAndPicturesAreShown() {
+  void afterAnExtractionTheTreeAndPreviewFollowTheModel() {
     veld::test::TempDir tmp;
     MainWindow w;
     w.show();
@@ -104,7 +104,16 @@ class MenuViewTest : public QObject {
     QCOMPARE(view->currentPage(), 1);
     QTest::keyClick(tree, Qt::Key_Up);
     QCOMPARE(view->currentPage(), 0);
-
+    // Enter on a page leaves the window open (it is not the Exit button's), and Tab reaches every part.
+    QTest::keyClick(tree, Qt::Key_Return);
+    QVERIFY(w.isVisible());
+    QApplication::setActiveWindow(&w);
+    tree->setFocus();
+    for (QWidget* next : {static_cast<QWidget*>(view->states()), static_cast<QWidget*>(view->preview()),
+                          static_cast<QWidget*>(view->pictures()->list())}) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), next);
+    }
     // The preview: the page at the video's aspect, a rectangle per button of the model.
     PagePreview* preview = view->preview();
     const veld::SMenuPage* page = view->page();
@@ -119,42 +128,48 @@ class MenuViewTest : public QObject {
       QCOMPARE(preview->boxes()[i].rect, QRect(b.x, b.y, b.width, b.height));
       QCOMPARE(preview->boxAt(preview->boxRect(i).center()), i);
     }
+  }
 
-    // Hovering names the button and its pictures; a click chooses it.
-    const int chosen = 1;
-    const QPoint at = preview->boxRect(chosen).center().toPoint();
+  void aChosenButtonShowsItsPicturesAsTheirFilesHoldThem() {
+    veld::test::TempDir tmp;
+    MainWindow w;
+    w.show();
+    QCOMPARE(ExtractSample(w, tmp.path()), int(veld::kResultOk));
+    MenuView* view = w.menuView();
+    PagePreview* preview = view->preview();
+    // Hovering names the button and its pictures (its selected state is an animation of four); a click
+    // chooses it.
+    const QPoint at = preview->boxRect(0).center().toPoint();
     QHelpEvent help(QEvent::ToolTip, at, preview->mapToGlobal(at));
     QApplication::sendEvent(preview, &help);
     QTRY_VERIFY(QToolTip::isVisible());
-    QVERIFY2(QToolTip::text().startsWith(QStringLiteral("Button 2: 760, 620, 400 x 80")), qPrintable(QToolTip::text()));
-    QVERIFY2(QToolTip::text().contains(QStringLiteral("Selected: 0006.gif")), qPrintable(QToolTip::text()));
+    const QString tip = QToolTip::text();
+    QVERIFY2(tip.startsWith(QStringLiteral("Button 1: 760, 500, 400 x 80\nNormal: 0002.gif\n")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("Selected: 0011.gif, 0012.gif, 0013.gif, 0014.gif")), qPrintable(tip));
     QTest::mouseClick(preview, Qt::LeftButton, {}, at);
-    QCOMPARE(preview->selected(), chosen);
-
+    QCOMPARE(preview->selected(), 0);
     // Its pictures: every state's objects, each thumbnail's pixels those of its file.
-    const veld::SMenuButton& button = page->buttons[chosen];
     QListWidget* list = view->pictures()->list();
-    int expected = 0;
-    for (const auto& state : button.states) expected += static_cast<int>(state.size());
-    QCOMPARE(list->count(), expected);
-    QVERIFY(expected >= 3);
+    QCOMPARE(list->count(), 6);
     for (int i = 0; i < list->count(); ++i) {
       const QString file = list->item(i)->data(ButtonPictures::kFileRole).toString();
-      QVERIFY(file.startsWith(PathText(tmp / "VELD" / "Images")));
+      QVERIFY(file.startsWith(PathText(tmp / "VELD" / "Images" / "00000" / "5120" / "Epoch1" / "DS1")));
       const QImage shown = list->item(i)->data(ButtonPictures::kImageRole).value<QImage>();
       QVERIFY2(SamePixels(shown, ReadWithQt(file)), qPrintable(file));
       QVERIFY(list->item(i)->text().contains(QFileInfo(file).fileName()));
       QVERIFY(list->item(i)->text().contains(QStringLiteral("400 x 80")));
     }
-
+    QVERIFY2(list->item(2)->text().startsWith(QStringLiteral("Selected, frame 2 of 4\n0012.gif")),
+             qPrintable(list->item(2)->text()));
     // The keyboard moves the choice; another state redraws the page and keeps the button.
     preview->setFocus();
     QTest::keyClick(preview, Qt::Key_Right);
-    QCOMPARE(preview->selected(), chosen + 1);
+    QCOMPARE(preview->selected(), 1);
+    QCOMPARE(list->count(), 3);
     const QImage as_player = preview->plane();
     view->states()->setCurrentIndex(3);  // every button activated
     QVERIFY(preview->plane() != as_player);
-    QCOMPARE(preview->selected(), chosen + 1);
+    QCOMPARE(preview->selected(), 1);
   }
 
   void openingAnExtractedWorkFolderShowsItsMenus() {
