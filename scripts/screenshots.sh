@@ -7,6 +7,8 @@
 #   docs/veld-gui-progress.png  the progress window during an extraction of a generated disc whose menu
 #                               clip is made 200 MiB long (null packets after the stream), so that
 #                               the scan takes long enough to be seen
+#   docs/veld-gui-menu.png      the main window showing the menus of the extracted sample disc, a page
+#                               and one of its buttons chosen
 #
 #   bash scripts/screenshots.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
@@ -21,8 +23,9 @@ if ! command -v openbox >/dev/null; then
 fi
 
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target veld_gui_shots
+cmake --build "$build" -j "$(nproc)" --target veld_gui_shots veld_cli
 shots=$(realpath "$build")/tests/gui/veld_gui_shots
+veld=$(realpath "$build")/src/cli/veld
 
 work=$(mktemp -d /tmp/veld-shots.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -37,15 +40,20 @@ with open(sys.argv[1], "ab") as out:
         out.write(block)
 PY
 mkdir -p "$work/rip" "$work/home/.config" docs
+# The sample disc where a user would have it, and its pictures extracted.
+mkdir -p "$work/MY_DISC" "$work/sample-rip"
+cp -r examples/sample-disc/BDMV "$work/MY_DISC/BDMV"
+"$veld" extract "$work/MY_DISC/BDMV" "$work/sample-rip" --quiet
 
 # One X session per picture: a fresh window manager, a fresh settings file, the wanted language.
 run() {
   local lang=$1; shift
   HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" LANG=$lang LC_ALL=$lang LANGUAGE='' \
-    xvfb-run -a -s "-screen 0 900x700x24" sh -c 'openbox >/dev/null 2>&1 & sleep 1; exec "$@"' sh "$@"
+    xvfb-run -a -s "-screen 0 1200x900x24" sh -c 'openbox >/dev/null 2>&1 & sleep 1; exec "$@"' sh "$@"
 }
 
 run en_US.UTF-8 "$shots" main "$root/docs/veld-gui-en.png" "/media/user/MY_DISC/BDMV"
 run zh_CN.UTF-8 "$shots" main "$root/docs/veld-gui-zh.png" "/media/user/MY_DISC/BDMV"
 run en_US.UTF-8 "$shots" progress "$root/docs/veld-gui-progress.png" "$work/disc/BDMV" "$work/rip"
-echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png"
+run en_US.UTF-8 "$shots" menu "$root/docs/veld-gui-menu.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
+echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png"

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 
@@ -37,5 +38,7 @@ int main(int argc, char** argv) {
   if (!folders.isEmpty()) window.setSrcPath(QFileInfo(folders[0]).absoluteFilePath());
   if (folders.size() > 1) window.setWorkFolder(QFileInfo(folders[1]).absoluteFilePath());
   window.show();
+  // A work folder that holds an extraction shows the disc's menus once the window is up.
+  if (folders.size() > 1) QTimer::singleShot(0, &window, [&window] { window.showWorkFolderMenus(); });
   return app.exec();
 }

@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -21,13 +23,16 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "command_session.h"
 #include "folder_chooser.h"
+#include "menu_view.h"
 #include "qt_text.h"
 #include "veld/app/commands.h"
+#include "veld/app/menu_model.h"
 #include "veld/app/output_names.h"
 #include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
@@ -152,11 +157,15 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   language_row->addWidget(language_label);
   language_row->addWidget(ig_language_);
 
+  menus_ = new MenuView(this);
+  menus_->hide();
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(source_row);
   layout->addLayout(buttons);
   layout->addLayout(language_row);
   layout->addWidget(usage_, 1);
+  layout->addWidget(menus_, 1);
 
   setTabOrder(browse, source_edit_);
   setTabOrder(source_edit_, about);
@@ -167,6 +176,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   setTabOrder(undo, ig_language_);
   setTabOrder(ig_language_, exit);
   setTabOrder(exit, usage_);
+  setTabOrder(usage_, menus_->tree());
 
   connect(browse, &QPushButton::clicked, this, &MainWindow::chooseSource);
   connect(about, &QPushButton::clicked, this, &MainWindow::showAbout);
@@ -228,6 +238,7 @@ int MainWindow::extractImages() {
   CommandSession session(this);
   const ExtractOutcome out = session.run<ExtractOutcome>(
       [&](Messenger& m, Progress& p) { return RunExtractCommand(source, rip, m, p); });
+  if (out.result == kResultOk && out.found) showMenus(WorkFolderOf(rip));
   return out.result;
 }
 
@@ -266,6 +277,28 @@ int MainWindow::undoCopyBack() {
   const UndoOutcome out =
       session.run<UndoOutcome>([&](Messenger& m, Progress&) { return RunUndoCommand(work, m); });
   return out.result;
+}
+
+int MainWindow::showMenus(const fs::path& work) {
+  const fs::path source = PathFrom(src_path_);
+  auto model = std::make_shared<SMenuModel>();
+  CommandSession session(this);
+  const int result = session.run<int>(
+      [&](Messenger& m, Progress& p) { return BuildMenuModel(source, work, *model, p, m); });
+  if (result != kResultOk) return result;
+  menus_->setModel(std::move(model));
+  usage_->hide();
+  menus_->show();
+  // Room for the tree, a page at a readable size and the thumbnails.
+  resize(std::max(width(), 1040), std::max(height(), 760));
+  menus_->tree()->setFocus();
+  return result;
+}
+
+int MainWindow::showWorkFolderMenus() {
+  const fs::path work = WorkFolderOf(PathFrom(fix_path_));
+  if (src_path_.isEmpty() || !HoldsExtraction(work)) return kResultOk;
+  return showMenus(work);
 }
 
 void MainWindow::showAbout() {

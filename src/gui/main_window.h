@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <QString>
+#include <filesystem>
+#include <memory>
 #include <optional>
 
 class QLineEdit;
@@ -14,6 +16,8 @@ class QTextEdit;
 
 namespace veld::gui {
 
+class MenuView;
+
 class MainWindow : public QDialog {
   Q_OBJECT
  public:
@@ -22,6 +26,8 @@ class MainWindow : public QDialog {
   const QString& srcPath() const { return src_path_; }
   const QString& ripPath() const { return rip_path_; }
   const QString& fixPath() const { return fix_path_; }
+  // The menus of the last extraction or opened work folder (hidden until there are some).
+  MenuView* menuView() const { return menus_; }
   // Sets the source folder as the chooser or a drop does.
   void setSrcPath(const QString& path);
   // Opens the choosers of both commands at a work folder: the "VELD" folder itself, or the folder that
@@ -35,6 +41,11 @@ class MainWindow : public QDialog {
   int replaceImages();
   // Puts back the originals of the last copy-back from a chosen work folder.
   int undoCopyBack();
+  // Reads the source's menus (off the user-interface thread, with the progress window) and shows them
+  // with the pictures of the VELD work folder work; result as the commands'.
+  int showMenus(const std::filesystem::path& work);
+  // At start: shows the menus when the work folder set by setWorkFolder holds an extraction.
+  int showWorkFolderMenus();
   void showAbout();
   void openWebSite();
   // Exit: saves the remembered folders, then closes.
@@ -56,6 +67,7 @@ class MainWindow : public QDialog {
   QLineEdit* source_edit_;
   QLineEdit* ig_language_;
   QTextEdit* usage_;
+  MenuView* menus_;
 };
 
 }  // namespace veld::gui

@@ -103,6 +103,24 @@ TEST_F(PageRender, DefaultButtonsInNormalStateAndTheSelectedOneSelected) {
   EXPECT_EQ(At(picture.image, 15, 5), kClear);
 }
 
+TEST_F(PageRender, EveryShownButtonInOneChosenState) {
+  page_.DefaultSelectedButtonId = 2;
+  page_.Bogs = {Bog(1, {Button(1, 0, 0, 10, 11, 12)}), Bog(2, {Button(2, 5, 0, 10, 11, 12)}),
+                Bog(4, {Button(3, 0, 3, 12, 12, 12), Button(4, 10, 3, 10, 11, 12)})};
+  const struct {
+    EPageButtons buttons;
+    std::uint32_t colour;
+  } cases[] = {{EPageButtons::kNormal, kWhite}, {EPageButtons::kSelected, kRed}, {EPageButtons::kActivated, kBlue}};
+  for (const auto& c : cases) {
+    const SPagePicture picture = RenderPage(page_, graphics_, 16, 6, ColourMatrix::kBt709, c.buttons);
+    EXPECT_EQ(picture.selected_button, 2) << "still the player's choice";
+    EXPECT_EQ(At(picture.image, 1, 1), c.colour);
+    EXPECT_EQ(At(picture.image, 6, 1), c.colour);
+    EXPECT_EQ(At(picture.image, 11, 4), c.colour);
+    EXPECT_EQ(At(picture.image, 1, 4), kClear) << "button 3 is still not shown";
+  }
+}
+
 TEST_F(PageRender, SelectionFallsBackToTheFirstShownButtonAndAutoActionShowsActivated) {
   // The default selected button is not shown by its group: the first group's shown button is selected.
   page_.DefaultSelectedButtonId = 3;

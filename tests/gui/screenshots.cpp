@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the README's screenshots of veld-gui on a running X server (scripts/screenshots.sh starts Xvfb
-// and a window manager): the main window, and the progress window during an extraction.
+// and a window manager): the main window, the progress window during an extraction, and the main window
+// showing the menus of an extracted disc with a page and a button chosen.
 //
 //   veld_gui_shots main OUT.png SOURCE_BDMV
 //   veld_gui_shots progress OUT.png SOURCE_BDMV RIP_FOLDER
+//   veld_gui_shots menu OUT.png SOURCE_BDMV WORK_FOLDER
+// On the offscreen platform (no window manager) the window is taken without its frame.
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -15,6 +18,8 @@
 #include "command_session.h"
 #include "folder_chooser.h"
 #include "main_window.h"
+#include "menu_view.h"
+#include "page_preview.h"
 #include "modal_script.h"
 #include "progress_dialog.h"
 
@@ -26,9 +31,37 @@ namespace {
 
 // The window with its frame, as the desktop shows it.
 bool GrabFrame(const QRect& frame, const QString& out) {
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && qobject_cast<MainWindow*>(w)) return w->grab().save(out);
+    }
+    return false;
+  }
   const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
                                                                     frame.height());
   return shot.save(out);
+}
+
+// The menus of the work folder's extraction, the first page with its second button chosen.
+int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const QString& out) {
+  window.setWorkFolder(work);
+  int status = 1;
+  QTimer::singleShot(300, [&] {
+    if (window.showWorkFolderMenus() != 0 || window.menuView()->pageCount() == 0) {
+      app.quit();
+      return;
+    }
+    window.move(40, 30);
+    window.menuView()->selectPage(0);
+    window.menuView()->preview()->select(1);
+    window.menuView()->preview()->setFocus();
+    QTimer::singleShot(1500, [&] {
+      status = GrabFrame(window.frameGeometry(), out) ? 0 : 1;
+      app.quit();
+    });
+  });
+  app.exec();
+  return status;
 }
 
 }  // namespace
@@ -55,6 +88,7 @@ int main(int argc, char** argv) {
     app.exec();
     return status;
   }
+  if (mode == QLatin1String("menu") && argc >= 5) return ShootMenus(app, window, QString::fromLocal8Bit(argv[4]), out);
   if (mode != QLatin1String("progress") || argc < 5) return 2;
   const QString rip = QString::fromLocal8Bit(argv[4]);
   veld::gui::test::ModalScript script;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/base/messages.h"
+#include "veld/base/messages_menu.h"
 #include "veld/base/messages_undo.h"
 
 #include <atomic>
@@ -423,6 +424,28 @@ constexpr Entry kCatalogue[] = {
     {kStrCopyOf, "副本,图片为", "copy of"},
     {kStrCopiesIn, "副本位于", "copies in"},
     {kMsgCopiesLine, "改动的对象(含副本):%d 个", "Objects changed, copies included: %d"},
+    {kStrMenuTree, "光盘菜单", "Menus of the disc"},
+    {kStrMenuClip, "素材 %s", "Clip %s"},
+    {kStrMenuStream, "菜单流(IG) PID %d (0x%04X)，%s", "IG stream PID %d (0x%04X), %s"},
+    {kStrMenuDisplaySet, "显示集 %d", "Display set %d"},
+    {kStrMenuPage, "页面 %d(%d 个按钮)", "Page %d, %d buttons"},
+    {kStrMenuButtonTip, "按钮 %d：位置 %d, %d，大小 %d x %d", "Button %d: %d, %d, %d x %d"},
+    {kStrMenuNormal, "普通", "Normal"},
+    {kStrMenuSelected, "选中", "Selected"},
+    {kStrMenuActivated, "激活", "Activated"},
+    {kStrMenuShownAs, "按钮显示为:", "Buttons drawn:"},
+    {kStrMenuAsPlayer, "如播放器初次显示", "As a player first shows the page"},
+    {kStrMenuNoPicture, "对象 %d:没有图片", "object %d: no picture"},
+    {kStrMenuPictureText, "%s\n%s\n%d x %d，%s 字节", "%s\n%s\n%d x %d, %s bytes"},
+    {kStrMenuFrame, "%s，第 %d/%d 帧", "%s, frame %d of %d"},
+    {kStrMenuChooseButton, "单击预览中的按钮(或用方向键选择),即可查看它各状态的图片。",
+     "Click a button in the preview (or pick one with the arrow keys) to see the pictures of its states."},
+    {kStrMenuPreview, "页面预览", "Page preview"},
+    {kStrMenuPictures, "所选按钮的图片", "Pictures of the chosen button"},
+    {kStrMenuButtonHeading, "页面 %2$d 的按钮 %1$d 的图片:", "Pictures of button %d of page %d:"},
+    {kStrMenuNone, "无", "none"},
+    {kStrMenuNoExtraction, "工作文件夹中没有提取的图片。", "The work folder holds no extracted pictures."},
+    {kStrMenuStateLine, "%s：%s", "%s: %s"},
 };
 
 // Every id once: a second entry with the same id would never be found.

@@ -51,6 +51,21 @@ const CBdButton* FindButton(const CBog& bog, int id) {
   return nullptr;
 }
 
+const CButtonStateInfo* ShownState(const CBdButton& button, int selected_button, EPageButtons buttons) {
+  switch (buttons) {
+    case EPageButtons::kNormal:
+      return &button.Normal;
+    case EPageButtons::kSelected:
+      return &button.Selected;
+    case EPageButtons::kActivated:
+      return &button.Activated;
+    case EPageButtons::kAsPlayer:
+      break;
+  }
+  if (button.Id != selected_button) return &button.Normal;
+  return button.AutoActionFlag ? &button.Activated : &button.Selected;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -124,7 +139,7 @@ int InitialSelectedButton(const CPage& page) {
 }
 
 SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int width, int height,
-                        ColourMatrix matrix) {
+                        ColourMatrix matrix, EPageButtons buttons) {
   SPagePicture out;
   out.image = RgbaImage(width, height);
   const std::vector<SPaletteEntry>* entries = graphics.Palette(static_cast<std::uint8_t>(page.PaletteIdRef));
@@ -135,8 +150,7 @@ SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int
   for (const auto& bog : page.Bogs) {
     const CBdButton* button = FindButton(bog, bog.DefaultButtonIdRef);
     if (!button) continue;
-    const CButtonStateInfo* state = &button->Normal;
-    if (button->Id == out.selected_button) state = button->AutoActionFlag ? &button->Activated : &button->Selected;
+    const CButtonStateInfo* state = ShownState(*button, out.selected_button, buttons);
     if (state->StartObjectId < 0) continue;
     const IndexedBitmap* object = graphics.Object(static_cast<std::uint16_t>(state->StartObjectId));
     if (object) DrawWhole(out.image, *object, palette, button->HorPos, button->VerPos);

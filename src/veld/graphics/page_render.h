@@ -55,15 +55,20 @@ class CDecodedGraphics {
 // -1 when no group shows a button.
 int InitialSelectedButton(const CPage& page);
 
+// Which state each shown button (the default button of every overlap group) is drawn in: as a player first
+// shows the page (see above), or all of them in one state.
+enum class EPageButtons { kAsPlayer, kNormal, kSelected, kActivated };
+
 struct SPagePicture {
   RgbaImage image;
   int selected_button = -1;
   bool has_palette = false;  // false: the page's palette is not defined and nothing could be drawn
 };
 
-// The plane of the page as a player first draws it (see above), width x height.
+// The plane of the page as a player first draws it (see above), width x height; with another buttons
+// value, every shown button in that state instead (selected_button is still the player's choice).
 SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int width, int height,
-                        ColourMatrix matrix);
+                        ColourMatrix matrix, EPageButtons buttons = EPageButtons::kAsPlayer);
 // The plane of one effect: its composition objects, cropped, with its palette.
 RgbaImage RenderEffect(const CEffect& effect, const CDecodedGraphics& graphics, int width, int height,
                        ColourMatrix matrix);

@@ -162,8 +162,10 @@ SShowSize SShowDisplaySet::ButtonSize(const CBdButton& button) const {
   return it == object_sizes.end() ? SShowSize{} : it->second;
 }
 
-int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progress, Messenger& messenger) {
+int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progress, Messenger& messenger,
+                    std::vector<std::vector<CGsData>>* segments) {
   report = SMenuReport{};
+  if (segments) segments->clear();
   report.source = source;
   CBDDisc disc;
   if (!disc.open(source, messenger)) return kResultFailed;
@@ -181,7 +183,8 @@ int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progr
     c.name = clip.stream_path.stem().string();
     c.stream_path = clip.stream_path;
     c.playlists = PlaylistsOf(*disc.playlists(), clip.id);
-    for (const SClipIgStream& s : streams) {
+    if (segments) segments->emplace_back();
+    for (SClipIgStream& s : streams) {
       SShowStream& st = c.streams.emplace_back();
       st.pid = s.pid;
       for (const STREAM_INFO& si : clip.data.streams()) {
@@ -210,6 +213,7 @@ int BuildMenuReport(const fs::path& source, SMenuReport& report, Progress& progr
         }
       }
       MarkCopies(s.data, st);
+      if (segments) segments->back().push_back(std::move(s.data));
     }
   }
   return kResultOk;

@@ -14,6 +14,7 @@
 
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
+#include "veld/graphics/gs_data.h"
 #include "veld/graphics/ic_data.h"
 
 namespace veld {
@@ -104,9 +105,10 @@ struct SMenuReport {
 };
 
 // Opens the disc and reads every IG stream of every clip that has one (the clips extraction visits).
-// Result 0, 1 (cancelled) or 2 (failed, reported through messenger).
+// Result 0, 1 (cancelled) or 2 (failed, reported through messenger). With segments, the streams' display
+// sets are handed back too, segments[c][s] for report.clips[c].streams[s] (for drawing their pages).
 int BuildMenuReport(const std::filesystem::path& source, SMenuReport& report, Progress& progress,
-                    Messenger& messenger);
+                    Messenger& messenger, std::vector<std::vector<CGsData>>* segments = nullptr);
 
 // The report as indented text (headings in the user's language, fields by their format names).
 std::string MenuReportText(const SMenuReport& report);
