@@ -176,6 +176,10 @@ TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
       }
     r = test::run_checker("check_ts.py", {new_m2ts.string()}, dir.path());
     EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
+    // The moved entry points still start their access units, whose size classes follow the packets
+    // that entered or left them.
+    r = test::run_checker("check_epmap.py", {(stream / (clip + ".clpi")).string(), new_m2ts.string()}, dir.path());
+    EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
     expect_only_spns_moved(disc / "BDMV" / "CLIPINF" / (clip + ".clpi"), stream / (clip + ".clpi"), old_m2ts, new_m2ts);
   }
   // The edit did what it was meant to: the display sets grew (extra arrival times) or shrank.

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "veld/base/bytes.h"
+#include "veld/clip/clpi.h"
 #include "veld/graphics/segment.h"
 #include "veld/mux/range_copy.h"
 
@@ -218,7 +219,22 @@ std::uint32_t SSpnShift::map(std::uint32_t spn) const {
   return static_cast<std::uint32_t>(std::int64_t{spn} + ins - drop);
 }
 
-void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source_packets) {
+namespace {
+
+// The size class of a video entry point whose access unit ends at old packet `end`, after the shift.
+void follow_size_class(SFineEntryAsRead& fine, const KEY_POINT_INFO& kp, std::uint32_t end, const SSpnShift& shift) {
+  KEY_POINT_INFO old_unit = kp;
+  old_unit.SpnEnd = end;
+  if (i_end_position_offset(old_unit) != fine.IEndPositionOffset) return;  // measured some other way
+  KEY_POINT_INFO new_unit = kp;
+  new_unit.SpnStart = shift.map(kp.SpnStart);
+  new_unit.SpnEnd = shift.map(end);
+  fine.IEndPositionOffset = i_end_position_offset(new_unit);
+}
+
+}  // namespace
+
+void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source_packets, const CInPlaceScan* scan) {
   clip.ClipInfo.NumberOfSourcePackets = source_packets;
   SAtcInfo& atc = clip.SequenceInfo.AtcInfo;
   atc.SpnAtcStart = shift.map(atc.SpnAtcStart);
@@ -226,7 +242,12 @@ void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source
   SProgramSequenceInfo& ps = clip.ProgramInfo.ProgramSequenceInfo;
   ps.SpnProgramSequenceStart = shift.map(ps.SpnProgramSequenceStart);
   for (STREAM_PID_ENTRY& e : clip.Cpi.EpMap) {
-    for (KEY_POINT_INFO& kp : e.KeyPoints) {
+    const bool classes = scan && e.EpStreamType == 1 && e.FineEntriesAsRead.size() == e.KeyPoints.size();
+    for (std::size_t i = 0; i < e.KeyPoints.size(); ++i) {
+      KEY_POINT_INFO& kp = e.KeyPoints[i];
+      if (classes)
+        if (const auto end = scan->access_unit_end(e.StreamPid, kp.SpnStart))
+          follow_size_class(e.FineEntriesAsRead[i], kp, *end, shift);
       kp.SpnStart = shift.map(kp.SpnStart);
       if (kp.SpnEnd != 0) kp.SpnEnd = shift.map(kp.SpnEnd);
     }
@@ -264,7 +285,7 @@ bool schedule_streams(int in, const CInPlaceScan& scan, const std::vector<SInPla
 
 SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_path,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  Progress& progress, const CInPlaceScan* scanned) {
+                                  const CInPlaceScan& scan, Progress& progress) {
   SInPlaceResult res;
   const auto finish = [&](SInPlaceResult::Status status) {
     res.status = status;
@@ -281,26 +302,16 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
   }
   std::error_code ec;
   const std::uint64_t size = fs::file_size(in_path, ec);
-  // A scan made by an earlier pass serves only while the file still has the size it had then.
-  CInPlaceScan own;
-  std::string error;
-  if (!ec && (!scanned || scanned->packets() != size / kSourcePacket)) {
-    if (!own.read(in.get(), size, progress, error)) {
-      if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
-      res.reason = fmt::format("{}: {}", in_path.string(), error);
-      return finish(SInPlaceResult::Status::kFailed);
-    }
-    scanned = &own;
-  }
-  if (ec) {
-    res.reason = fmt::format("{}: {}", in_path.string(), ec.message());
+  if (ec || scan.packets() != size / kSourcePacket) {
+    res.reason = fmt::format("{}: {}", in_path.string(),
+                             ec ? ec.message() : "the file changed since it was read (another program writes it?)");
     return finish(SInPlaceResult::Status::kFailed);
   }
   const std::uint64_t ticks = PacketTicks(recording_rate);
   std::vector<SNewStream> built;
   std::vector<SPidSchedule> plans;
   bool no_schedule = false;
-  if (!schedule_streams(in.get(), *scanned, streams, ticks, built, plans, res, no_schedule))
+  if (!schedule_streams(in.get(), scan, streams, ticks, built, plans, res, no_schedule))
     return finish(no_schedule ? SInPlaceResult::Status::kNoSchedule : SInPlaceResult::Status::kFailed);
   CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
   if (out.get() < 0) {
@@ -308,8 +319,8 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
     return finish(SInPlaceResult::Status::kFailed);
   }
   std::vector<const SPidScan*> olds;
-  for (const SInPlaceStream& s : streams) olds.push_back(&scanned->pid(s.pid));
-  if (!write_clip(in.get(), out.get(), olds, scanned->packets(), built, collect_events(plans), ticks, res, progress)) {
+  for (const SInPlaceStream& s : streams) olds.push_back(&scan.pid(s.pid));
+  if (!write_clip(in.get(), out.get(), olds, scan.packets(), built, collect_events(plans), ticks, res, progress)) {
     if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
     if (res.reason.empty()) res.reason = out_path.string();
     return finish(SInPlaceResult::Status::kFailed);

@@ -28,8 +28,12 @@ struct SSpnShift {
   std::uint32_t map(std::uint32_t spn) const;
 };
 
-// Moves every source packet number of the clip information by the shift and sets the packet count.
-void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source_packets);
+// Moves every source packet number of the clip information by the shift and sets the packet count. With
+// the scan of the old file (its entry points watched), a video entry's size class follows the packets that
+// entered or left its access unit, where the class read is the one its packets gave (a class that the
+// authoring program measured some other way is kept).
+void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source_packets,
+                   const CInPlaceScan* scan = nullptr);
 
 // One IG stream to replace: its PID in the old clip and the opened track of its rebuilt stream. The
 // track's time stamps must be the old stream's (own_offset set accordingly); its PID is set here.
@@ -47,11 +51,10 @@ struct SInPlaceResult {
 };
 
 // Writes `out` from `in` (the old clip stream file) with the streams replaced. recording_rate: the
-// clip's TS_recording_rate (bytes per second). scanned: the scan of `in` made while its menus were read;
-// without it (or when the file no longer has the size it had then) `in` is scanned here first. On any
-// status but kDone, `out` is removed.
+// clip's TS_recording_rate (bytes per second). scan: the scan of the whole of `in` (kFailed when the file
+// no longer has the size it had then). On any status but kDone, `out` is removed.
 SInPlaceResult RepacketiseInPlace(const std::filesystem::path& in, const std::filesystem::path& out,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  Progress& progress, const CInPlaceScan* scanned = nullptr);
+                                  const CInPlaceScan& scan, Progress& progress);
 
 }  // namespace veld

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/mux/inplace_scan.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,6 +83,41 @@ void CInPlaceScan::pcr(const std::uint8_t* ts) {
   clock_.add(atc_, base * 300 + ext);
 }
 
+void CInPlaceScan::watch_entry_points(const CSpeFolder& ep_map) {
+  for (const STREAM_PID_ENTRY& e : ep_map) {
+    if (e.EpStreamType != 1 || e.KeyPoints.empty()) continue;
+    SEntryWatch w;
+    w.pid = e.StreamPid;
+    for (const KEY_POINT_INFO& kp : e.KeyPoints) w.starts.push_back(kp.SpnStart);
+    std::sort(w.starts.begin(), w.starts.end());
+    w.ends.assign(w.starts.size(), kNoEnd);
+    watches_.push_back(std::move(w));
+  }
+}
+
+void CInPlaceScan::entry_packet(SEntryWatch& w, const std::uint8_t* ts, std::uint32_t spn) {
+  if (ts[1] & 0x40) {  // a PES packet starts: the one before it is over
+    if (w.open >= 0) w.ends[static_cast<std::size_t>(w.open)] = w.last;
+    w.open = -1;
+    while (w.next < w.starts.size() && w.starts[w.next] < spn) ++w.next;
+    if (w.next < w.starts.size() && w.starts[w.next] == spn) w.open = static_cast<std::int64_t>(w.next++);
+  }
+  w.last = spn;
+}
+
+std::optional<std::uint32_t> CInPlaceScan::access_unit_end(std::uint16_t pid, std::uint32_t spn) const {
+  for (const SEntryWatch& w : watches_) {
+    if (w.pid != pid) continue;
+    const auto it = std::lower_bound(w.starts.begin(), w.starts.end(), spn);
+    if (it == w.starts.end() || *it != spn) return std::nullopt;
+    const auto i = static_cast<std::size_t>(it - w.starts.begin());
+    if (w.ends[i] != kNoEnd) return w.ends[i];
+    if (static_cast<std::int64_t>(i) == w.open) return w.last;  // the file ends inside it
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 void CInPlaceScan::observe(std::uint64_t first_spn, const std::uint8_t* packets, std::size_t count) {
   // The pass sees the file in order; arrival times are unwrapped across every packet.
   auto spn = static_cast<std::uint32_t>(first_spn);
@@ -93,12 +129,28 @@ void CInPlaceScan::observe(std::uint64_t first_spn, const std::uint8_t* packets,
     const std::uint8_t* ts = sp + 4;
     const std::uint16_t pid = packet_pid(ts);
     if (pid >= 0x1400 && pid <= 0x141F) ig_packet(pid_scan(pid), sp, spn);
+    for (SEntryWatch& w : watches_)
+      if (w.pid == pid) entry_packet(w, ts, spn);
     pcr(ts);
   }
   packets_ = spn;
 }
 
-bool CInPlaceScan::read(int fd, std::uint64_t size, Progress& progress, std::string& error) {
+bool CInPlaceScan::read(const std::filesystem::path& path, Progress& progress, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::error_code ec;
+  const std::uint64_t size = fd < 0 ? 0 : std::filesystem::file_size(path, ec);
+  if (fd < 0 || ec) {
+    error = fd < 0 ? std::strerror(errno) : ec.message();
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  const bool ok = read_open(fd, size, progress, error);
+  ::close(fd);
+  return ok;
+}
+
+bool CInPlaceScan::read_open(int fd, std::uint64_t size, Progress& progress, std::string& error) {
   std::vector<std::uint8_t> block(kReadBlock);
   const std::uint64_t total = size / kSourcePacket;
   std::uint64_t offset = 0;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/pipeline/remux_inplace.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -21,9 +23,9 @@ std::int64_t OldStampOffset(std::int64_t time_shift) {
 }
 
 bool WriteClipInfo(const CClpiObject& clip, const SInPlaceResult& r, const SInPlaceRequest& req,
-                   Messenger& messenger) {
+                   const CInPlaceScan& scan, Messenger& messenger) {
   SClpiData data = clip.data;
-  ShiftClipInfo(data, r.shift, r.packets);
+  ShiftClipInfo(data, r.shift, r.packets, &scan);
   for (std::size_t i = 0; i < req.replaced->size(); ++i) {
     const std::array<char, 3>& lang = (*req.tracks)[i]->source().language;
     for (STREAM_INFO& s : data.streams())
@@ -38,23 +40,57 @@ bool WriteClipInfo(const CClpiObject& clip, const SInPlaceResult& r, const SInPl
   return true;
 }
 
+// The scan of the old clip: the one made while its menus were read, while the file keeps the size it had
+// then; otherwise a pass of its own into `own`. nullptr when that pass failed (reported) or was cancelled.
+const CInPlaceScan* ScanOfClip(const CClpiObject& clip, const SInPlaceRequest& req, CInPlaceScan& own,
+                               Progress& progress, Messenger& messenger) {
+  std::error_code ec;
+  if (req.scan && req.scan->packets() == fs::file_size(clip.stream_path, ec) / 192) return req.scan;
+  own.watch_entry_points(clip.data.Cpi.EpMap);
+  std::string error;
+  if (own.read(clip.stream_path, progress, error)) return &own;
+  if (!progress.cancelled()) messenger.show(MessageKind::kError, fmt::format("{}: {}", clip.stream_path.string(), error));
+  return nullptr;
+}
+
+// The rebuilt tracks carry the old stream's time stamps while they are scheduled in place, and their
+// own offsets again afterwards.
+class COldStamps {
+ public:
+  COldStamps(const SInPlaceRequest& req, std::vector<SInPlaceStream>& streams) : tracks_(*req.tracks) {
+    for (std::size_t i = 0; i < tracks_.size(); ++i) {
+      SRawTrack& t = *tracks_[i];
+      const std::uint16_t pid = (*req.replaced)[i];
+      saved_.push_back(t.own_offset);
+      const auto shift = req.time_shift->find(pid);
+      t.own_offset = OldStampOffset(shift == req.time_shift->end() ? 0 : shift->second);
+      streams.push_back({pid, &t});
+    }
+  }
+  ~COldStamps() {
+    for (std::size_t i = 0; i < saved_.size(); ++i) tracks_[i]->own_offset = saved_[i];
+  }
+  COldStamps(const COldStamps&) = delete;
+  COldStamps& operator=(const COldStamps&) = delete;
+
+ private:
+  std::vector<std::unique_ptr<SRawTrack>>& tracks_;
+  std::vector<std::int64_t> saved_;
+};
+
 }  // namespace
 
 InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& req, Progress& progress,
                                Messenger& messenger) {
-  std::vector<SInPlaceStream> streams;
-  std::vector<std::int64_t> saved;
-  for (std::size_t i = 0; i < req.tracks->size(); ++i) {
-    SRawTrack& t = *(*req.tracks)[i];
-    const std::uint16_t pid = (*req.replaced)[i];
-    saved.push_back(t.own_offset);
-    const auto shift = req.time_shift->find(pid);
-    t.own_offset = OldStampOffset(shift == req.time_shift->end() ? 0 : shift->second);
-    streams.push_back({pid, &t});
+  CInPlaceScan own;
+  const CInPlaceScan* scan = ScanOfClip(clip, req, own, progress, messenger);
+  if (!scan) return progress.cancelled() ? InPlaceOutcome::kCancelled : InPlaceOutcome::kFailed;
+  SInPlaceResult r;
+  {
+    std::vector<SInPlaceStream> streams;
+    const COldStamps stamps(req, streams);
+    r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams, clip.data.ClipInfo.TsRecordingRate, *scan, progress);
   }
-  const SInPlaceResult r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams,
-                                              clip.data.ClipInfo.TsRecordingRate, progress, req.scan);
-  for (std::size_t i = 0; i < saved.size(); ++i) (*req.tracks)[i]->own_offset = saved[i];
   switch (r.status) {
     case SInPlaceResult::Status::kDone:
       break;
@@ -67,7 +103,7 @@ InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& r
       messenger.show(MessageKind::kError, r.reason);
       return InPlaceOutcome::kFailed;
   }
-  if (!WriteClipInfo(clip, r, req, messenger)) {
+  if (!WriteClipInfo(clip, r, req, *scan, messenger)) {
     std::error_code ec;
     fs::remove(req.m2ts, ec);
     fs::remove(req.clpi, ec);

@@ -28,7 +28,9 @@ struct SInPlaceRequest {
   const std::vector<std::uint16_t>* replaced = nullptr;       // the PID each one replaces
   const std::map<std::uint16_t, std::int64_t>* time_shift = nullptr;  // by PID (SClipIgStream::time_shift)
   std::filesystem::path m2ts, clpi;
-  const CInPlaceScan* scan = nullptr;  // the old clip's scan from the pass that read its menus, if any
+  // The old clip's scan from the pass that read its menus (its entry points watched); without one, or
+  // when the file changed size since, the clip is scanned again.
+  const CInPlaceScan* scan = nullptr;
 };
 
 // Writes the request's two files. kFallback: one line naming the clip went to the messenger, nothing is

@@ -301,7 +301,10 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     if (!HasIgStream(clip)) continue;
     if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
     SClipMenus menus;
-    if (!options.dry_run && options.remux == RemuxRoute::kInPlace) menus.scan = std::make_unique<CInPlaceScan>();
+    if (!options.dry_run && options.remux == RemuxRoute::kInPlace) {
+      menus.scan = std::make_unique<CInPlaceScan>();
+      menus.scan->watch_entry_points(clip.data.Cpi.EpMap);
+    }
     CClipIndexer indexer;
     // The full route needs the index of the kept tracks; the in-place route copies them.
     if (!options.dry_run && options.remux == RemuxRoute::kFull &&
