@@ -196,6 +196,46 @@ TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
+// A language set on purpose renames the rebuilt stream everywhere its language stands: in the program
+// map table (the packets change only there, as an independent demultiplexer reads it), the clip
+// information and the playlists.
+TEST(ReplaceInPlaceLanguage, TheProgramMapClipInformationAndPlaylistsGetTheNewLanguage) {
+  const fs::path disc = test::test_discs_dir() / "menu";
+  test::TempDir dir;
+  test::copy_disc(disc, dir / "target");
+  RunResult r = run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string()}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const fs::path images = dir / "rip" / "VELD" / "Images";
+  std::mt19937 rng(7);
+  edit_picture(images / "00000" / "5120" / "Epoch1" / "DS1" / "0002.gif", images / "VELD.rip", Edit::kShrink, rng);
+  r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back",
+                "--ig-language", "fra"},
+               dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_THAT(r.out + r.err, ::testing::Not(HasSubstr("remultiplexing the whole clip")));
+  const fs::path new_m2ts = dir / "target" / "BDMV" / "STREAM" / "00000.m2ts";
+  r = test::run_checker("compare_inplace.py",
+                        {(disc / "BDMV" / "STREAM" / "00000.m2ts").string(), new_m2ts.string(), "--pid", "0x1400",
+                         "--renamed", "0x1400:fra"},
+                        dir.path());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  r = test::run_shell("ffprobe -v error -select_streams 1 -show_entries stream_tags=language -of csv=p=0 " +
+                          test::shell_quote(new_m2ts.string()),
+                      dir.path());
+  EXPECT_EQ(r.out, "fra\n") << r.err;
+  const SClpiData info = read_clpi(dir / "target" / "BDMV" / "CLIPINF" / "00000.clpi");
+  for (const STREAM_INFO& s : info.streams()) {
+    if (s.StreamPID == 0x1400) {
+      EXPECT_EQ(s.StreamCodingInfo.language(), "fra");
+    }
+  }
+  r = test::run_shell(test::shell_quote(VELD_BDCHECK_PATH) + " " + test::shell_quote((dir / "target").string()) +
+                          " --read --playlists 00000,00001 --ig-streams 0:1",
+                      dir.path());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr("'fra'"));
+}
+
 void PrintTo(const Case& c, std::ostream* os) { *os << c.variant << (c.edit == Edit::kGrow ? "_grow" : "_shrink"); }
 
 INSTANTIATE_TEST_SUITE_P(Variants, ReplaceInPlace, ::testing::ValuesIn(kCases), [](const auto& info) {

@@ -15,6 +15,7 @@
 #include "veld/clip/clpi.h"
 #include "veld/graphics/segment.h"
 #include "veld/mux/range_copy.h"
+#include "veld/ts/pmt_language.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -106,12 +107,21 @@ PacketWalker make_walker(int fd, std::uint32_t total) {
 
 struct SEvent {
   std::uint32_t spn;
-  std::uint8_t kind;  // 0 the slot takes a new packet, 1 the slot is left out, 2 a packet after spn
-  std::uint32_t stream, packet;
+  // 0 the slot takes a new packet, 1 the slot is left out, 2 a packet after spn, 3 the packet is patched
+  std::uint8_t kind;
+  std::uint32_t stream, packet;  // kind 3: packet indexes the patched packets
   std::uint64_t atc;
 };
 
-std::vector<SEvent> collect_events(const std::vector<SPidSchedule>& plans) {
+// What the new file holds in place of old packets: the rebuilt streams' packets and the patched packets.
+struct SWritePlan {
+  std::vector<const SPidScan*> scans;  // per rebuilt stream, the old one's
+  const std::vector<SNewStream>* streams = nullptr;
+  std::vector<std::array<std::uint8_t, kSourcePacket>> patched;  // whole source packets
+  std::vector<SEvent> events;
+};
+
+std::vector<SEvent> collect_events(const std::vector<SPidSchedule>& plans, const std::vector<std::uint32_t>& patched) {
   std::vector<SEvent> ev;
   for (std::uint32_t s = 0; s < plans.size(); ++s) {
     for (std::uint32_t j = 0; j < plans[s].placements.size(); ++j) {
@@ -120,6 +130,7 @@ std::vector<SEvent> collect_events(const std::vector<SPidSchedule>& plans) {
     }
     for (std::uint32_t spn : plans[s].dropped) ev.push_back({spn, 1, s, 0, 0});
   }
+  for (std::uint32_t i = 0; i < patched.size(); ++i) ev.push_back({patched[i], 3, 0, i, 0});
   std::stable_sort(ev.begin(), ev.end(), [](const SEvent& a, const SEvent& b) {
     if (a.spn != b.spn) return a.spn < b.spn;
     return (a.kind == 2) < (b.kind == 2);
@@ -134,53 +145,16 @@ std::uint32_t slot_header(const SPidScan& s, std::uint32_t spn) {
   return s.headers[static_cast<std::size_t>(it - s.slots.begin())];
 }
 
-bool write_clip(int in, int out, const std::vector<const SPidScan*>& scans, std::uint32_t packets,
-                const std::vector<SNewStream>& streams,
-                const std::vector<SEvent>& events, std::uint64_t ticks, SInPlaceResult& res, Progress& progress) {
-  CRangeCopier copier(in, out);
-  std::uint32_t cursor = 0;  // next old packet to copy
-  std::array<std::uint8_t, kSourcePacket> sp{};
-  std::uint32_t last_header = 0;
-  std::size_t done = 0;
-  for (const SEvent& e : events) {
-    const std::uint32_t run_end = e.kind == 2 ? e.spn + 1 : e.spn;
-    if (run_end > cursor && !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{run_end - cursor} * kSourcePacket)) {
-      res.reason = copier.error();
-      return false;
-    }
-    cursor = std::max(cursor, run_end);
-    const SPidScan& s = *scans[e.stream];
-    if (e.kind == 1) {
-      res.shift.dropped.push_back(e.spn);
-      cursor = e.spn + 1;
-      continue;
-    }
-    const std::uint32_t header = e.kind == 0 ? slot_header(s, e.spn)
-                                             : ((s.headers.front() & ~kAtsMask) | (static_cast<std::uint32_t>(e.atc) & kAtsMask));
-    store_be32(sp.data(), header);
-    std::memcpy(sp.data() + 4, streams[e.stream].ts[e.packet].data(), 188);
-    if (!copier.write(sp.data(), sp.size())) {
-      res.reason = copier.error();
-      return false;
-    }
-    if (e.kind == 0) cursor = e.spn + 1;
-    if (e.kind == 2) res.shift.inserted_after.push_back(e.spn);
-    last_header = header;
-    if ((++done & 0xFFF) == 0 && progress.cancelled()) return false;
-  }
-  if (packets > cursor &&
-      !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{packets - cursor} * kSourcePacket)) {
-    res.reason = copier.error();
-    return false;
-  }
+// Null packets after the last one, at the recording rate, complete the last aligned unit.
+bool pad_to_unit(CRangeCopier& copier, int out, std::uint32_t last_header, std::uint64_t ticks, SInPlaceResult& res) {
   if (!copier.flush()) {
     res.reason = copier.error();
     return false;
   }
   std::uint64_t count = copier.size() / kSourcePacket;
-  // The arrival time of the last packet, for the null packets that complete the last aligned unit.
   std::array<std::uint8_t, 4> h{};
   if (count > 0 && ::pread(out, h.data(), 4, static_cast<off_t>((count - 1) * kSourcePacket)) == 4) last_header = load_be32(h.data());
+  std::array<std::uint8_t, kSourcePacket> sp{};
   std::uint32_t ats = last_header & kAtsMask;
   while (count % 32 != 0) {
     ats = static_cast<std::uint32_t>((ats + ticks) & kAtsMask);
@@ -196,6 +170,79 @@ bool write_clip(int in, int out, const std::vector<const SPidScan*>& scans, std:
     return false;
   }
   res.packets = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+// The source packet an event writes, with the header it keeps or gets.
+const std::uint8_t* event_packet(const SWritePlan& plan, const SEvent& e, std::array<std::uint8_t, kSourcePacket>& sp) {
+  if (e.kind == 3) return plan.patched[e.packet].data();
+  const SPidScan& s = *plan.scans[e.stream];
+  const std::uint32_t header = e.kind == 0 ? slot_header(s, e.spn)
+                                           : ((s.headers.front() & ~kAtsMask) | (static_cast<std::uint32_t>(e.atc) & kAtsMask));
+  store_be32(sp.data(), header);
+  std::memcpy(sp.data() + 4, (*plan.streams)[e.stream].ts[e.packet].data(), 188);
+  return sp.data();
+}
+
+bool write_clip(int in, int out, const SWritePlan& plan, std::uint32_t packets, std::uint64_t ticks,
+                SInPlaceResult& res, Progress& progress) {
+  CRangeCopier copier(in, out);
+  std::uint32_t cursor = 0;  // next old packet to copy
+  std::array<std::uint8_t, kSourcePacket> sp{};
+  std::uint32_t last_header = 0;
+  std::size_t done = 0;
+  for (const SEvent& e : plan.events) {
+    const std::uint32_t run_end = e.kind == 2 ? e.spn + 1 : e.spn;
+    if (run_end > cursor && !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{run_end - cursor} * kSourcePacket)) {
+      res.reason = copier.error();
+      return false;
+    }
+    cursor = std::max(cursor, run_end);
+    if (e.kind == 1) {
+      res.shift.dropped.push_back(e.spn);
+      cursor = e.spn + 1;
+      continue;
+    }
+    const std::uint8_t* packet = event_packet(plan, e, sp);
+    if (!copier.write(packet, kSourcePacket)) {
+      res.reason = copier.error();
+      return false;
+    }
+    if (e.kind != 2) cursor = e.spn + 1;
+    if (e.kind == 2) res.shift.inserted_after.push_back(e.spn);
+    last_header = load_be32(packet);
+    if ((++done & 0xFFF) == 0 && progress.cancelled()) return false;
+  }
+  if (packets > cursor &&
+      !copier.copy(std::uint64_t{cursor} * kSourcePacket, std::uint64_t{packets - cursor} * kSourcePacket)) {
+    res.reason = copier.error();
+    return false;
+  }
+  return pad_to_unit(copier, out, last_header, ticks, res);
+}
+
+// The program map packets with the renamed languages. false with res.reason when one cannot be renamed
+// where it stands (a section over more than one packet): the clip then takes the full route.
+bool patch_program_maps(int in, const CInPlaceScan& scan, const std::vector<SInPlaceStream>& streams,
+                        SWritePlan& plan, std::vector<std::uint32_t>& spns, SInPlaceResult& res) {
+  const bool renamed = std::any_of(streams.begin(), streams.end(), [](const SInPlaceStream& s) { return s.language; });
+  if (!renamed) return true;
+  for (const std::uint32_t spn : scan.program_map_packets()) {
+    std::array<std::uint8_t, kSourcePacket> sp{};
+    if (::pread(in, sp.data(), sp.size(), static_cast<off_t>(std::uint64_t{spn} * kSourcePacket)) != static_cast<ssize_t>(sp.size())) {
+      res.reason = fmt::format("the program map table at packet {} cannot be read again", spn);
+      return false;
+    }
+    for (const SInPlaceStream& s : streams) {
+      if (!s.language) continue;
+      if (SetPmtLanguage(std::span<std::uint8_t, 188>(sp.data() + 4, 188), s.pid, *s.language) == PmtLanguagePatch::kUnfit) {
+        res.reason = fmt::format("the program map table at packet {} spans more than one packet", spn);
+        return false;
+      }
+    }
+    plan.patched.push_back(sp);
+    spns.push_back(spn);
+  }
   return true;
 }
 
@@ -318,9 +365,13 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
     res.reason = errno_text(out_path);
     return finish(SInPlaceResult::Status::kFailed);
   }
-  std::vector<const SPidScan*> olds;
-  for (const SInPlaceStream& s : streams) olds.push_back(&scan.pid(s.pid));
-  if (!write_clip(in.get(), out.get(), olds, scan.packets(), built, collect_events(plans), ticks, res, progress)) {
+  SWritePlan plan;
+  for (const SInPlaceStream& s : streams) plan.scans.push_back(&scan.pid(s.pid));
+  plan.streams = &built;
+  std::vector<std::uint32_t> patched;
+  if (!patch_program_maps(in.get(), scan, streams, plan, patched, res)) return finish(SInPlaceResult::Status::kNoSchedule);
+  plan.events = collect_events(plans, patched);
+  if (!write_clip(in.get(), out.get(), plan, scan.packets(), ticks, res, progress)) {
     if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
     if (res.reason.empty()) res.reason = out_path.string();
     return finish(SInPlaceResult::Status::kFailed);

@@ -7,7 +7,9 @@
 // shift (SSpnShift).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,6 +42,8 @@ void ShiftClipInfo(SClpiData& clip, const SSpnShift& shift, std::uint32_t source
 struct SInPlaceStream {
   std::uint16_t pid = 0;
   SRawTrack* track = nullptr;
+  // Set: the stream's language in the program map table is renamed to this.
+  std::optional<std::array<char, 3>> language;
 };
 
 struct SInPlaceResult {

@@ -131,6 +131,7 @@ void CInPlaceScan::observe(std::uint64_t first_spn, const std::uint8_t* packets,
     if (pid >= 0x1400 && pid <= 0x141F) ig_packet(pid_scan(pid), sp, spn);
     for (SEntryWatch& w : watches_)
       if (w.pid == pid) entry_packet(w, ts, spn);
+    if (pid == pmt_pid_) pmt_packets_.push_back(spn);
     pcr(ts);
   }
   packets_ = spn;

@@ -34,6 +34,8 @@ class CInPlaceScan final : public CPacketObserver {
   // Before the pass: the entry points of the map's video streams, whose access units' last packets the
   // pass then records (their size classes follow the packets that enter or leave them).
   void watch_entry_points(const CSpeFolder& ep_map);
+  // Before the pass: the PID whose packets (the program map table) are listed.
+  void watch_program_map(std::uint16_t pid) { pmt_pid_ = pid; }
   // Every packet of every IG PID (0x1400-0x141F) is recorded, and the PCRs of the first PID that carries one.
   void observe(std::uint64_t first_spn, const std::uint8_t* packets, std::size_t count) override;
   // A pass of its own over the file; progress goes from 0 to 50 %. false with `error` set when the file
@@ -45,6 +47,8 @@ class CInPlaceScan final : public CPacketObserver {
   const CClockMap& clock() const { return clock_; }
   // Source packets seen: the whole file once the pass is over.
   std::uint32_t packets() const { return packets_; }
+  // The packets of the watched program map PID.
+  const std::vector<std::uint32_t>& program_map_packets() const { return pmt_packets_; }
   // The last packet of the PES packet (the access unit) that starts at a watched entry point.
   std::optional<std::uint32_t> access_unit_end(std::uint16_t pid, std::uint32_t spn) const;
 
@@ -73,6 +77,8 @@ class CInPlaceScan final : public CPacketObserver {
   std::uint64_t atc_ = 0;
   std::uint32_t last_ats_ = 0;
   int pcr_pid_ = -1;
+  int pmt_pid_ = -1;
+  std::vector<std::uint32_t> pmt_packets_;
 };
 
 }  // namespace veld

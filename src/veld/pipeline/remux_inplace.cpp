@@ -4,6 +4,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "veld/base/file.h"
@@ -40,13 +42,24 @@ bool WriteClipInfo(const CClpiObject& clip, const SInPlaceResult& r, const SInPl
   return true;
 }
 
+// The language a rebuilt stream gets where it differs from the one the clip information gives it.
+std::optional<std::array<char, 3>> RenamedLanguage(const SClpiData& clip, std::uint16_t pid,
+                                                   const std::array<char, 3>& language) {
+  for (const STREAM_INFO& s : clip.streams()) {
+    if (s.StreamPID != pid) continue;
+    const std::string old = s.StreamCodingInfo.language();
+    if (old == std::string_view(language.data(), strnlen(language.data(), 3))) return std::nullopt;
+  }
+  return language;
+}
+
 // The scan of the old clip: the one made while its menus were read, while the file keeps the size it had
 // then; otherwise a pass of its own into `own`. nullptr when that pass failed (reported) or was cancelled.
 const CInPlaceScan* ScanOfClip(const CClpiObject& clip, const SInPlaceRequest& req, CInPlaceScan& own,
                                Progress& progress, Messenger& messenger) {
   std::error_code ec;
   if (req.scan && req.scan->packets() == fs::file_size(clip.stream_path, ec) / 192) return req.scan;
-  own.watch_entry_points(clip.data.Cpi.EpMap);
+  WatchForInPlace(own, clip.data);
   std::string error;
   if (own.read(clip.stream_path, progress, error)) return &own;
   if (!progress.cancelled()) messenger.show(MessageKind::kError, fmt::format("{}: {}", clip.stream_path.string(), error));
@@ -57,14 +70,15 @@ const CInPlaceScan* ScanOfClip(const CClpiObject& clip, const SInPlaceRequest& r
 // own offsets again afterwards.
 class COldStamps {
  public:
-  COldStamps(const SInPlaceRequest& req, std::vector<SInPlaceStream>& streams) : tracks_(*req.tracks) {
+  COldStamps(const SClpiData& clip, const SInPlaceRequest& req, std::vector<SInPlaceStream>& streams)
+      : tracks_(*req.tracks) {
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
       SRawTrack& t = *tracks_[i];
       const std::uint16_t pid = (*req.replaced)[i];
       saved_.push_back(t.own_offset);
       const auto shift = req.time_shift->find(pid);
       t.own_offset = OldStampOffset(shift == req.time_shift->end() ? 0 : shift->second);
-      streams.push_back({pid, &t});
+      streams.push_back({pid, &t, RenamedLanguage(clip, pid, t.source().language)});
     }
   }
   ~COldStamps() {
@@ -80,6 +94,11 @@ class COldStamps {
 
 }  // namespace
 
+void WatchForInPlace(CInPlaceScan& scan, const SClpiData& clip) {
+  scan.watch_entry_points(clip.Cpi.EpMap);
+  scan.watch_program_map(clip.ProgramInfo.ProgramSequenceInfo.ProgramMapPid);
+}
+
 InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& req, Progress& progress,
                                Messenger& messenger) {
   CInPlaceScan own;
@@ -88,7 +107,7 @@ InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& r
   SInPlaceResult r;
   {
     std::vector<SInPlaceStream> streams;
-    const COldStamps stamps(req, streams);
+    const COldStamps stamps(clip.data, req, streams);
     r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams, clip.data.ClipInfo.TsRecordingRate, *scan, progress);
   }
   switch (r.status) {

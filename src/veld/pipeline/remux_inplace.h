@@ -33,6 +33,10 @@ struct SInPlaceRequest {
   const CInPlaceScan* scan = nullptr;
 };
 
+// What the scan of a clip to be rebuilt in place watches: the entry points' access units and the program
+// map table.
+void WatchForInPlace(CInPlaceScan& scan, const SClpiData& clip);
+
 // Writes the request's two files. kFallback: one line naming the clip went to the messenger, nothing is
 // left behind, and the tracks are as they were. kFailed: reported; kCancelled: nothing reported.
 InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& request, Progress& progress,

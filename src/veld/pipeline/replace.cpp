@@ -303,7 +303,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     SClipMenus menus;
     if (!options.dry_run && options.remux == RemuxRoute::kInPlace) {
       menus.scan = std::make_unique<CInPlaceScan>();
-      menus.scan->watch_entry_points(clip.data.Cpi.EpMap);
+      WatchForInPlace(*menus.scan, clip.data);
     }
     CClipIndexer indexer;
     // The full route needs the index of the kept tracks; the in-place route copies them.
