@@ -33,7 +33,7 @@
 #include "qt_text.h"
 #include "veld/app/commands.h"
 #include "veld/app/menu_model.h"
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
 #include "veld/base/messages_undo.h"

@@ -12,7 +12,7 @@
 #include "support/test_support.h"
 #include "ts/ts_builder.h"
 #include "veld/base/crc32.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/ts/transport.h"
 #include "veld/graphics/segment_file.h"
 

@@ -7,7 +7,7 @@
 
 #include "support/test_support.h"
 #include "veld/clip/demux.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/clip/rip_index.h"
 
 namespace veld {

@@ -14,7 +14,7 @@
 #include "support/test_support.h"
 #include "ts/ts_builder.h"
 #include "veld/clip/demux.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/ts/transport.h"
 
 namespace veld {

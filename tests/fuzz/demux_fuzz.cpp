@@ -5,7 +5,7 @@
 #include "fuzz_support.h"
 #include "fuzz_target.h"
 #include "veld/clip/demux.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/clip/rip_index.h"
 
 using namespace veld;

@@ -7,7 +7,7 @@
 
 #include "support/test_support.h"
 #include "veld/clip/clpi.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/mux/inplace_repacketiser.h"
 
 namespace veld {

@@ -16,7 +16,7 @@
 #include <iostream>
 #include <string>
 
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/segment_file.h"
 #include "veld/pipeline/remux.h"

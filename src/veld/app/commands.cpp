@@ -219,8 +219,10 @@ bool CheckRebuiltClips(const fs::path& source, const SReplacedFiles& files, Prog
       // A clip rebuilt in place keeps every other stream's packets where they were: only the buffers of
       // the streams it replaced can have changed.
       SCheckScope scope;
-      scope.all_buffers = m2ts.in_place_pids.empty();
-      scope.buffer_pids = m2ts.in_place_pids;
+      if (const auto it = files.in_place_pids.find(m2ts.number); it != files.in_place_pids.end()) {
+        scope.all_buffers = false;
+        scope.buffer_pids = it->second;
+      }
       if (!CheckRebuiltClip(*clip_stream_path(source, m2ts.number), *clip_info_path(source, m2ts.number), m2ts.path, clpi.path,
                             progress, messenger, scope))
         return false;

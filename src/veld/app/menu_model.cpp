@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/app/shell.h"
 #include "veld/base/result.h"
 #include "veld/graphics/composition.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/base/messages.h"
 #include "veld/base/progress.h"
 #include "veld/ts/psi.h"

@@ -12,7 +12,7 @@
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/clip/clpi.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/disc/paths.h"
 #include "veld/disc/playlist.h"
 #include "veld/graphics/composition.h"

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/base/messenger.h"
 
 namespace veld {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/base/messenger.h"
 #include "veld/graphics/colour_match.h"
 #include "veld/graphics/gs_data.h"

@@ -16,7 +16,7 @@
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/clip/clip_length.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/pipeline/disc_warnings.h"
 #include "veld/pipeline/export_worker.h"

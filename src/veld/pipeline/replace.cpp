@@ -14,7 +14,7 @@
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 #include "veld/clip/clip_length.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/clip/rip_index.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/button_images.h"
@@ -202,8 +202,9 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
                                                       strnlen(rebuilt.new_languages[i].data(), 3)))
             language_changed = true;
       if (language_changed) rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
-      files.clip_streams.push_back({clip.id, m2ts, replaced});
-      files.clip_infos.push_back({clip.id, clpi, {}});
+      files.clip_streams.push_back({clip.id, m2ts});
+      files.in_place_pids[clip.id] = replaced;
+      files.clip_infos.push_back({clip.id, clpi});
       written = true;
       return kResultOk;
     }
@@ -234,8 +235,8 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   rebuilt.new_start = clip.new_start_time;
   rebuilt.new_end = clip.new_end_time;
   for (const SRipTrack& t : clip.rip_tracks.tracks) rebuilt.kept_any |= t.kept;
-  files.clip_streams.push_back({clip.id, m2ts, {}});
-  files.clip_infos.push_back({clip.id, clpi, {}});
+  files.clip_streams.push_back({clip.id, m2ts});
+  files.clip_infos.push_back({clip.id, clpi});
   written = !rebuilt.order.empty();
   return kResultOk;
 }
@@ -342,7 +343,7 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
     const int r = WriteChangedPlaylist(playlist, path, clips, rebuilt, messenger, &written);
     if (r != kResultOk) return finish(r);
     if (written) {
-      files.playlists.push_back({playlist.id, path, {}});
+      files.playlists.push_back({playlist.id, path});
       ++stats.playlists;
     }
   }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi.h"

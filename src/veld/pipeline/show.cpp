@@ -5,10 +5,10 @@
 
 #include <fmt/format.h>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/base/result.h"
 #include "veld/clip/clip_length.h"
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 #include "veld/disc/bd_disc.h"
 #include "veld/graphics/composition.h"
 #include "veld/graphics/image_file.h"

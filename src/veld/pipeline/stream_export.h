@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 #include "veld/graphics/bitmap.h"
 #include "veld/graphics/display_set.h"
 #include "veld/graphics/image_file.h"

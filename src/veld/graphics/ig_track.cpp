@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "veld/clip/ig_track.h"
+#include "veld/graphics/ig_track.h"
 
 #include <fmt/format.h>
 

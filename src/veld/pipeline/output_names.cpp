@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "veld/app/output_names.h"
+#include "veld/pipeline/output_names.h"
 
 #include <fmt/format.h>
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,14 +40,14 @@ struct SOutputNames {
 struct SReplacedFile {
   int number = 0;  // five-digit file number of the target
   std::filesystem::path path;  // the newly written file
-  // A clip stream rebuilt in place: only the packets of these streams differ from the original's.
-  std::vector<std::uint16_t> in_place_pids;
 };
 
 struct SReplacedFiles {
   std::vector<SReplacedFile> clip_streams;  // .m2ts
   std::vector<SReplacedFile> clip_infos;    // .clpi
   std::vector<SReplacedFile> playlists;     // .mpls
+  // By clip number, the clips rebuilt in place: only the packets of these streams differ from the original's.
+  std::map<int, std::vector<std::uint16_t>> in_place_pids;
   bool empty() const { return clip_streams.empty() && clip_infos.empty() && playlists.empty(); }
 };
 
