@@ -20,7 +20,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import zlib
 
 TARGETS = ("clpi", "mpls", "index", "movie_object", "nav_cmd", "segment_file", "composition", "rle",
@@ -286,12 +285,18 @@ def veld_outputs(veld, disc_root, scratch):
         sys.exit("make_seeds: veld extract failed on %s:\n%s" % (disc_root, r.stderr.decode(errors="replace")))
     work = os.path.join(work_parent, "VELD")
     pictures = sorted(glob.glob(os.path.join(work, "Images", "**", "*.gif"), recursive=True))
-    if pictures:
-        later = time.time() + 10
-        os.utime(pictures[0], (later, later))
+    # An edit is found by its pixels: a picture rolled by a few pixels (ImageMagick) keeps its colours and
+    # changes unless it is one colour all over; the next picture is tried then.
+    for picture in pictures[:8]:
+        edit = subprocess.run(["convert", picture, "-roll", "+3+2", picture], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+        if edit.returncode != 0:
+            sys.exit("make_seeds: convert failed on %s:\n%s" % (picture, edit.stderr.decode(errors="replace")))
         r = run_veld(veld, ["replace", os.path.join(disc_root, "BDMV"), work, "--no-copy-back", "--quiet"])
         if r.returncode != 0:
             sys.exit("make_seeds: veld replace failed on %s:\n%s" % (disc_root, r.stderr.decode(errors="replace")))
+        if glob.glob(os.path.join(work, "Igs", "*.ig")):
+            break
     igs = sorted(glob.glob(os.path.join(work, "Igs", "*.ig")))
     caches = sorted(glob.glob(os.path.join(work, "Igs", "*.rsif")))
     return pictures, igs, caches
