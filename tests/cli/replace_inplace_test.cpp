@@ -120,16 +120,24 @@ void expect_only_spns_moved(const fs::path& old_clpi, const fs::path& new_clpi, 
   EXPECT_TRUE(now == rewritten) << new_clpi << " differs in more than its source packet numbers";
 }
 
+// The disc copied to dir/target and extracted to dir/rip: the extraction's image folder (empty when the
+// extraction failed).
+fs::path ExtractedCopy(const fs::path& disc, const test::TempDir& dir) {
+  test::copy_disc(disc, dir / "target");
+  const RunResult r = run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string()}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.status == 0 ? dir / "rip" / "VELD" / "Images" : fs::path();
+}
+
 class ReplaceInPlace : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
   const Case& c = GetParam();
   const fs::path disc = test::test_discs_dir() / c.variant;
   test::TempDir dir;
-  test::copy_disc(disc, dir / "target");
-  RunResult r = run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string()}, dir.path());
-  ASSERT_EQ(r.status, 0) << r.err;
-  const fs::path images = dir / "rip" / "VELD" / "Images";
+  const fs::path images = ExtractedCopy(disc, dir);
+  ASSERT_FALSE(images.empty());
+  RunResult r;
   std::mt19937 rng(7);
   int edited = 0;
   for (const auto& e : fs::recursive_directory_iterator(images)) {
@@ -202,10 +210,9 @@ TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
 TEST(ReplaceInPlaceLanguage, TheProgramMapClipInformationAndPlaylistsGetTheNewLanguage) {
   const fs::path disc = test::test_discs_dir() / "menu";
   test::TempDir dir;
-  test::copy_disc(disc, dir / "target");
-  RunResult r = run_veld({"extract", (disc / "BDMV").string(), (dir / "rip").string()}, dir.path());
-  ASSERT_EQ(r.status, 0) << r.err;
-  const fs::path images = dir / "rip" / "VELD" / "Images";
+  const fs::path images = ExtractedCopy(disc, dir);
+  ASSERT_FALSE(images.empty());
+  RunResult r;
   std::mt19937 rng(7);
   edit_picture(images / "00000" / "5120" / "Epoch1" / "DS1" / "0002.gif", images / "VELD.rip", Edit::kShrink, rng);
   r = run_veld({"replace", (dir / "target" / "BDMV").string(), (dir / "rip" / "VELD").string(), "--copy-back",
