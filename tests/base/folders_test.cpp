@@ -6,6 +6,7 @@
 
 #include "support/test_support.h"
 #include "veld/base/messages.h"
+#include "veld/base/path_line.h"
 
 namespace veld {
 namespace {
@@ -66,6 +67,23 @@ TEST(EmptyFolder, DeletesNestedReadOnlyEntries) {
   EXPECT_TRUE(EmptyFolder(root, true));
   EXPECT_FALSE(fs::exists(root));
   EXPECT_FALSE(EmptyFolder(root, true));  // nothing to empty
+}
+
+}  // namespace
+}  // namespace veld
+
+namespace veld {
+namespace {
+
+// A path on one line of a list file comes back as it was, whatever bytes it holds; a line that no path
+// was written as is refused.
+TEST(PathLine, RoundTripsEveryByteAndRefusesUnknownEscapes) {
+  for (const char* p : {"/a/b c", "/with%percent", "/line\nfeed", "/cr\r", "%0A", "/ü/日本"}) {
+    const std::string line = EscapePathLine(p);
+    EXPECT_EQ(line.find('\n'), std::string::npos) << p;
+    EXPECT_EQ(UnescapePathLine(line), std::filesystem::path(p)) << p;
+  }
+  for (const char* bad : {"", "/a%", "/a%2", "/a%41", "%%"}) EXPECT_FALSE(UnescapePathLine(bad)) << bad;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "veld/base/file.h"
+#include "veld/base/path_line.h"
 #include "veld/base/messages.h"
 #include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
@@ -154,35 +155,6 @@ namespace {
 
 constexpr std::string_view kJournalHead = "VELD copy-back journal 1";
 
-std::string escape_path(const fs::path& p) {
-  std::string out;
-  for (char c : p.string()) {
-    if (c == '%') out += "%25";
-    else if (c == '\n') out += "%0A";
-    else if (c == '\r') out += "%0D";
-    else out += c;
-  }
-  return out;
-}
-
-std::optional<fs::path> unescape_path(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '%') {
-      out += s[i];
-      continue;
-    }
-    const std::string_view code = s.substr(i + 1, 2);
-    if (code == "25") out += '%';
-    else if (code == "0A") out += '\n';
-    else if (code == "0D") out += '\r';
-    else return std::nullopt;
-    i += 2;
-  }
-  if (out.empty()) return std::nullopt;
-  return fs::path(out);
-}
-
 }  // namespace
 
 fs::path CopyBackJournalPath(const fs::path& work) { return work / "CopyBack.journal"; }
@@ -194,13 +166,13 @@ std::string CopyBackJournalText(const SCopyBackJournal& j) {
   std::string out(kJournalHead);
   out += "\nstate ";
   out += j.state == SCopyBackJournal::State::kStaging ? "staging" : "renaming";
-  out += "\nbdmv " + escape_path(j.bdmv) + "\n";
-  for (const fs::path& f : j.folders) out += "folder " + escape_path(f) + "\n";
+  out += "\nbdmv " + EscapePathLine(j.bdmv) + "\n";
+  for (const fs::path& f : j.folders) out += "folder " + EscapePathLine(f) + "\n";
   for (const auto& item : j.items)
-    out += fmt::format("{} {} {}\n", item.remove ? "gone" : "file", item.existed ? 1 : 0, escape_path(item.target));
-  if (!j.keep.empty()) out += "keep " + escape_path(j.keep) + "\n";
-  if (!j.consume.empty()) out += "consume " + escape_path(j.consume) + "\n";
-  for (const fs::path& f : j.drop_folders) out += "drop " + escape_path(f) + "\n";
+    out += fmt::format("{} {} {}\n", item.remove ? "gone" : "file", item.existed ? 1 : 0, EscapePathLine(item.target));
+  if (!j.keep.empty()) out += "keep " + EscapePathLine(j.keep) + "\n";
+  if (!j.consume.empty()) out += "consume " + EscapePathLine(j.consume) + "\n";
+  for (const fs::path& f : j.drop_folders) out += "drop " + EscapePathLine(f) + "\n";
   out += "end\n";
   return out;
 }
@@ -219,27 +191,27 @@ std::optional<SCopyBackJournal> ReadCopyBackJournalText(std::string_view text) {
   else if (lines[1] == "state renaming") j.state = SCopyBackJournal::State::kRenaming;
   else return std::nullopt;
   if (lines[2].substr(0, 5) != "bdmv ") return std::nullopt;
-  const auto bdmv = unescape_path(lines[2].substr(5));
+  const auto bdmv = UnescapePathLine(lines[2].substr(5));
   if (!bdmv) return std::nullopt;
   j.bdmv = *bdmv;
   for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
     const std::string_view line = lines[i];
     if (line.substr(0, 7) == "folder ") {
-      const auto f = unescape_path(line.substr(7));
+      const auto f = UnescapePathLine(line.substr(7));
       if (!f) return std::nullopt;
       j.folders.push_back(*f);
     } else if ((line.substr(0, 5) == "file " || line.substr(0, 5) == "gone ") && line.size() > 7 &&
                (line[5] == '0' || line[5] == '1') && line[6] == ' ') {
-      const auto t = unescape_path(line.substr(7));
+      const auto t = UnescapePathLine(line.substr(7));
       if (!t) return std::nullopt;
       j.items.push_back({*t, line[5] == '1', line[0] == 'g'});
     } else if (line.substr(0, 5) == "keep " || line.substr(0, 8) == "consume ") {
       const bool keep = line[0] == 'k';
-      const auto f = unescape_path(line.substr(keep ? 5 : 8));
+      const auto f = UnescapePathLine(line.substr(keep ? 5 : 8));
       if (!f || !(keep ? j.keep : j.consume).empty()) return std::nullopt;
       (keep ? j.keep : j.consume) = *f;
     } else if (line.substr(0, 5) == "drop ") {
-      const auto f = unescape_path(line.substr(5));
+      const auto f = UnescapePathLine(line.substr(5));
       if (!f) return std::nullopt;
       j.drop_folders.push_back(*f);
     } else {

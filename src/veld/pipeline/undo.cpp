@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "veld/base/file.h"
+#include "veld/base/path_line.h"
 #include "veld/base/messages.h"
 #include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
@@ -23,35 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kListHead = "VELD undo 1";
-
-std::string escape(const fs::path& p) {
-  std::string out;
-  for (char c : p.string()) {
-    if (c == '%') out += "%25";
-    else if (c == '\n') out += "%0A";
-    else if (c == '\r') out += "%0D";
-    else out += c;
-  }
-  return out;
-}
-
-std::optional<fs::path> unescape(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '%') {
-      out += s[i];
-      continue;
-    }
-    const std::string_view code = s.substr(i + 1, 2);
-    if (code == "25") out += '%';
-    else if (code == "0A") out += '\n';
-    else if (code == "0D") out += '\r';
-    else return std::nullopt;
-    i += 2;
-  }
-  if (out.empty()) return std::nullopt;
-  return fs::path(out);
-}
 
 // A decimal or octal number that ends at the next space; the text after it in *rest.
 std::optional<std::uint64_t> number(std::string_view s, int base, std::string_view* rest) {
@@ -119,10 +91,10 @@ std::vector<fs::path> ListUndoEntries(const fs::path& folder) {
 
 std::string UndoListText(const SUndoList& list) {
   std::string out(kListHead);
-  out += "\nbdmv " + escape(list.bdmv) + "\n";
-  for (const auto& s : list.saved) out += fmt::format("file {} {:o} {}\n", s.size, s.mode, escape(s.target));
-  for (const fs::path& p : list.added) out += "added " + escape(p) + "\n";
-  for (const fs::path& p : list.folders) out += "folder " + escape(p) + "\n";
+  out += "\nbdmv " + EscapePathLine(list.bdmv) + "\n";
+  for (const auto& s : list.saved) out += fmt::format("file {} {:o} {}\n", s.size, s.mode, EscapePathLine(s.target));
+  for (const fs::path& p : list.added) out += "added " + EscapePathLine(p) + "\n";
+  for (const fs::path& p : list.folders) out += "folder " + EscapePathLine(p) + "\n";
   out += "end\n";
   return out;
 }
@@ -138,7 +110,7 @@ std::optional<SUndoList> ReadUndoListText(std::string_view text) {
   if (lines.size() < 3 || lines.front() != kListHead || lines.back() != "end") return std::nullopt;
   if (lines[1].substr(0, 5) != "bdmv ") return std::nullopt;
   SUndoList list;
-  const auto bdmv = unescape(lines[1].substr(5));
+  const auto bdmv = UnescapePathLine(lines[1].substr(5));
   if (!bdmv) return std::nullopt;
   list.bdmv = *bdmv;
   for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
@@ -147,12 +119,12 @@ std::optional<SUndoList> ReadUndoListText(std::string_view text) {
       std::string_view rest;
       const auto size = number(line.substr(5), 10, &rest);
       const auto mode = size ? number(rest, 8, &rest) : std::nullopt;
-      const auto target = mode ? unescape(rest) : std::nullopt;
+      const auto target = mode ? UnescapePathLine(rest) : std::nullopt;
       if (!target || *mode > 07777) return std::nullopt;
       list.saved.push_back({*target, *size, static_cast<std::uint32_t>(*mode)});
     } else if (line.substr(0, 6) == "added " || line.substr(0, 7) == "folder ") {
       const bool added = line[0] == 'a';
-      const auto p = unescape(line.substr(added ? 6 : 7));
+      const auto p = UnescapePathLine(line.substr(added ? 6 : 7));
       if (!p) return std::nullopt;
       (added ? list.added : list.folders).push_back(*p);
     } else {
