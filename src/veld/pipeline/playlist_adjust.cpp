@@ -105,95 +105,115 @@ bool MovePipMetadata(Bytes& data, const std::vector<std::int64_t>& play_item_del
   }
 }
 
-bool AdjustPlaylist(SMplsData& pl, const CCofObject& clips, const CRebuiltClips& rebuilt) {
-  bool changed = false;
-  const std::size_t old_items = pl.PlayItems.size();
-  std::vector<const SRebuiltClip*> item_clip(old_items, nullptr);
-  std::vector<bool> item_known(old_items, false);
-  std::vector<int> new_index(old_items, -1);
+namespace {
 
-  // Play items on a rebuilt clip that kept nothing and gained nothing have no stream left.
+// What became of each old play item.
+struct SItemMap {
+  std::vector<const SRebuiltClip*> clip;  // its rebuilt clip, if any
+  std::vector<bool> known;                // its clip is one of the disc's
+  std::vector<int> new_index;             // its index in the adjusted list; -1 when dropped
+};
+
+// Play items on a rebuilt clip that kept nothing and gained nothing have no stream left: they go.
+SItemMap DropEmptyItems(SMplsData& pl, const CCofObject& clips, const CRebuiltClips& rebuilt, bool& changed) {
+  const std::size_t old_items = pl.PlayItems.size();
+  SItemMap map{std::vector<const SRebuiltClip*>(old_items, nullptr), std::vector<bool>(old_items, false),
+               std::vector<int>(old_items, -1)};
   CPlayItems items;
   for (std::size_t i = 0; i < old_items; ++i) {
     PLAY_ITEM& item = pl.PlayItems[i];
     const int number = clip_number(item.ClipInformationFileName);
-    item_known[i] = number >= 0 && clips.find(number) != nullptr;
-    item_clip[i] = find_rebuilt(rebuilt, item.ClipInformationFileName);
-    if (item_clip[i] && !item_clip[i]->kept_any && item_clip[i]->order.empty()) {
+    map.known[i] = number >= 0 && clips.find(number) != nullptr;
+    map.clip[i] = find_rebuilt(rebuilt, item.ClipInformationFileName);
+    if (map.clip[i] && !map.clip[i]->kept_any && map.clip[i]->order.empty()) {
       changed = true;
       continue;
     }
-    new_index[i] = static_cast<int>(items.size());
+    map.new_index[i] = static_cast<int>(items.size());
     items.push_back(std::move(item));
   }
   pl.PlayItems = std::move(items);
+  return map;
+}
 
+// In and out times move with their rebuilt clips; angles on other rebuilt clips go. The time moved per
+// adjusted item (45 kHz).
+std::vector<std::int64_t> MoveItems(SMplsData& pl, const SItemMap& map, const CRebuiltClips& rebuilt, bool& changed) {
   std::vector<std::int64_t> delta(pl.PlayItems.size(), 0);
-  for (std::size_t i = 0; i < old_items; ++i) {
-    if (new_index[i] < 0) continue;
-    PLAY_ITEM& item = pl.PlayItems[static_cast<std::size_t>(new_index[i])];
-    if (const SRebuiltClip* c = item_clip[i]) {
+  for (std::size_t i = 0; i < map.new_index.size(); ++i) {
+    if (map.new_index[i] < 0) continue;
+    const auto at = static_cast<std::size_t>(map.new_index[i]);
+    PLAY_ITEM& item = pl.PlayItems[at];
+    if (const SRebuiltClip* c = map.clip[i]) {
       item.InTime = move_in(item.InTime, *c);
       item.OutTime = move_out(item.OutTime, *c);
-      delta[static_cast<std::size_t>(new_index[i])] = delta_45k(*c);
+      delta[at] = delta_45k(*c);
       changed = true;
     }
-    if (item.IsMultiAngle) {
-      const std::size_t before = item.Angles.size();
-      std::erase_if(item.Angles, [&](const ANGLE_CLIP_ENTRY& a) {
-        return a.ClipInformationFileName != item.ClipInformationFileName &&
-               find_rebuilt(rebuilt, a.ClipInformationFileName) != nullptr;
-      });
-      if (item.Angles.size() != before) {
-        changed = true;
-        if (item.Angles.empty()) item.IsMultiAngle = false;
-      }
+    if (!item.IsMultiAngle) continue;
+    const std::size_t before = item.Angles.size();
+    std::erase_if(item.Angles, [&](const ANGLE_CLIP_ENTRY& a) {
+      return a.ClipInformationFileName != item.ClipInformationFileName &&
+             find_rebuilt(rebuilt, a.ClipInformationFileName) != nullptr;
+    });
+    if (item.Angles.size() != before) {
+      changed = true;
+      if (item.Angles.empty()) item.IsMultiAngle = false;
     }
   }
+  return delta;
+}
 
+void MoveSubPaths(SMplsData& pl, const SItemMap& map, const CRebuiltClips& rebuilt, bool& changed) {
   for (SUB_PATH& path : pl.SubPaths) {
     for (SUB_PLAY_ITEM& sub : path.SubPlayItems) {
-      const SRebuiltClip* c = find_rebuilt(rebuilt, sub.ClipInformationFileName);
-      if (c) {
+      if (const SRebuiltClip* c = find_rebuilt(rebuilt, sub.ClipInformationFileName)) {
         sub.InTime = move_in(sub.InTime, *c);
         sub.OutTime = move_out(sub.OutTime, *c);
         changed = true;
       }
       // The sync point lies on the timeline of the play item it refers to.
-      if (sub.SyncPlayItemID < old_items) {
-        const std::size_t sync = sub.SyncPlayItemID;
-        if (new_index[sync] >= 0) {
-          if (const SRebuiltClip* main = item_clip[sync]) sub.SyncStartPTS_OfPlayItem = move_in(sub.SyncStartPTS_OfPlayItem, *main);
-          sub.SyncPlayItemID = static_cast<std::uint16_t>(new_index[sync]);
-        }
-      }
+      if (sub.SyncPlayItemID >= map.new_index.size()) continue;
+      const std::size_t sync = sub.SyncPlayItemID;
+      if (map.new_index[sync] < 0) continue;
+      if (const SRebuiltClip* main = map.clip[sync]) sub.SyncStartPTS_OfPlayItem = move_in(sub.SyncStartPTS_OfPlayItem, *main);
+      sub.SyncPlayItemID = static_cast<std::uint16_t>(map.new_index[sync]);
     }
   }
+}
 
-  if (changed) {
-    for (std::size_t i = 0; i < old_items; ++i) {
-      if (new_index[i] >= 0 && item_clip[i]) rename_stn(pl.PlayItems[static_cast<std::size_t>(new_index[i])].StnTable, *item_clip[i]);
-    }
-  }
-
-  if (pl.PlayItems.empty()) return changed;
-
-  std::erase_if(pl.SubPaths, [](const SUB_PATH& p) { return p.SubPlayItems.empty(); });
-
+// Marks follow their play items and move with their clips; a mark outside its moved clip goes.
+void MoveMarks(SMplsData& pl, const SItemMap& map) {
   CPlayMarks marks;
   for (PLAY_MARK m : pl.PlayListMarks) {
     const std::size_t ref = m.RefToPlayItemID;
-    if (ref >= old_items || !item_known[ref] || new_index[ref] < 0) continue;
-    if (const SRebuiltClip* c = item_clip[ref]) {
+    if (ref >= map.new_index.size() || !map.known[ref] || map.new_index[ref] < 0) continue;
+    if (const SRebuiltClip* c = map.clip[ref]) {
       const std::int64_t t = std::int64_t{m.MarkTimeStamp} + delta_45k(*c);
       if (t < 0 || static_cast<std::uint64_t>(t) > c->new_end / 2) continue;
       m.MarkTimeStamp = static_cast<std::uint32_t>(t);
     }
-    m.RefToPlayItemID = static_cast<std::uint16_t>(new_index[ref]);
+    m.RefToPlayItemID = static_cast<std::uint16_t>(map.new_index[ref]);
     marks.push_back(m);
   }
   pl.PlayListMarks = std::move(marks);
+}
 
+}  // namespace
+
+bool AdjustPlaylist(SMplsData& pl, const CCofObject& clips, const CRebuiltClips& rebuilt) {
+  bool changed = false;
+  const SItemMap map = DropEmptyItems(pl, clips, rebuilt, changed);
+  const std::vector<std::int64_t> delta = MoveItems(pl, map, rebuilt, changed);
+  MoveSubPaths(pl, map, rebuilt, changed);
+  if (changed) {
+    for (std::size_t i = 0; i < map.new_index.size(); ++i)
+      if (map.new_index[i] >= 0 && map.clip[i])
+        rename_stn(pl.PlayItems[static_cast<std::size_t>(map.new_index[i])].StnTable, *map.clip[i]);
+  }
+  if (pl.PlayItems.empty()) return changed;
+  std::erase_if(pl.SubPaths, [](const SUB_PATH& p) { return p.SubPlayItems.empty(); });
+  MoveMarks(pl, map);
   if (pl.ExtensionData) {
     for (SExtDataEntry& e : pl.ExtensionData->Entries) {
       if (e.ExtDataEntry_ID1 == kExtIdPipMetaData1 && e.ExtDataEntry_ID2 == kExtIdPipMetaData2)
