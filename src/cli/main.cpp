@@ -104,6 +104,79 @@ int run_undo(const std::string& work, bool yes) {
   return out.result;
 }
 
+// What the command line asks for, filled in by the parser.
+struct SCommandLine {
+  std::string bdmv, rip, work, show_bdmv, check_bdmv, undo_work, ig_language;
+  bool yes = false, quiet = false, preview = false, json = false, check_json = false, undo_yes = false;
+  bool copy_back = false, no_copy_back = false, dither = false, dry_run = false;
+  std::string format = "gif", colours = "nearest", anchor = "top-left", remux = "in-place";
+  CLI::App *extract = nullptr, *replace = nullptr, *show = nullptr, *check = nullptr, *undo = nullptr;
+};
+
+void AddExtract(CLI::App& app, SCommandLine& c) {
+  c.extract = app.add_subcommand("extract", Text(kCliExtract));
+  c.extract->add_option("BDMV_FOLDER", c.bdmv, Text(kCliBdmvArgument))->required();
+  c.extract->add_option("RIP_FOLDER", c.rip, Text(kCliRipArgument))->required();
+  c.extract->add_flag("-y,--yes", c.yes, Text(kCliYes));
+  c.extract->add_flag("-q,--quiet", c.quiet, Text(kCliQuiet));
+  c.extract->add_flag("--preview", c.preview, Text(kStrOptPreview));
+  c.extract->add_option("--format", c.format, Text(kStrOptFormat))
+      ->check(CLI::IsMember({"gif", "png"}).description(""))
+      ->type_name("gif|png");
+}
+
+void AddShowCheck(CLI::App& app, SCommandLine& c) {
+  c.show = app.add_subcommand("show", Text(kStrShowCommand));
+  c.show->add_option("BDMV_FOLDER", c.show_bdmv, Text(kCliBdmvArgument))->required();
+  c.show->add_flag("--json", c.json, Text(kStrOptJson));
+  c.check = app.add_subcommand("check", Text(kStrCheckCommand));
+  c.check->add_option("BDMV_FOLDER", c.check_bdmv, Text(kCliBdmvArgument))->required();
+  c.check->add_flag("--json", c.check_json, Text(kStrOptCheckJson));
+}
+
+void AddUndo(CLI::App& app, SCommandLine& c) {
+  c.undo = app.add_subcommand("undo", Text(kCliUndo));
+  c.undo->add_option("WORK_FOLDER", c.undo_work, Text(kCliUndoWorkArgument))->required();
+  c.undo->add_flag("-y,--yes", c.undo_yes, Text(kCliUndoYes));
+}
+
+void AddReplace(CLI::App& app, SCommandLine& c) {
+  CLI::App* r = c.replace = app.add_subcommand("replace", Text(kCliReplace));
+  r->add_option("BDMV_FOLDER", c.bdmv, Text(kCliReplaceBdmvArgument))->required();
+  r->add_option("WORK_FOLDER", c.work, Text(kCliWorkArgument))->required();
+  auto* copy_opt = r->add_flag("--copy-back", c.copy_back, Text(kCliCopyBack));
+  r->add_flag("--no-copy-back", c.no_copy_back, Text(kCliNoCopyBack))->excludes(copy_opt);
+  r->add_option("--ig-language", c.ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
+    return IsLanguageCode(code) ? std::string() : plain_text(format_message(kMsgBadLanguage, code));
+  });
+  r->add_option("--colours", c.colours, Text(kCliColours))
+      ->check(CLI::IsMember({"nearest", "exact"}).description(""))
+      ->type_name("nearest|exact");
+  r->add_flag("--dither", c.dither, Text(kCliDither));
+  r->add_option("--anchor", c.anchor, Text(kCliAnchor))
+      ->check(CLI::IsMember({"top-left", "centre"}).description(""))
+      ->type_name("top-left|centre");
+  r->add_option("--remux", c.remux, Text(kCliRemux))
+      ->check(CLI::IsMember({"in-place", "full"}).description(""))
+      ->type_name("in-place|full");
+  r->add_flag("--dry-run", c.dry_run, Text(kCliDryRun));
+  r->add_flag("-y,--yes", c.yes, Text(kCliReplaceYes));
+  r->add_flag("-q,--quiet", c.quiet, Text(kCliQuiet));
+}
+
+ReplaceOptions ReplaceOptionsOf(const SCommandLine& c) {
+  ReplaceOptions options;
+  options.ig_language = c.ig_language;
+  options.remux = c.remux == "full" ? RemuxRoute::kFull : RemuxRoute::kInPlace;
+  if (c.copy_back) options.copy_back = true;
+  if (c.no_copy_back) options.copy_back = false;
+  options.colours = c.colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;
+  options.dither = c.dither;
+  options.anchor = c.anchor == "centre" ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
+  options.dry_run = c.dry_run;
+  return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,89 +186,23 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", fmt::format("VELD, Version {}\nLicence: {} (free software; there is NO WARRANTY)",
                                                VELD_VERSION, kLicence));
   app.require_subcommand(1);
-
-  std::string bdmv, rip;
-  bool yes = false, quiet = false;
-  CLI::App* extract = app.add_subcommand("extract", Text(kCliExtract));
-  extract->add_option("BDMV_FOLDER", bdmv, Text(kCliBdmvArgument))->required();
-  extract->add_option("RIP_FOLDER", rip, Text(kCliRipArgument))->required();
-  extract->add_flag("-y,--yes", yes, Text(kCliYes));
-  extract->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
-  bool preview = false;
-  std::string format = "gif";
-  extract->add_flag("--preview", preview, Text(kStrOptPreview));
-  extract->add_option("--format", format, Text(kStrOptFormat))
-      ->check(CLI::IsMember({"gif", "png"}).description(""))
-      ->type_name("gif|png");
-
-  std::string show_bdmv;
-  bool json = false;
-  CLI::App* show = app.add_subcommand("show", Text(kStrShowCommand));
-  show->add_option("BDMV_FOLDER", show_bdmv, Text(kCliBdmvArgument))->required();
-  show->add_flag("--json", json, Text(kStrOptJson));
-
-  std::string check_bdmv;
-  bool check_json = false;
-  CLI::App* check = app.add_subcommand("check", Text(kStrCheckCommand));
-  check->add_option("BDMV_FOLDER", check_bdmv, Text(kCliBdmvArgument))->required();
-  check->add_flag("--json", check_json, Text(kStrOptCheckJson));
-
-  std::string work, ig_language;
-  bool copy_back = false, no_copy_back = false;
-  CLI::App* replace = app.add_subcommand("replace", Text(kCliReplace));
-  replace->add_option("BDMV_FOLDER", bdmv, Text(kCliReplaceBdmvArgument))->required();
-  replace->add_option("WORK_FOLDER", work, Text(kCliWorkArgument))->required();
-  auto* copy_opt = replace->add_flag("--copy-back", copy_back, Text(kCliCopyBack));
-  replace->add_flag("--no-copy-back", no_copy_back, Text(kCliNoCopyBack))->excludes(copy_opt);
-  replace->add_option("--ig-language", ig_language, Text(kCliIgLanguage))->check([](const std::string& code) {
-    return IsLanguageCode(code) ? std::string() : plain_text(format_message(kMsgBadLanguage, code));
-  });
-  std::string colours = "nearest", anchor = "top-left";
-  bool dither = false;
-  replace->add_option("--colours", colours, Text(kCliColours))
-      ->check(CLI::IsMember({"nearest", "exact"}).description(""))
-      ->type_name("nearest|exact");
-  replace->add_flag("--dither", dither, Text(kCliDither));
-  replace->add_option("--anchor", anchor, Text(kCliAnchor))
-      ->check(CLI::IsMember({"top-left", "centre"}).description(""))
-      ->type_name("top-left|centre");
-  std::string remux = "in-place";
-  replace->add_option("--remux", remux, Text(kCliRemux))
-      ->check(CLI::IsMember({"in-place", "full"}).description(""))
-      ->type_name("in-place|full");
-  bool dry_run = false;
-  replace->add_flag("--dry-run", dry_run, Text(kCliDryRun));
-  replace->add_flag("-y,--yes", yes, Text(kCliReplaceYes));
-  replace->add_flag("-q,--quiet", quiet, Text(kCliQuiet));
-
-  std::string undo_work;
-  bool undo_yes = false;
-  CLI::App* undo = app.add_subcommand("undo", Text(kCliUndo));
-  undo->add_option("WORK_FOLDER", undo_work, Text(kCliUndoWorkArgument))->required();
-  undo->add_flag("-y,--yes", undo_yes, Text(kCliUndoYes));
-
+  SCommandLine c;
+  // The order of the subcommands in the help text.
+  AddExtract(app, c);
+  AddShowCheck(app, c);
+  AddReplace(app, c);
+  AddUndo(app, c);
   cli::LocalizeHelp(app);
   if (const auto status = cli::ParseCommandLine(app, argc, argv)) return *status == 0 ? kResultOk : kResultFailed;
-  if (extract->parsed()) {
+  if (c.extract->parsed()) {
     ExtractRequest request;
-    request.format = format == "png" ? ImageFormat::kPng : ImageFormat::kGif;
-    request.preview = preview;
-    return run_extract(bdmv, rip, yes, quiet, request);
+    request.format = c.format == "png" ? ImageFormat::kPng : ImageFormat::kGif;
+    request.preview = c.preview;
+    return run_extract(c.bdmv, c.rip, c.yes, c.quiet, request);
   }
-  if (replace->parsed()) {
-    ReplaceOptions options;
-    options.ig_language = ig_language;
-    options.remux = remux == "full" ? RemuxRoute::kFull : RemuxRoute::kInPlace;
-    if (copy_back) options.copy_back = true;
-    if (no_copy_back) options.copy_back = false;
-    options.colours = colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;
-    options.dither = dither;
-    options.anchor = anchor == "centre" ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
-    options.dry_run = dry_run;
-    return run_replace(bdmv, work, options, yes, quiet);
-  }
-  if (show->parsed()) return run_show(show_bdmv, json);
-  if (check->parsed()) return run_check(check_bdmv, check_json);
-  if (undo->parsed()) return run_undo(undo_work, undo_yes);
+  if (c.replace->parsed()) return run_replace(c.bdmv, c.work, ReplaceOptionsOf(c), c.yes, c.quiet);
+  if (c.show->parsed()) return run_show(c.show_bdmv, c.json);
+  if (c.check->parsed()) return run_check(c.check_bdmv, c.check_json);
+  if (c.undo->parsed()) return run_undo(c.undo_work, c.undo_yes);
   return kResultFailed;
 }
