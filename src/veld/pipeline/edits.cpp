@@ -16,6 +16,7 @@
 #include "veld/graphics/composition.h"
 #include "veld/graphics/gif_frames.h"
 #include "veld/graphics/image_file.h"
+#include "veld/graphics/object_resize.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -242,10 +243,33 @@ std::vector<COds> ObjectSegments(const CDsData& ds, std::uint16_t id) {
 }
 
 // Puts the one edit of the copies into every member: its own display set as the import left it, the
-// others get its object segments.
-void ApplyEdit(SCopies& copies, std::vector<SEdit>& edits) {
-  const std::vector<COds> segments = ObjectSegments(edits.front().imported, copies.id);
+// others get its object segments, and where the picture changed size their buttons move as the anchor
+// places them (planned for every member before any changes). false after a reported refusal.
+bool ApplyEdit(SCopies& copies, std::vector<SEdit>& edits, ButtonAnchor anchor, Messenger& messenger) {
+  const SEdit& first = edits.front();
+  const std::vector<COds> segments = ObjectSegments(first.imported, copies.id);
+  const bool resized = first.bitmap.width != copies.original.width || first.bitmap.height != copies.original.height;
   std::vector<bool> done(copies.members.size(), false);
+  for (const SEdit& e : edits) done[e.member] = true;
+  std::vector<SResizePlan> plans(copies.members.size());
+  for (std::size_t i = 0; i < copies.members.size() && resized; ++i) {
+    if (done[i]) continue;
+    plans[i] = PlanResize(*copies.members[i].ds, copies.id, first.bitmap.width, first.bitmap.height, anchor,
+                          first.path.string());
+    if (!plans[i].ok) {
+      messenger.show(MessageKind::kError, plans[i].refusal);
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < copies.members.size(); ++i) {
+    if (done[i] || !resized) continue;
+    std::string why;
+    if (!ApplyMoves(*copies.members[i].ds, plans[i].moves, &why)) {
+      messenger.show(MessageKind::kError, fmt::format("{}: {}", first.path.string(), why));
+      return false;
+    }
+  }
+  std::fill(done.begin(), done.end(), false);
   for (SEdit& e : edits) {
     if (done[e.member]) continue;
     *copies.members[e.member].ds = std::move(e.imported);
@@ -253,6 +277,7 @@ void ApplyEdit(SCopies& copies, std::vector<SEdit>& edits) {
   }
   for (std::size_t i = 0; i < copies.members.size(); ++i)
     if (!done[i]) ReplaceObjectSegments(*copies.members[i].ds, copies.id, segments);
+  return true;
 }
 
 std::string EditLine(const SCopies& copies, const std::vector<SEdit>& edits) {
@@ -286,7 +311,7 @@ bool ImportStreamEdits(CGsData& stream, const SOutputNames& names, const fs::pat
       return false;
     }
     report.lines.push_back(EditLine(copies, edits));
-    ApplyEdit(copies, edits);
+    if (!ApplyEdit(copies, edits, rule.import().anchor, messenger)) return false;
     report.pictures += static_cast<int>(edits.size());
     report.objects += static_cast<int>(copies.members.size());
     changed = true;
