@@ -60,16 +60,26 @@ void CheckDisplaySet(const CDsData& ds, const std::string& file, std::uint16_t p
   }
 }
 
-bool CheckIgStreams(const fs::path& m2ts, const SClpiData& clip, std::vector<SCheckFinding>& out, Progress& progress) {
+bool HasIgStream(const SClpiData& clip) {
   const auto& streams = clip.streams();
-  if (std::none_of(streams.begin(), streams.end(), [](const STREAM_INFO& s) {
-        return s.StreamCodingInfo.CodingType == coding_type::kInteractiveGraphics;
-      }))
-    return true;
+  return std::any_of(streams.begin(), streams.end(), [](const STREAM_INFO& s) {
+    return s.StreamCodingInfo.CodingType == coding_type::kInteractiveGraphics;
+  });
+}
+
+// The IG streams' display sets decode; the observer (when given) sees every packet of the pass that
+// reads them. false when cancelled.
+bool CheckIgStreams(const fs::path& m2ts, std::vector<SCheckFinding>& out, Progress& progress,
+                    CPacketObserver* observer) {
   const std::string file = m2ts.string();
   CFindingMessenger messenger(file, out);
   std::vector<SClipIgStream> loaded;
-  if (LoadClipIgStreams(m2ts, loaded, progress, messenger) == kResultCancelled) return false;
+  File clip_stream;
+  if (!clip_stream.open(m2ts, File::Mode::kRead)) {
+    messenger.show(MessageKind::kError, clip_stream.error());
+    return true;
+  }
+  if (LoadClipIgStreams(clip_stream, loaded, progress, messenger, {}, observer) == kResultCancelled) return false;
   for (const SClipIgStream& s : loaded) {
     int e = 0;
     for (const CEpochData& epoch : s.data.Epochs) {
@@ -167,8 +177,17 @@ bool CheckClip(const fs::path& m2ts, const fs::path& clpi_path, const SClpiData&
                std::vector<SCheckFinding>& findings, Progress& progress, std::uint64_t* packets,
                const SCheckScope& scope) {
   (void)clpi_path;
-  if (!CheckClipStream(m2ts, clip, findings, progress, packets, scope)) return false;
-  return CheckIgStreams(m2ts, clip, findings, progress);
+  if (!HasIgStream(clip)) return CheckClipStream(m2ts, clip, findings, progress, packets, scope);
+  // One pass over the file: the stream checks ride on the one that reads the IG streams.
+  bool ig_checked = false, ig_cancelled = false;
+  const ClipPass pass = [&](CPacketObserver& observer) {
+    ig_checked = true;
+    ig_cancelled = !CheckIgStreams(m2ts, findings, progress, &observer);
+    return !ig_cancelled;
+  };
+  if (!CheckClipStream(m2ts, clip, findings, progress, packets, scope, pass)) return false;
+  if (ig_cancelled) return false;
+  return ig_checked || CheckIgStreams(m2ts, findings, progress, nullptr);
 }
 
 bool CheckClipFiles(const fs::path& m2ts, const fs::path& clpi, std::vector<SCheckFinding>& findings,

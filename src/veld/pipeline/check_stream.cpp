@@ -512,8 +512,49 @@ bool ScanRead(File& file, CStreamScan& scan, CFindingList& out, std::uint64_t co
 
 }  // namespace
 
+namespace {
+
+// Hands the pieces of another pass over the file to the scan, which must see every packet in order.
+class CScanObserver final : public CPacketObserver {
+ public:
+  explicit CScanObserver(CStreamScan& scan) : scan_(scan) {}
+  void observe(std::uint64_t first_spn, const std::uint8_t* packets, std::size_t count) override {
+    if (broken_ || static_cast<std::int64_t>(first_spn) != scan_.spn()) {
+      broken_ = true;
+      return;
+    }
+    scan_.scan(ByteSpan(packets, count * kSourcePacketSize));
+  }
+  bool broken() const { return broken_; }
+
+ private:
+  CStreamScan& scan_;
+  bool broken_ = false;
+};
+
+// The scan inside the other pass. false when it did not see the whole file in order (that pass failed
+// early): its findings are then taken back. *cancelled when that pass was.
+bool ScanInPass(File& file, const SClpiData& clip, CFindingList& out, const SCheckScope& scope, std::uint64_t count,
+                const ClipPass& pass, std::int64_t* scanned, bool* cancelled) {
+  CStreamScan scan(clip, out, scope);
+  scan.prepare_entry_points(count);
+  // The clock offset comes from the first block, before any packet is scanned.
+  std::unique_ptr<std::uint8_t[]> first(new std::uint8_t[kCheckBlockSize]);
+  const std::int64_t n = file.read_full(first.get(), kCheckBlockSize);
+  if (n < 0) return false;
+  scan.first_block(ByteSpan(first.get(), static_cast<std::size_t>(n) / kSourcePacketSize * kSourcePacketSize));
+  CScanObserver observer(scan);
+  *cancelled = !pass(observer);
+  if (*cancelled || observer.broken() || static_cast<std::uint64_t>(scan.spn()) != count) return false;
+  scan.finish();
+  *scanned = scan.spn();
+  return true;
+}
+
+}  // namespace
+
 bool CheckClipStream(const std::filesystem::path& m2ts, const SClpiData& clip, std::vector<SCheckFinding>& findings,
-                     Progress& progress, std::uint64_t* packets, const SCheckScope& scope) {
+                     Progress& progress, std::uint64_t* packets, const SCheckScope& scope, const ClipPass& pass) {
   CFindingList out(m2ts.string(), findings);
   File file;
   if (!file.open(m2ts, File::Mode::kRead)) {
@@ -531,9 +572,25 @@ bool CheckClipStream(const std::filesystem::path& m2ts, const SClpiData& clip, s
             fmt::format("the stream file holds {} source packets, the clip information says {}{}", count,
                         clip.ClipInfo.NumberOfSourcePackets,
                         count < clip.ClipInfo.NumberOfSourcePackets ? " (the file is cut short)" : ""));
+  progress.set_status(m2ts.string());
+  if (pass && count > 0) {
+    // The scan's findings are kept apart from what the other pass finds until the scan is complete.
+    std::vector<SCheckFinding> scanned_findings;
+    CFindingList in_pass(m2ts.string(), scanned_findings);
+    std::int64_t scanned = 0;
+    bool cancelled = false;
+    if (ScanInPass(file, clip, in_pass, scope, count, pass, &scanned, &cancelled)) {
+      in_pass.finish();
+      out.finish();
+      findings.insert(findings.end(), scanned_findings.begin(), scanned_findings.end());
+      if (packets) *packets += static_cast<std::uint64_t>(scanned);
+      return true;
+    }
+    if (cancelled) return false;
+    file.seek(0);  // the other pass ended early: the scan runs on its own
+  }
   CStreamScan scan(clip, out, scope);
   scan.prepare_entry_points(count);
-  progress.set_status(m2ts.string());
   bool mapped = false;
   if (!ScanMapped(file, scan, out, count, progress, &mapped)) return false;
   if (!mapped && !ScanRead(file, scan, out, count, progress)) return false;
