@@ -149,6 +149,20 @@ Expected DamageObject(const fs::path& bdmv) {
   return {};
 }
 
+// The menu clip's PMT packets become null packets: the IG streams cannot be found, and the stream checks,
+// which otherwise ride on the pass that reads them, still run and name the missing table.
+Expected DropPmt(const fs::path& bdmv) {
+  const fs::path path = bdmv / "STREAM/00000.m2ts";
+  Clip c{ReadBytes(path)};
+  for (std::size_t i = 0; i < c.count(); ++i) {
+    if (c.pid(i) != 0x0100) continue;
+    c.ts(i)[1] = static_cast<std::uint8_t>((c.ts(i)[1] & 0xE0) | 0x1F);
+    c.ts(i)[2] = 0xFF;
+  }
+  WriteBytes(path, c.bytes);
+  return {"00000.m2ts", "program", 0x0100, -1, "no complete PMT"};
+}
+
 json CheckJson(const fs::path& bdmv, const test::TempDir& scratch, int status) {
   const auto r = test::run_veld({"check", "--json", bdmv.string()}, scratch.path());
   EXPECT_EQ(r.status, status) << r.out << r.err;
@@ -181,6 +195,7 @@ TEST(CheckCli, FindsEachDefectAndNamesItsPlace) {
       {"PES delayed after its DTS", DelayPes},       {"EP entry off a key frame", MoveEntryPoint},
       {"PMT/clip-info mismatch", RetypeStream},      {"overfull transport buffer", BunchPackets},
       {"missing clip", RemoveClip},                  {"undecodable object", DamageObject},
+      {"no PMT in the menu clip", DropPmt},
   };
   for (const Defect& d : defects) {
     SCOPED_TRACE(d.name);
