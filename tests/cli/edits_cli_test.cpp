@@ -98,10 +98,25 @@ TEST_P(EditsOnDisc, AnEditOfOneCopyReachesEveryCopy) {
   EXPECT_THAT(r.out, HasSubstr("Copied into " + (w.disc / "BDMV").string() + ": STREAM/"));
   EXPECT_THAT(r.out, HasSubstr("BACKUP: CLIPINF/"));
   // Extracted again from the new disc: every copy has the edit.
-  r = run_veld({"extract", (w.disc / "BDMV").string(), (w.dir / "rip2").string()}, w.dir.path());
+  r = run_veld({"extract", (w.disc / "BDMV").string(), (w.dir / "rip2").string(), "--preview"}, w.dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   const fs::path images2 = w.dir / "rip2" / "VELD" / "Images";
   for (const fs::path& p : all) EXPECT_EQ(test::read_gif(images2 / fs::relative(p, w.images)).indices, indices) << p;
+  // libbluray draws the page with the edit, as the previews of the rebuilt disc show it in one of the
+  // copies' display sets: the page's in-effect, then the page.
+  std::string steps;
+  for (const char* name : {"page0_in1.png", "page0.png"}) {
+    std::string step;
+    for (const fs::path& p : all) {
+      const fs::path page = w.dir / "rip2" / "VELD" / "Preview" / fs::relative(p.parent_path(), w.images) / name;
+      if (fs::exists(page)) step += (step.empty() ? "" : ",") + page.string();
+    }
+    if (!step.empty()) steps += " --expect " + test::shell_quote(step);
+  }
+  ASSERT_FALSE(steps.empty());
+  r = test::run_shell(test::shell_quote(VELD_BDCHECK_PATH) + " " + test::shell_quote(w.disc.string()) + steps,
+                      w.dir.path());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
   // `veld show` lists the picture once, its copies pointing to it.
   r = run_veld({"show", (w.disc / "BDMV").string()}, w.dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
