@@ -12,12 +12,13 @@ std::size_t DisplaySetBytes(const CDsData& ds) {
 }
 
 CExportWorker::CExportWorker(std::size_t max_queued_bytes)
-    : max_queued_bytes_(max_queued_bytes), thread_([this] { Run(); }) {}
+    : max_queued_bytes_(max_queued_bytes), pool_(CTaskPool::HelpersForThisMachine()), thread_([this] { Run(); }) {}
 
 CExportWorker::~CExportWorker() { Stop(true); }
 
 std::size_t CExportWorker::AddStream(std::unique_ptr<CStreamExporter> exporter) {
   std::lock_guard lock(mutex_);
+  exporter->set_pool(&pool_);
   streams_.push_back(std::move(exporter));
   return streams_.size() - 1;
 }

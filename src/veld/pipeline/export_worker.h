@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A worker thread that writes the pictures of display sets while the clip scan goes on: the scanning
-// thread posts each display set as soon as it is complete, the worker decodes and encodes it. The work of
-// one stream is done in the order it was posted.
+// thread posts each display set as soon as it is complete, the worker decodes and encodes it, its objects
+// in parallel on helper threads (one per further core). The work of one stream is done in the order it
+// was posted.
 #pragma once
 
 #include <condition_variable>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "veld/base/task_pool.h"
 #include "veld/graphics/display_set.h"
 #include "veld/pipeline/stream_export.h"
 
@@ -61,6 +63,7 @@ class CExportWorker {
   std::string error_;
   ExtractStats stats_;
   std::vector<std::unique_ptr<CStreamExporter>> streams_;
+  CTaskPool pool_;  // the worker's helpers for the objects of a display set
   std::thread thread_;
 };
 

@@ -81,38 +81,57 @@ std::string CStreamExporter::Add(const CDsData& ds, ExtractStats& stats) {
   return WritePreviews(ds, preview_ds, stats);
 }
 
+CStreamExporter::SObjectOutcome CStreamExporter::WriteObject(const CDsData& ds, std::uint16_t id, std::uint8_t palette_id,
+                                                              ColourMatrix matrix, const fs::path& folder) const {
+  SObjectOutcome out;
+  std::string why;
+  const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id, matrix, &why);
+  const fs::path path = ImageFileName(folder, id, format_);
+  if (!picture) {
+    // Nothing to edit. An object that no page shows is of no concern; one that a page shows is damaged,
+    // and the user is told which.
+    out.skipped = true;
+    if (palette_id != kNoPalette)
+      out.warning = format_message(kMsgObjectNoPicture, source_, ds_number_, id, path.filename().string(), why);
+    return out;
+  }
+  out.error = SaveObjectImage(picture->bitmap, picture->palette, path, format_);
+  if (!out.error.empty()) return out;
+  // The picture below the image folder: <clip>/<PID>/Epoch1/DS<d>/<name>.
+  const fs::path stream = image_folder_.has_filename() ? image_folder_ : image_folder_.parent_path();
+  const fs::path relative = stream.parent_path().filename() / stream.filename() / folder.parent_path().filename() /
+                            folder.filename() / path.filename();
+  out.entry = {relative.generic_string(), id, 1, ds_number_, picture->bitmap.width, picture->bitmap.height,
+               WrittenPictureHashes(picture->bitmap, picture->palette, format_)};
+  out.written = true;
+  return out;
+}
+
 std::string CStreamExporter::WritePictures(const CDsData& ds, const fs::path& folder, ExtractStats& stats) {
   const std::optional<CIcData> composition = ParseComposition(ds);
   const ColourMatrix matrix = format_ == ImageFormat::kGif ? ColourMatrix::kGif : ColourMatrixForHeight(height_);
   // An object defined twice in one display set is one picture.
-  std::vector<std::uint16_t> seen;
-  for (std::uint16_t id : ListObjects(ds)) {
-    if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
-    seen.push_back(id);
-    const std::uint8_t palette_id = composition ? FindObjectPalette(*composition, id) : kNoPalette;
-    std::string why;
-    const std::optional<SObjectBitmap> picture = DecodeObjectBitmap(ds, id, palette_id, matrix, &why);
-    if (!picture) {
-      // Nothing to edit. An object that no page shows is of no concern; one that a page shows is
-      // damaged, and the user is told which.
-      ++stats.skipped;
-      if (palette_id != kNoPalette) {
-        stats.warnings.push_back(format_message(kMsgObjectNoPicture, source_, ds_number_, id,
-                                                    ImageFileName(folder, id, format_).filename().string(), why));
-      }
-      continue;
-    }
-    const fs::path path = ImageFileName(folder, id, format_);
-    const std::string error = SaveObjectImage(picture->bitmap, picture->palette, path, format_);
-    if (!error.empty()) return error;
+  std::vector<std::uint16_t> ids;
+  for (std::uint16_t id : ListObjects(ds))
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  // The objects are decoded and encoded in parallel, and their outcomes taken in order.
+  std::vector<SObjectOutcome> outcomes(ids.size());
+  const auto one = [&](std::size_t i) {
+    const std::uint8_t palette_id = composition ? FindObjectPalette(*composition, ids[i]) : kNoPalette;
+    outcomes[i] = WriteObject(ds, ids[i], palette_id, matrix, folder);
+  };
+  if (pool_) {
+    pool_->ForEach(ids.size(), one);
+  } else {
+    for (std::size_t i = 0; i < ids.size(); ++i) one(i);
+  }
+  for (SObjectOutcome& o : outcomes) {
+    if (!o.error.empty()) return o.error;
+    if (o.skipped) ++stats.skipped;
+    if (!o.warning.empty()) stats.warnings.push_back(std::move(o.warning));
+    if (!o.written) continue;
     ++stats.images;
-    // The picture below the image folder: <clip>/<PID>/Epoch1/DS<d>/<name>.
-    const fs::path stream = image_folder_.has_filename() ? image_folder_ : image_folder_.parent_path();
-    const fs::path relative = stream.parent_path().filename() / stream.filename() /
-                              folder.parent_path().filename() / folder.filename() / path.filename();
-    stats.manifest.push_back({relative.generic_string(), id, 1, ds_number_, picture->bitmap.width,
-                              picture->bitmap.height,
-                              WrittenPictureHashes(picture->bitmap, picture->palette, format_)});
+    stats.manifest.push_back(std::move(o.entry));
   }
   return {};
 }

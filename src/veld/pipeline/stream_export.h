@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "veld/base/task_pool.h"
 #include "veld/pipeline/output_names.h"
 #include "veld/graphics/bitmap.h"
 #include "veld/graphics/display_set.h"
@@ -52,6 +53,8 @@ class CStreamExporter {
 
   // Names the stream in warnings (clip and PID); the image folder until it is set.
   void set_source(std::string source) { source_ = std::move(source); }
+  // The threads that encode the objects of a display set in parallel (none: one after the other).
+  void set_pool(CTaskPool* pool) { pool_ = pool; }
 
   // Writes the pictures (and previews) of the stream's next display set. "" on success, otherwise the
   // error text (a folder that cannot be made, a file that cannot be written) for the caller to report.
@@ -65,6 +68,14 @@ class CStreamExporter {
   int video_height() const { return height_; }
 
  private:
+  // What one object of a display set gave.
+  struct SObjectOutcome {
+    bool written = false, skipped = false;
+    std::string warning, error;
+    SManifestEntry entry;
+  };
+  SObjectOutcome WriteObject(const CDsData& ds, std::uint16_t id, std::uint8_t palette_id, ColourMatrix matrix,
+                             const std::filesystem::path& folder) const;
   std::string WritePictures(const CDsData& ds, const std::filesystem::path& folder, ExtractStats& stats);
   std::string WritePreviews(const CDsData& ds, const std::filesystem::path& folder, ExtractStats& stats);
 
@@ -77,6 +88,7 @@ class CStreamExporter {
   int width_ = 1920;
   int height_ = 1080;
   CDecodedGraphics graphics_;
+  CTaskPool* pool_ = nullptr;
   std::vector<std::vector<RgbaImage>> thumbnails_;  // per display set, its pages
 };
 
