@@ -47,6 +47,8 @@ class MainWindow : public QDialog {
   // At start: shows the menus when the work folder set by setWorkFolder holds an extraction.
   int showWorkFolderMenus();
   void showAbout();
+  // The settings: editor command, picture format, previews.
+  void showSettings();
   void openWebSite();
   // Exit: saves the remembered folders, then closes.
   void accept() override;

@@ -158,6 +158,7 @@ SPicturePreview PreviewPicture(const SMenuModel& model, const SPictureRef& ref, 
   const std::optional<SObjectBitmap> original =
       palette == kNoPalette ? std::nullopt : DecodeObjectBitmap(*ds, ref.object_id, palette);
   if (!original) return out;
+  out.original = IndexedToRgba(original->bitmap, original->palette);
   const fs::path file = ImageFolder(model) / ref.rel;
   fs::path first;
   for (const fs::path& f : {file.parent_path() / ImageFileName({}, ref.object_id, ImageFormat::kGif),
@@ -167,7 +168,7 @@ SPicturePreview PreviewPicture(const SMenuModel& model, const SPictureRef& ref, 
     CDsData imported = *ds;
     Collect collect;
     if (!ImportButtonImage(imported, ref.object_id, f, collect, rule.import())) {
-      return {EPictureEdit::kRefused, collect.errors, {}, {}, {}};
+      return {EPictureEdit::kRefused, collect.errors, {}, {}, {}, std::move(out.original)};
     }
     std::optional<SObjectBitmap> decoded = DecodeObjectBitmap(imported, ref.object_id, palette);
     if (!decoded || decoded->bitmap == original->bitmap) continue;  // an unchanged re-save is no edit
@@ -175,7 +176,7 @@ SPicturePreview PreviewPicture(const SMenuModel& model, const SPictureRef& ref, 
       return {EPictureEdit::kRefused,
               format_message(kMsgEditsDiffer, first.string(), f.string(), int{ref.object_id}, original->bitmap.width,
                              original->bitmap.height),
-              {}, {}, {}};
+              {}, {}, {}, std::move(out.original)};
     }
     first = f;
     out.state = EPictureEdit::kEdited;

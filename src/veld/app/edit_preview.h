@@ -40,6 +40,7 @@ struct SPicturePreview {
   IndexedBitmap bitmap;  // kEdited: the object's new entry ids
   ArgbPalette palette{};  // kEdited: the object's palette as a GIF extraction converts it
   RgbaImage image;       // kEdited: those pixels in the palette's colours (straight alpha)
+  RgbaImage original;    // the object as the disc holds it, the same way (empty when it does not decode)
 };
 
 // The rule replace applies to the model's work folder, taking pictures in with import. false after a
