@@ -9,6 +9,8 @@
 #                               the scan takes long enough to be seen
 #   docs/veld-gui-menu.png      the main window showing the menus of the extracted sample disc, a page
 #                               and one of its buttons chosen
+#   docs/veld-gui-edited.png    the same after one of the button's pictures was edited on disk: the page
+#                               drawn with the edit, the button marked, the list of edited pictures
 #
 #   bash scripts/screenshots.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
@@ -56,4 +58,6 @@ run en_US.UTF-8 "$shots" main "$root/docs/veld-gui-en.png" "/media/user/MY_DISC/
 run zh_CN.UTF-8 "$shots" main "$root/docs/veld-gui-zh.png" "/media/user/MY_DISC/BDMV"
 run en_US.UTF-8 "$shots" progress "$root/docs/veld-gui-progress.png" "$work/disc/BDMV" "$work/rip"
 run en_US.UTF-8 "$shots" menu "$root/docs/veld-gui-menu.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
-echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png"
+run en_US.UTF-8 "$shots" edited "$root/docs/veld-gui-edited.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
+echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png" \
+  "docs/veld-gui-edited.png"

@@ -151,8 +151,11 @@ void ButtonPictures::addPicture(const std::string& state_name, const SMenuPictur
   QImage image;
   QString text;
   const SPicturePreview* edit = edits_ ? edits_->preview(PathText(picture.file)) : nullptr;
+  const SPicturePreview* copy = edits_ ? edits_->copy(PathText(picture.file)) : nullptr;
   const EPictureEdit state = edit ? edit->state : EPictureEdit::kOriginal;
-  if (state == EPictureEdit::kEdited) {
+  if (copy) {
+    image = ToQImage(copy->image);  // a copy: the edit of another display set's picture reaches it
+  } else if (state == EPictureEdit::kEdited) {
     image = ToQImage(edit->image);  // as replace will map it
   } else if (!picture.file.empty()) {
     if (const auto loaded = LoadMenuPicture(picture.file)) image = ToQImage(*loaded);
@@ -164,8 +167,8 @@ void ButtonPictures::addPicture(const std::string& state_name, const SMenuPictur
     text = FromUtf8(format_message(kStrMenuPictureText, state_name, info.fileName().toStdString(),
                                    image.width(), image.height(), std::to_string(info.size())));
   }
-  if (state != EPictureEdit::kOriginal) {
-    const int mark = state == EPictureEdit::kEdited ? kStrEditMark : kStrEditRefusedMark;
+  if (state != EPictureEdit::kOriginal || copy) {
+    const int mark = state == EPictureEdit::kRefused ? kStrEditRefusedMark : kStrEditMark;
     const qsizetype end = text.indexOf(QLatin1Char('\n'));
     text = FromUtf8(format_message(mark, text.left(end).toStdString())) + text.mid(end);
   }
@@ -177,7 +180,7 @@ void ButtonPictures::addPicture(const std::string& state_name, const SMenuPictur
   if (state == EPictureEdit::kRefused) tip += QStringLiteral("\n\n") + FromUtf8(format_message(kStrEditRefusedTip, edit->message));
   else if (state == EPictureEdit::kEdited && !edit->message.empty()) tip += QStringLiteral("\n\n") + FromUtf8(edit->message);
   if (state == EPictureEdit::kRefused) item->setForeground(QColor(200, 30, 30));
-  if (state == EPictureEdit::kEdited) item->setForeground(QColor(190, 40, 160));
+  if (state == EPictureEdit::kEdited || copy) item->setForeground(QColor(190, 40, 160));
   item->setToolTip(tip);
   item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
 }

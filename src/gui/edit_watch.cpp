@@ -77,6 +77,7 @@ void EditWatch::rewatch() {
 
 void EditWatch::refresh() {
   previews_.clear();
+  copies_.clear();
   streams_.clear();
   if (model_ && model_->extracted) {
     rewatch();
@@ -93,8 +94,25 @@ void EditWatch::refresh() {
     }
     for (const auto& [clip, stream] : edited_streams)
       streams_.emplace(std::make_pair(clip, stream), ApplyStreamEdits(*model_, clip, stream, rule));
+    findCopies();
   }
   emit editsChanged();
+}
+
+void EditWatch::findCopies() {
+  for (const QString& file : files_) {
+    if (edited(file)) continue;
+    const std::optional<SPictureRef> ref = FindPictureRef(*model_, PathFrom(file));
+    const CGsData* edited_segments = ref ? segments(ref->clip, ref->stream) : nullptr;
+    if (!edited_segments) continue;
+    SPicturePreview p = CopyPreview(*model_, *ref, *edited_segments);
+    if (p.state == EPictureEdit::kEdited) copies_.emplace(file, std::move(p));
+  }
+}
+
+const SPicturePreview* EditWatch::copy(const QString& file) const {
+  const auto it = copies_.find(file);
+  return it == copies_.end() ? nullptr : &it->second;
 }
 
 const SPicturePreview* EditWatch::preview(const QString& file) const {

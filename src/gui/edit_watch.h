@@ -34,6 +34,11 @@ class EditWatch : public QObject {
   // What replace makes of the picture of that file (a path the model names); nullptr for other files.
   const SPicturePreview* preview(const QString& file) const;
   bool edited(const QString& file) const;
+  // A picture whose own files are not edited but whose object replace changes (a copy of an edited
+  // picture): its new pixels; nullptr otherwise.
+  const SPicturePreview* copy(const QString& file) const;
+  // Edited, or changed as a copy: what the marks show.
+  bool changed(const QString& file) const { return edited(file) || copy(file); }
   // The stream with its edits applied (nullptr when none changed it), and its refusal ("" when none).
   const CGsData* segments(std::size_t clip, std::size_t stream) const;
   QString refusal(std::size_t clip, std::size_t stream) const;
@@ -46,6 +51,7 @@ class EditWatch : public QObject {
 
  private:
   void rewatch();
+  void findCopies();
 
   std::shared_ptr<const SMenuModel> model_;
   SImportOptions import_;
@@ -53,6 +59,7 @@ class EditWatch : public QObject {
   QTimer settle_;
   std::vector<QString> files_;  // the model's picture files, each once
   std::map<QString, SPicturePreview> previews_;
+  std::map<QString, SPicturePreview> copies_;
   std::map<std::pair<std::size_t, std::size_t>, SStreamEdits> streams_;
 };
 

@@ -136,7 +136,7 @@ void MenuView::connectActions() {
 bool MenuView::buttonEdited(const SMenuButton& button) const {
   for (const auto& state : button.states)
     for (const SMenuPicture& picture : state)
-      if (!picture.file.empty() && edits_->edited(PathText(picture.file))) return true;
+      if (!picture.file.empty() && edits_->changed(PathText(picture.file))) return true;
   return false;
 }
 

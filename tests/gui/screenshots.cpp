@@ -1,21 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the README's screenshots of veld-gui on a running X server (scripts/screenshots.sh starts Xvfb
 // and a window manager): the main window, the progress window during an extraction, and the main window
-// showing the menus of an extracted disc with a page and a button chosen.
+// showing the menus of an extracted disc with a page and a button chosen, and the same window after a
+// picture was edited (the edited-pictures tab shown; the edit is written into the work folder).
 //
 //   veld_gui_shots main OUT.png SOURCE_BDMV
 //   veld_gui_shots progress OUT.png SOURCE_BDMV RIP_FOLDER
 //   veld_gui_shots menu OUT.png SOURCE_BDMV WORK_FOLDER
+//   veld_gui_shots edited OUT.png SOURCE_BDMV WORK_FOLDER
 // On the offscreen platform (no window manager) the window is taken without its frame.
 #include <QApplication>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QTabWidget>
 #include <QPixmap>
 #include <QScreen>
 #include <QSemaphore>
 #include <QTimer>
 #include <cstdio>
 
+#include "button_pictures.h"
 #include "command_session.h"
+#include "edit_watch.h"
 #include "folder_chooser.h"
 #include "main_window.h"
 #include "menu_view.h"
@@ -42,8 +48,23 @@ bool GrabFrame(const QRect& frame, const QString& out) {
   return shot.save(out);
 }
 
-// The menus of the work folder's extraction, the first page with its second button chosen.
-int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const QString& out) {
+// An edit as a user makes one in an image editor: the picture with a line of new colour drawn over it,
+// saved as a truecolour PNG beside the extracted GIF.
+void EditPicture(const QString& gif) {
+  QImage image = QImage(gif).convertToFormat(QImage::Format_ARGB32);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(255, 250, 240), 6, Qt::SolidLine, Qt::RoundCap));
+  painter.drawLine(QPointF(14, image.height() - 14), QPointF(image.width() - 14, image.height() - 14));
+  painter.end();
+  QString png = gif;
+  png.replace(png.size() - 3, 3, QStringLiteral("png"));
+  image.save(png, "PNG");
+}
+
+// The menus of the work folder's extraction, the first page with its second button chosen; edited: the
+// normal picture of that button edited on disk, and the list of edited pictures shown.
+int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const QString& out, bool edited) {
   window.setWorkFolder(work);
   int status = 1;
   QTimer::singleShot(300, [&] {
@@ -55,6 +76,11 @@ int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const
     window.menuView()->selectPage(0);
     window.menuView()->preview()->select(1);
     window.menuView()->preview()->setFocus();
+    if (edited) {
+      const QString file = window.menuView()->pictures()->currentFile();
+      if (!file.isEmpty()) EditPicture(file);
+      window.menuView()->tabs()->setCurrentIndex(1);
+    }
     QTimer::singleShot(1500, [&] {
       status = GrabFrame(window.frameGeometry(), out) ? 0 : 1;
       app.quit();
@@ -88,7 +114,8 @@ int main(int argc, char** argv) {
     app.exec();
     return status;
   }
-  if (mode == QLatin1String("menu") && argc >= 5) return ShootMenus(app, window, QString::fromLocal8Bit(argv[4]), out);
+  if ((mode == QLatin1String("menu") || mode == QLatin1String("edited")) && argc >= 5)
+    return ShootMenus(app, window, QString::fromLocal8Bit(argv[4]), out, mode == QLatin1String("edited"));
   if (mode != QLatin1String("progress") || argc < 5) return 2;
   const QString rip = QString::fromLocal8Bit(argv[4]);
   veld::gui::test::ModalScript script;

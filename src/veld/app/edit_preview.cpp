@@ -188,6 +188,25 @@ SPicturePreview PreviewPicture(const SMenuModel& model, const SPictureRef& ref, 
   return out;
 }
 
+SPicturePreview CopyPreview(const SMenuModel& model, const SPictureRef& ref, const CGsData& segments) {
+  SPicturePreview out;
+  const SMenuStream* stream = StreamOf(model, ref);
+  const CDsData* ds = stream ? DisplaySetOf(stream->segments, ref.display_set) : nullptr;
+  const CDsData* edited = DisplaySetOf(segments, ref.display_set);
+  const std::optional<CIcData> composition = ds ? ParseComposition(*ds) : std::nullopt;
+  const std::uint8_t palette = composition ? FindObjectPalette(*composition, ref.object_id) : kNoPalette;
+  if (!edited || palette == kNoPalette) return out;
+  const std::optional<SObjectBitmap> original = DecodeObjectBitmap(*ds, ref.object_id, palette);
+  std::optional<SObjectBitmap> now = DecodeObjectBitmap(*edited, ref.object_id, palette);
+  if (!original || !now || now->bitmap == original->bitmap) return out;
+  out.state = EPictureEdit::kEdited;
+  out.bitmap = std::move(now->bitmap);
+  out.palette = now->palette;
+  out.image = IndexedToRgba(out.bitmap, out.palette);
+  out.original = IndexedToRgba(original->bitmap, original->palette);
+  return out;
+}
+
 SStreamEdits ApplyStreamEdits(const SMenuModel& model, std::size_t clip, std::size_t stream, const CEditRule& rule) {
   SStreamEdits out;
   const SMenuStream* s = StreamOf(model, SPictureRef{clip, stream, 0, 0, {}});

@@ -63,6 +63,11 @@ SStreamEdits ApplyStreamEdits(const SMenuModel& model, std::size_t clip, std::si
 
 // DrawMenuPage (menu_model.h) over the segments of ApplyStreamEdits draws a page as the rebuilt disc shows it.
 
+// The object of ref as the segments of ApplyStreamEdits hold it, when they changed it although its own
+// picture files are not edited (a copy of an edited picture in another display set): kEdited with the
+// new pixels; otherwise kOriginal.
+SPicturePreview CopyPreview(const SMenuModel& model, const SPictureRef& ref, const CGsData& segments);
+
 // Whether the picture file differs from what the extraction wrote (by the rule; a missing file too).
 bool PictureIsEdited(const SMenuModel& model, const SPictureRef& ref, const CEditRule& rule);
 
