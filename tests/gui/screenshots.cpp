@@ -6,10 +6,12 @@
 //
 //   veld_gui_shots main OUT.png SOURCE_BDMV
 //   veld_gui_shots progress OUT.png SOURCE_BDMV RIP_FOLDER
+//   veld_gui_shots replace OUT.png SOURCE_BDMV WORK_FOLDER      (the progress window of a replacement)
 //   veld_gui_shots menu OUT.png SOURCE_BDMV WORK_FOLDER
 //   veld_gui_shots edited OUT.png SOURCE_BDMV WORK_FOLDER
 // On the offscreen platform (no window manager) the window is taken without its frame.
 #include <QApplication>
+#include <QDirIterator>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QTabWidget>
@@ -18,6 +20,7 @@
 #include <QSemaphore>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 
 #include "button_pictures.h"
 #include "command_session.h"
@@ -56,6 +59,8 @@ void EditPicture(const QString& gif) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(QPen(QColor(255, 250, 240), 6, Qt::SolidLine, Qt::RoundCap));
   painter.drawLine(QPointF(14, image.height() - 14), QPointF(image.width() - 14, image.height() - 14));
+  painter.setPen(QPen(QColor(20, 10, 30), 3));
+  painter.drawLine(QPointF(4, 4), QPointF(image.width() - 4, 4));
   painter.end();
   QString png = gif;
   png.replace(png.size() - 3, 3, QStringLiteral("png"));
@@ -90,6 +95,48 @@ int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const
   return status;
 }
 
+// The worker is held at its first progress update past 30% until the picture is taken (with time for
+// the window manager to draw the new title), so the picture shows a real run mid-way.
+// writing: hold only while the rebuilt clip is written (a status naming the work folder's Stream folder).
+int ShootProgress(QApplication& app, MainWindow& window, const QString& out, const std::function<void()>& run,
+                  bool writing) {
+  int status = 1;
+  bool taken = false;
+  QSemaphore resume;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    CommandSession* s = CommandSession::current();
+    if (!s || watch.property("hooked").toBool()) return;
+    watch.setProperty("hooked", true);
+    QObject::connect(
+        &s->progress(), &veld::gui::GuiProgress::positionChanged, &app,
+        [&, s](int value) {
+          if (taken) return;
+          if (writing ? (value < 1 || value > 99 || s->progress().status().find("/Stream/") == std::string::npos)
+                      : (value < 30 || value > 70))
+            return;
+          taken = true;
+          QMetaObject::invokeMethod(&app, [&] {
+            QTimer::singleShot(800, &app, [&] {
+              CommandSession* cur = CommandSession::current();
+              status = GrabFrame(window.frameGeometry().united(cur->dialog()->frameGeometry()), out) ? 0 : 1;
+              resume.release();
+            });
+          });
+          resume.acquire();  // on the worker thread
+        },
+        Qt::DirectConnection);
+  });
+  watch.start(1);
+  QTimer::singleShot(500, [&] {
+    run();
+    app.quit();
+  });
+  app.exec();
+  if (!taken) std::fprintf(stderr, "veld_gui_shots: the progress window never showed the step to take\n");
+  return taken ? status : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,47 +163,28 @@ int main(int argc, char** argv) {
   }
   if ((mode == QLatin1String("menu") || mode == QLatin1String("edited")) && argc >= 5)
     return ShootMenus(app, window, QString::fromLocal8Bit(argv[4]), out, mode == QLatin1String("edited"));
-  if (mode != QLatin1String("progress") || argc < 5) return 2;
-  const QString rip = QString::fromLocal8Bit(argv[4]);
+  const bool replace = mode == QLatin1String("replace");
+  if ((mode != QLatin1String("progress") && !replace) || argc < 5) return 2;
+  const QString folder = QString::fromLocal8Bit(argv[4]);
   veld::gui::test::ModalScript script;
   script.then([&](QWidget* w) {
     auto* chooser = qobject_cast<FolderChooser*>(w);
     if (!chooser) return;
-    chooser->setSelectedPath(rip);
+    chooser->setSelectedPath(folder);
     chooser->okButton()->click();
   });
-  script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("OK")); });
-  // The worker is held at its first progress update past 30% until the picture is taken (with time for
-  // the window manager to draw the new title), so the picture shows a real run mid-way.
-  bool taken = false;
-  QSemaphore resume;
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    CommandSession* s = CommandSession::current();
-    if (!s || watch.property("hooked").toBool()) return;
-    watch.setProperty("hooked", true);
-    QObject::connect(
-        &s->progress(), &veld::gui::GuiProgress::positionChanged, &app,
-        [&](int value) {
-          if (taken || value < 30 || value > 70) return;
-          taken = true;
-          QMetaObject::invokeMethod(&app, [&] {
-            QTimer::singleShot(800, &app, [&] {
-              CommandSession* cur = CommandSession::current();
-              status = GrabFrame(window.frameGeometry().united(cur->dialog()->frameGeometry()), out) ? 0 : 1;
-              resume.release();
-            });
-          });
-          resume.acquire();  // on the worker thread
-        },
-        Qt::DirectConnection);
-  });
-  watch.start(1);
-  QTimer::singleShot(500, [&] {
-    window.extractImages();
-    app.quit();
-  });
-  app.exec();
-  if (!taken) std::fprintf(stderr, "veld_gui_shots: the progress window never showed 20..80%%\n");
-  return taken ? status : 1;
+  if (replace) {
+    // One picture of the extraction edited, so that the replacement rebuilds the clip.
+    QDirIterator it(folder + QStringLiteral("/Images"), {QStringLiteral("*.gif")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    if (it.hasNext()) EditPicture(it.next());
+  }
+  // The closing boxes: No to the copy-back question, OK to the others.
+  for (int i = 0; i < (replace ? 3 : 1); ++i) {
+    script.then([](QWidget* box) {
+      veld::gui::test::ClickBoxButton(box, QStringLiteral("&No"));
+      veld::gui::test::ClickBoxButton(box, QStringLiteral("OK"));
+    });
+  }
+  return ShootProgress(app, window, out, [&] { replace ? window.replaceImages() : window.extractImages(); }, replace);
 }
