@@ -239,7 +239,6 @@ int MainWindow::extractImages() {
   CommandSession session(this);
   const ExtractOutcome out = session.run<ExtractOutcome>(
       [&, request = ExtractSettings()](Messenger& m, Progress& p) { return RunExtractCommand(source, rip, m, p, request); });
-  saveSettings();  // the choosers open here next time
   if (out.result == kResultOk && out.found) showMenus(WorkFolderOf(rip));
   return out.result;
 }
@@ -264,7 +263,6 @@ int MainWindow::replaceImages() {
   CommandSession session(this);
   const ReplaceOutcome out = session.run<ReplaceOutcome>(
       [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
-  saveSettings();
   // The counts the command line prints close the command here too.
   if (out.result == kResultOk && out.edited) messenger.show(MessageKind::kInfo, ReplaceSummaryText(out, false));
   // The pages then show the rebuilt disc: read again once copied into it, else drawn with the edits.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window: the source BDMV folder, the two commands and the undo of a copy-back, About, Web site,
+// The main window: the source BDMV folder, the two commands and the undo of a copy-back, Settings, About, Web site,
 // Exit and the usage text.
 #pragma once
 
