@@ -18,6 +18,7 @@
 #include "menu_view.h"
 #include "modal_script.h"
 #include "page_preview.h"
+#include "picture_actions.h"
 #include "qt_image.h"
 #include "qt_text.h"
 #include "support/test_support.h"
@@ -134,6 +135,32 @@ class MenuEditTest : public QObject {
     QVERIFY(!fs::exists(png));
     QTRY_VERIFY_WITH_TIMEOUT(!view->pageMarked(0), 1000);
     QCOMPARE(view->preview()->plane(), before);
+  }
+
+  void replacePictureTakesTheFileUnderThePicturesNameAndAsksBeforeReplacingAnEdit() {
+    veld::test::TempDir tmp;
+    veld::test::RecordingMessenger m;
+    veld::test::RecordingProgress p;
+    QCOMPARE(veld::RunExtractCommand(SampleDisc(), tmp.path(), m, p).result, int(veld::kResultOk));
+    veld::gui::MainWindow w;
+    w.setSrcPath(PathText(SampleDisc()));
+    w.setWorkFolder(PathText(tmp.path()));
+    QCOMPARE(w.showWorkFolderMenus(), int(veld::kResultOk));
+    const fs::path gif = tmp / kPicture;
+    const fs::path png = fs::path(gif).replace_extension(".png");
+    const fs::path chosen = tmp / "new.png";
+    SaveByRename(chosen, EditedPng(gif));
+    SaveByRename(png, EditedPng(chosen));  // an edit already there, under the other extension
+    veld::gui::test::ModalScript script;
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("&No")); });
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("&Yes")); });
+    const veld::SMenuModel& model = *w.menuView()->model();
+    QCOMPARE(veld::gui::ReplacePicture(&w, model, PathText(gif), PathText(chosen)), int(veld::kResultCancelled));
+    QVERIFY(fs::exists(png));  // declined: the edit stays
+    QCOMPARE(veld::gui::ReplacePicture(&w, model, PathText(gif), PathText(chosen)), int(veld::kResultOk));
+    QCOMPARE(script.unexpected, 0);
+    QVERIFY(veld::test::read_file(gif) == veld::test::read_file(chosen));
+    QVERIFY(!fs::exists(png));  // no second edit left beside it
   }
 
   void thePredictionIsWhatReplaceAndANewExtractionGive() {
