@@ -84,6 +84,7 @@ int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const
     if (edited) {
       const QString file = window.menuView()->pictures()->currentFile();
       if (!file.isEmpty()) EditPicture(file);
+      window.menuView()->preview()->select(2);  // another button chosen: the edited one shows its outline
       window.menuView()->tabs()->setCurrentIndex(1);
     }
     QTimer::singleShot(1500, [&] {
