@@ -75,13 +75,7 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   preview_->setAccessibleName(Text(kStrMenuPreview));
   pictures_ = new ButtonPictures(this);
   pictures_->setObjectName(QStringLiteral("buttonPictures"));
-  edits_ = new EditWatch(this);
-  pictures_->setEdits(edits_);
-  edited_ = new EditedList(*edits_, this);
-  tabs_ = new QTabWidget(this);
-  tabs_->setObjectName(QStringLiteral("pictureTabs"));
-  tabs_->addTab(pictures_, Text(kStrMenuPictures));
-  tabs_->addTab(edited_, Text(kStrEditListTitle));
+  buildTabs();
 
   auto* states_row = new QHBoxLayout;
   states_row->addWidget(states_label);
@@ -116,6 +110,16 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   connect(preview_, &PagePreview::buttonSelected, this, &MenuView::showButton);
   connect(edits_, &EditWatch::editsChanged, this, &MenuView::editsChanged);
   connectActions();
+}
+
+void MenuView::buildTabs() {
+  edits_ = new EditWatch(this);
+  pictures_->setEdits(edits_);
+  edited_ = new EditedList(*edits_, this);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("pictureTabs"));
+  tabs_->addTab(pictures_, Text(kStrMenuPictures));
+  tabs_->addTab(edited_, Text(kStrEditListTitle));
 }
 
 void MenuView::connectActions() {

@@ -64,6 +64,8 @@ class MenuView : public QWidget {
   void editsChanged();
   void markTree();
   bool buttonEdited(const SMenuButton& button) const;
+  // The watch of the edits, and the tabs of the chosen button's pictures and of the edited pictures.
+  void buildTabs();
   void connectActions();
 
   std::shared_ptr<const SMenuModel> model_;
