@@ -7,8 +7,12 @@
 #   docs/veld-gui-progress.png  the progress window during an extraction of a generated disc whose menu
 #                               clip is made 200 MiB long (null packets after the stream), so that
 #                               the scan takes long enough to be seen
+#   docs/veld-gui-replace.png   the progress window while the replacement of that disc's menu writes the
+#                               rebuilt clip, one picture of its extraction edited
 #   docs/veld-gui-menu.png      the main window showing the menus of the extracted sample disc, a page
 #                               and one of its buttons chosen
+#   docs/veld-gui-edited.png    the same after one of the button's pictures was edited on disk: the page
+#                               drawn with the edit, the button marked, the list of edited pictures
 #
 #   bash scripts/screenshots.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
@@ -55,5 +59,8 @@ run() {
 run en_US.UTF-8 "$shots" main "$root/docs/veld-gui-en.png" "/media/user/MY_DISC/BDMV"
 run zh_CN.UTF-8 "$shots" main "$root/docs/veld-gui-zh.png" "/media/user/MY_DISC/BDMV"
 run en_US.UTF-8 "$shots" progress "$root/docs/veld-gui-progress.png" "$work/disc/BDMV" "$work/rip"
+run en_US.UTF-8 "$shots" replace "$root/docs/veld-gui-replace.png" "$work/disc/BDMV" "$work/rip/VELD"
 run en_US.UTF-8 "$shots" menu "$root/docs/veld-gui-menu.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
-echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png"
+run en_US.UTF-8 "$shots" edited "$root/docs/veld-gui-edited.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
+echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png" \
+  "docs/veld-gui-edited.png docs/veld-gui-replace.png"

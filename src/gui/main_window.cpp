@@ -27,15 +27,19 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app_settings.h"
 #include "command_session.h"
 #include "folder_chooser.h"
+#include "edit_watch.h"
 #include "menu_view.h"
+#include "settings_dialog.h"
 #include "qt_text.h"
 #include "veld/app/commands.h"
 #include "veld/app/menu_model.h"
 #include "veld/pipeline/output_names.h"
 #include "veld/app/replace_summary.h"
 #include "veld/app/shell.h"
+#include "veld/base/messages_menu.h"
 #include "veld/base/messages_undo.h"
 #include "veld/base/result.h"
 
@@ -47,13 +51,6 @@ namespace veld::gui {
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Key(std::string_view key) { return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size())); }
-
-QSettings AppSettings() {
-  // ~/.config/VELD/VELD.ini; keys outside any group are the file's [General] section.
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, Key(kSettingsOrganization), Key(kSettingsApplication));
-}
 
 // The usage note: lines that start with a tab are indented as a block (wrapped lines keep the indent),
 // the first line (the title) and the other lines that do not start with a tab are bold.
@@ -119,6 +116,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   QPushButton* extract = Button(kStrExtractButton, "extractButton", this);
   QPushButton* replace = Button(kStrReplaceButton, "replaceButton", this);
   QPushButton* undo = Button(kStrUndoButton, "undoButton", this);
+  QPushButton* settings = Button(kStrSettingsButton, "settingsButton", this);
   QPushButton* exit = Button(kStrExitButton, "exitButton", this);
   exit->setDefault(true);
 
@@ -150,6 +148,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   buttons->addWidget(extract);
   buttons->addWidget(replace);
   buttons->addWidget(undo);
+  buttons->addWidget(settings);
   buttons->addWidget(exit);
 
   auto* language_row = new QHBoxLayout;
@@ -173,7 +172,8 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   setTabOrder(web, extract);
   setTabOrder(extract, replace);
   setTabOrder(replace, undo);
-  setTabOrder(undo, ig_language_);
+  setTabOrder(undo, settings);
+  setTabOrder(settings, ig_language_);
   setTabOrder(ig_language_, exit);
   setTabOrder(exit, usage_);
   setTabOrder(usage_, menus_->tree());
@@ -184,6 +184,7 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   connect(extract, &QPushButton::clicked, this, &MainWindow::extractImages);
   connect(replace, &QPushButton::clicked, this, &MainWindow::replaceImages);
   connect(undo, &QPushButton::clicked, this, &MainWindow::undoCopyBack);
+  connect(settings, &QPushButton::clicked, this, &MainWindow::showSettings);
   connect(exit, &QPushButton::clicked, this, &MainWindow::accept);
 
   resize(720, 560);
@@ -237,7 +238,7 @@ int MainWindow::extractImages() {
   const fs::path rip = PathFrom(*chosen);
   CommandSession session(this);
   const ExtractOutcome out = session.run<ExtractOutcome>(
-      [&](Messenger& m, Progress& p) { return RunExtractCommand(source, rip, m, p); });
+      [&, request = ExtractSettings()](Messenger& m, Progress& p) { return RunExtractCommand(source, rip, m, p, request); });
   if (out.result == kResultOk && out.found) showMenus(WorkFolderOf(rip));
   return out.result;
 }
@@ -264,6 +265,9 @@ int MainWindow::replaceImages() {
       [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
   // The counts the command line prints close the command here too.
   if (out.result == kResultOk && out.edited) messenger.show(MessageKind::kInfo, ReplaceSummaryText(out, false));
+  // The pages then show the rebuilt disc: read again once copied into it, else drawn with the edits.
+  if (out.result == kResultOk && out.copied_back && menus_->isVisible()) showMenus(WorkFolderOf(work));
+  else if (menus_->isVisible()) menus_->edits()->refresh();
   return out.result;
 }
 
@@ -299,6 +303,11 @@ int MainWindow::showWorkFolderMenus() {
   const fs::path work = WorkFolderOf(PathFrom(fix_path_));
   if (src_path_.isEmpty() || !HoldsExtraction(work)) return kResultOk;
   return showMenus(work);
+}
+
+void MainWindow::showSettings() {
+  SettingsDialog dialog(this);
+  dialog.exec();
 }
 
 void MainWindow::showAbout() {

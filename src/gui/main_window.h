@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window: the source BDMV folder, the two commands and the undo of a copy-back, About, Web site,
+// The main window: the source BDMV folder, the two commands and the undo of a copy-back, Settings, About, Web site,
 // Exit and the usage text.
 #pragma once
 
@@ -47,6 +47,8 @@ class MainWindow : public QDialog {
   // At start: shows the menus when the work folder set by setWorkFolder holds an extraction.
   int showWorkFolderMenus();
   void showAbout();
+  // The settings: editor command, picture format, previews.
+  void showSettings();
   void openWebSite();
   // Exit: saves the remembered folders, then closes.
   void accept() override;

@@ -10,10 +10,14 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "button_pictures.h"
+#include "edit_watch.h"
+#include "edited_list.h"
+#include "picture_actions.h"
 #include "page_preview.h"
 #include "qt_image.h"
 #include "qt_text.h"
@@ -23,6 +27,7 @@ namespace veld::gui {
 namespace {
 
 constexpr int kPageRole = Qt::UserRole;  // a page item's index into the pages, -1 on other items
+constexpr int kTextRole = Qt::UserRole + 1;  // a page item's text without the edit mark
 
 QTreeWidgetItem* Item(QTreeWidgetItem* parent, const std::string& text) {
   auto* item = new QTreeWidgetItem(parent, QStringList{FromUtf8(text)});
@@ -70,6 +75,7 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   preview_->setAccessibleName(Text(kStrMenuPreview));
   pictures_ = new ButtonPictures(this);
   pictures_->setObjectName(QStringLiteral("buttonPictures"));
+  buildTabs();
 
   auto* states_row = new QHBoxLayout;
   states_row->addWidget(states_label);
@@ -80,7 +86,7 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   column->setContentsMargins(0, 0, 0, 0);
   column->addLayout(states_row);
   column->addWidget(preview_, 1);
-  column->addWidget(pictures_);
+  column->addWidget(tabs_);
 
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->addWidget(tree_);
@@ -102,13 +108,79 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   });
   connect(states_, &QComboBox::currentIndexChanged, this, [this] { redraw(true); });
   connect(preview_, &PagePreview::buttonSelected, this, &MenuView::showButton);
+  connect(edits_, &EditWatch::editsChanged, this, &MenuView::editsChanged);
+  connectActions();
+}
+
+void MenuView::buildTabs() {
+  edits_ = new EditWatch(this);
+  pictures_->setEdits(edits_);
+  edited_ = new EditedList(*edits_, this);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("pictureTabs"));
+  tabs_->addTab(pictures_, Text(kStrMenuPictures));
+  tabs_->addTab(edited_, Text(kStrEditListTitle));
+}
+
+void MenuView::connectActions() {
+  const auto open = [this](const QString& file) { OpenInEditor(this, file); };
+  const auto replace = [this](const QString& file) {
+    if (model_ && ReplacePicture(this, *model_, file) == 0) edits_->refresh();
+  };
+  const auto revert = [this](const QString& file) {
+    if (model_ && RevertPictureFile(this, *model_, file) == 0) edits_->refresh();
+  };
+  connect(pictures_, &ButtonPictures::openRequested, this, open);
+  connect(pictures_, &ButtonPictures::replaceRequested, this, replace);
+  connect(pictures_, &ButtonPictures::revertRequested, this, revert);
+  connect(edited_, &EditedList::openRequested, this, open);
+  connect(edited_, &EditedList::revertRequested, this, revert);
+}
+
+bool MenuView::buttonEdited(const SMenuButton& button) const {
+  for (const auto& state : button.states)
+    for (const SMenuPicture& picture : state)
+      if (!picture.file.empty() && edits_->changed(PathText(picture.file))) return true;
+  return false;
+}
+
+bool MenuView::pageMarked(int index) const {
+  if (!model_ || index < 0 || index >= pageCount()) return false;
+  const SMenuPage* p = FindMenuPage(*model_, pages_[static_cast<std::size_t>(index)]);
+  return p && std::any_of(p->buttons.begin(), p->buttons.end(), [this](const SMenuButton& b) { return buttonEdited(b); });
+}
+
+void MenuView::markTree() {
+  for (int i = 0; i < pageCount(); ++i) {
+    QTreeWidgetItem* item = page_items_[static_cast<std::size_t>(i)];
+    const QString text = item->data(0, kTextRole).toString();
+    const bool marked = pageMarked(i);
+    item->setText(0, marked ? FromUtf8(format_message(kStrEditMark, text.toStdString())) : text);
+    item->setForeground(0, marked ? QBrush(QColor(190, 40, 160)) : QBrush());
+    const SMenuPageRef& ref = pages_[static_cast<std::size_t>(i)];
+    const QString refusal = edits_->refusal(ref.clip, ref.stream);
+    item->setToolTip(0, refusal.isEmpty() ? QString() : FromUtf8(format_message(kStrEditStreamRefused, refusal.toStdString())));
+  }
+}
+
+void MenuView::editsChanged() {
+  markTree();
+  edited_->refresh();
+  const int row = pictures_->list()->currentRow();
+  redraw(true);
+  if (row >= 0 && row < pictures_->list()->count()) pictures_->list()->setCurrentRow(row);
 }
 
 void MenuView::setModel(std::shared_ptr<const SMenuModel> model) {
   model_ = std::move(model);
   current_ = -1;
+  tree_->clear();
+  pages_.clear();
+  page_items_.clear();
+  edits_->setModel(model_);  // the edits first: the first page is drawn with them
   fillTree();
   if (!pages_.empty()) selectPage(0);
+  markTree();
 }
 
 void MenuView::fillTree() {
@@ -136,6 +208,7 @@ QTreeWidgetItem* MenuView::pageItem(QTreeWidgetItem* parent, const SMenuPage& pa
   const int buttons = static_cast<int>(page.buttons.size());
   QTreeWidgetItem* item = Item(parent, format_message(kStrMenuPage, page.id, buttons));
   item->setData(0, kPageRole, static_cast<int>(pages_.size()));
+  item->setData(0, kTextRole, item->text(0));
   pages_.push_back(ref);
   page_items_.push_back(item);
   return item;
@@ -166,10 +239,14 @@ void MenuView::redraw(bool keep_button) {
     return;
   }
   const auto buttons = static_cast<EPageButtons>(std::max(0, states_->currentIndex()));
-  const QImage plane = ToQImage(DrawMenuPage(*model_, pages_[static_cast<std::size_t>(current_)], buttons));
+  const SMenuPageRef& ref = pages_[static_cast<std::size_t>(current_)];
+  const QImage plane = ToQImage(DrawMenuPage(*model_, ref, buttons, edits_->segments(ref.clip, ref.stream)));
   QVector<PagePreview::Box> boxes;
   for (const SMenuButton& b : p->buttons) {
-    boxes.push_back({b.id, QRect(b.x, b.y, b.width, b.height), b.shown, ButtonTip(b)});
+    const bool edited = buttonEdited(b);
+    QString tip = ButtonTip(b);
+    if (edited) tip = FromUtf8(format_message(kStrEditMark, tip.toStdString()));
+    boxes.push_back({b.id, QRect(b.x, b.y, b.width, b.height), b.shown, tip, edited});
   }
   QImage shown = plane;
   if (shown.isNull() && p->width > 0 && p->height > 0) {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The menus of a disc in the main window: a tree of clips, IG streams, display sets and pages; the chosen
 // page's preview with its buttons, drawn as a player first shows it or with every button in one state;
-// and the pictures of the chosen button.
+// and the pictures of the chosen button. The work folder's pictures are watched: the page is drawn with
+// the edits as replace will take them, and edited pictures and their buttons and pages are marked; a tab
+// lists the edited pictures before and after.
 #pragma once
 
 #include <QWidget>
@@ -11,12 +13,15 @@
 #include "veld/app/menu_model.h"
 
 class QComboBox;
+class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace veld::gui {
 
 class ButtonPictures;
+class EditWatch;
+class EditedList;
 class PagePreview;
 
 class MenuView : public QWidget {
@@ -38,6 +43,11 @@ class MenuView : public QWidget {
   QComboBox* states() const { return states_; }
   PagePreview* preview() const { return preview_; }
   ButtonPictures* pictures() const { return pictures_; }
+  EditWatch* edits() const { return edits_; }
+  EditedList* editedList() const { return edited_; }
+  QTabWidget* tabs() const { return tabs_; }
+  // Whether the tree marks the page as holding an edited picture.
+  bool pageMarked(int index) const;
 
  protected:
   // Enter in the tree, preview or pictures stays here: it must not press the window's default button.
@@ -50,6 +60,13 @@ class MenuView : public QWidget {
   void showButton(int index);
   // Draws the current page in the chosen state; keep_button keeps the chosen button (a new state only).
   void redraw(bool keep_button);
+  // The watch read the edits again: redraw, mark, list.
+  void editsChanged();
+  void markTree();
+  bool buttonEdited(const SMenuButton& button) const;
+  // The watch of the edits, and the tabs of the chosen button's pictures and of the edited pictures.
+  void buildTabs();
+  void connectActions();
 
   std::shared_ptr<const SMenuModel> model_;
   std::vector<SMenuPageRef> pages_;
@@ -59,6 +76,9 @@ class MenuView : public QWidget {
   QComboBox* states_;
   PagePreview* preview_;
   ButtonPictures* pictures_;
+  EditWatch* edits_;
+  EditedList* edited_;
+  QTabWidget* tabs_;
 };
 
 }  // namespace veld::gui

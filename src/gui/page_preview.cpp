@@ -123,7 +123,8 @@ void PagePreview::paintBox(QPainter& painter, int index) const {
   const Box& box = boxes_[index];
   const QRectF r = boxRect(index);
   const bool chosen = index == selected_;
-  const QColor colour = chosen ? QColor(0, 200, 255) : box.shown ? QColor(255, 210, 0) : QColor(255, 210, 0, 140);
+  const QColor plain = box.edited ? QColor(255, 80, 220) : QColor(255, 210, 0);
+  const QColor colour = chosen ? QColor(0, 200, 255) : box.shown ? plain : QColor(plain.red(), plain.green(), plain.blue(), 140);
   QPen pen(colour, chosen ? 3 : 1.5);
   if (!box.shown && !chosen) pen.setStyle(Qt::DashLine);
   painter.setPen(pen);

@@ -20,6 +20,7 @@ class PagePreview : public QWidget {
     QRect rect;       // on the page, in its pixels
     bool shown = false;  // the button the page shows in its overlap group
     QString tip;
+    bool edited = false;  // a picture of the button is edited: drawn in the edit colour
   };
 
   explicit PagePreview(QWidget* parent = nullptr);

@@ -5,12 +5,14 @@
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "qt_text.h"
+#include "veld/base/messages_menu.h"
 
 namespace veld::gui {
 
@@ -19,10 +21,14 @@ void GuiProgress::on_window_title(const std::string& text) { emit windowTitleCha
 void GuiProgress::on_title(const std::string& text) {
   // The window shows a new step's name at once, with the percentage reached so far.
   emit windowTitleChanged(FromUtf8(fmt::format("{} [{}%]", text, percent())));
+  emit stepChanged(FromUtf8(format_message(kStrProgressStep, text, percent())));
 }
 
 void GuiProgress::on_status(const std::string& text) { emit statusChanged(FromUtf8(text)); }
-void GuiProgress::on_position(int position, int) { emit positionChanged(position); }
+void GuiProgress::on_position(int position, int percent) {
+  if (!title().empty()) emit stepChanged(FromUtf8(format_message(kStrProgressStep, title(), percent)));
+  emit positionChanged(position);
+}
 void GuiProgress::on_bar_visible(bool visible) { emit barVisibleChanged(visible); }
 
 StatusText::StatusText(QWidget* parent) : QWidget(parent) {
@@ -64,6 +70,11 @@ ProgressDialog::ProgressDialog(GuiProgress& progress, QWidget* owner)
   setWindowTitle(QStringLiteral("VELD"));
   setWindowModality(Qt::NonModal);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  step_ = new QLabel(this);
+  step_->setObjectName(QStringLiteral("step"));
+  QFont bold = step_->font();
+  bold.setBold(true);
+  step_->setFont(bold);
   status_ = new StatusText(this);
   status_->setObjectName(QStringLiteral("status"));
   bar_ = new QProgressBar(this);
@@ -81,6 +92,7 @@ ProgressDialog::ProgressDialog(GuiProgress& progress, QWidget* owner)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(10, 10, 10, 10);
   layout->setSpacing(10);
+  layout->addWidget(step_);
   layout->addWidget(status_);
   layout->addWidget(bar_);
   layout->addLayout(buttons);
@@ -91,6 +103,7 @@ ProgressDialog::ProgressDialog(GuiProgress& progress, QWidget* owner)
   connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::cancelRun);
   connect(&progress_, &GuiProgress::windowTitleChanged, this, &QWidget::setWindowTitle);
   connect(&progress_, &GuiProgress::statusChanged, status_, &StatusText::setText);
+  connect(&progress_, &GuiProgress::stepChanged, step_, &QLabel::setText);
   connect(&progress_, &GuiProgress::positionChanged, bar_, &QProgressBar::setValue);
   connect(&progress_, &GuiProgress::barVisibleChanged, bar_, &QWidget::setVisible);
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The progress window: a title with the percentage, a status text, a progress bar and Cancel.
+// The progress window: a title with the percentage, inside it the step with its percentage, a status
+// text (the file being read or written), a progress bar and Cancel.
 //
 // The pipeline runs on a worker thread and reports through GuiProgress, whose hooks reach the window as
 // queued signals. Cancel, Esc and the close button set the cancellation flag that the pipeline sees at
@@ -13,6 +14,7 @@
 
 #include "veld/base/progress.h"
 
+class QLabel;
 class QProgressBar;
 class QPushButton;
 
@@ -29,6 +31,8 @@ class GuiProgress : public QObject, public Progress {
   void statusChanged(const QString& text);
   void positionChanged(int position);
   void barVisibleChanged(bool visible);
+  // "Step: 42%", the step's name and the percentage reached.
+  void stepChanged(const QString& text);
 
  protected:
   void on_window_title(const std::string& text) override;
@@ -65,6 +69,7 @@ class ProgressDialog : public QDialog {
   QPushButton* cancelButton() const { return cancel_; }
   QProgressBar* bar() const { return bar_; }
   StatusText* statusText() const { return status_; }
+  QLabel* stepText() const { return step_; }
   bool wasCancelled() const { return progress_.cancelled(); }
 
  public slots:
@@ -78,6 +83,7 @@ class ProgressDialog : public QDialog {
  private:
   GuiProgress& progress_;
   QWidget* owner_;
+  QLabel* step_;
   StatusText* status_;
   QProgressBar* bar_;
   QPushButton* cancel_;

@@ -176,10 +176,12 @@ const SMenuPage* FindMenuPage(const SMenuModel& model, const SMenuPageRef& ref) 
   return ref.page < ds.pages.size() ? &ds.pages[ref.page] : nullptr;
 }
 
-RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref, EPageButtons buttons) {
+RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref, EPageButtons buttons,
+                       const CGsData* segments) {
   const SMenuPage* page = FindMenuPage(model, ref);
   if (!page) return {};
-  const std::vector<const CDsData*> sets = FlatSegments(model.clips[ref.clip].streams[ref.stream].segments);
+  const std::vector<const CDsData*> sets =
+      FlatSegments(segments ? *segments : model.clips[ref.clip].streams[ref.stream].segments);
   if (ref.display_set >= sets.size()) return {};
   // The decoder's objects and palettes once it has taken in every display set up to this one.
   CDecodedGraphics graphics;

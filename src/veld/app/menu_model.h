@@ -94,9 +94,10 @@ int BuildMenuModel(const std::filesystem::path& source, const std::filesystem::p
 const SMenuPage* FindMenuPage(const SMenuModel& model, const SMenuPageRef& ref);
 
 // The page's graphics plane (width x height of the page) with its buttons as a player first shows them,
-// or every shown button in one state; an empty image when ref is out of range.
+// or every shown button in one state; an empty image when ref is out of range. segments, when given, stand
+// for the stream's own (the stream with its edits applied, edit_preview.h).
 RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref,
-                       EPageButtons buttons = EPageButtons::kAsPlayer);
+                       EPageButtons buttons = EPageButtons::kAsPlayer, const CGsData* segments = nullptr);
 
 // A picture file as RGBA, the way the extraction wrote it (a GIF's transparent index fully transparent);
 // std::nullopt when it does not read as a picture.

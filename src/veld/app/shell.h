@@ -18,6 +18,11 @@ inline constexpr std::string_view kSettingsGroup = "General";
 inline constexpr std::string_view kKeySrcPath = "SrcPath";  // the source BDMV folder
 inline constexpr std::string_view kKeyRipPath = "RipPath";  // last extraction target, with trailing '/'
 inline constexpr std::string_view kKeyFixPath = "FixPath";  // last work folder replaced, with trailing '/'
+// The window's settings: the image editor's command ("gimp %f"; empty: the desktop's default), the
+// extraction's picture format ("gif" or "png") and whether it writes page previews (true or false).
+inline constexpr std::string_view kKeyEditor = "EditorCommand";
+inline constexpr std::string_view kKeyFormat = "PictureFormat";
+inline constexpr std::string_view kKeyPreview = "Preview";
 
 // The licence, as --version and the About box name it.
 inline constexpr std::string_view kLicence = "GPL-3.0-or-later";

@@ -30,6 +30,30 @@ enum MenuMsgId : int {
   kStrMenuNoExtraction = 9618,    // the work folder holds no extraction: no pictures to show
   kStrMenuStateLine = 9619,       // "%s: %s" a state and its files, in the tooltip
   kStrMenuFrame = 9620,           // "%s, frame %d of %d": a state of several objects (an animation)
+  // Editing in the window: the edits found, the editor, the list of edited pictures, the settings.
+  kStrEditWriteFailed = 9621, // "%s" cannot be written: %s
+  kStrEditRevertGone = 9622, // the disc no longer holds the picture "%s" as it was extracted: it was left as it is
+  kStrEditMark = 9623,      // "%s [edited]": a tree item, thumbnail or list entry whose picture is edited
+  kStrEditRefusedTip = 9624, // "Replace will refuse this picture:\n%s"
+  kStrEditOpen = 9625,      // button and menu entry: open the picture in the image editor
+  kStrEditReplace = 9626,   // button and menu entry: put another picture in its place
+  kStrEditRevert = 9627,    // button and menu entry: put the extracted original back
+  kStrEditChoosePicture = 9628, // title of the file dialog: "Picture for %s"
+  kStrEditPictureFilter = 9629, // file dialog filter
+  kStrEditAskReplace = 9630, // "%s" is edited; replace its edit with "%s"?
+  kStrEditAskRevert = 9631, // put back the extracted original of "%s"? its edit is lost
+  kStrEditListTitle = 9632, // title of the list of edited pictures
+  kStrEditBeforeAfter = 9633, // "%s\nbefore | after" under an entry of the list
+  kStrEditNone = 9634,      // the list holds no edited picture
+  kStrEditOpenFailed = 9635, // the image editor "%s" could not be started
+  kStrSettingsButton = 9636, // button of the main window
+  kStrSettingsTitle = 9637, // title of the settings dialog
+  kStrSettingsEditor = 9638, // label of the editor command
+  kStrSettingsFormat = 9639, // label of the picture format choice
+  kStrSettingsPreview = 9640, // check box: previews with the extraction
+  kStrEditStreamRefused = 9641, // "Replace will refuse the edits of this stream:\n%s"
+  kStrProgressStep = 9642,  // "%s: %d%%" the step and its percentage inside the progress window
+  kStrEditRefusedMark = 9643, // "%s [refused]": a thumbnail or list entry replace will refuse
 };
 
 }  // namespace veld
