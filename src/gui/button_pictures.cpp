@@ -43,13 +43,7 @@ QPixmap Thumbnail(const QImage& image) {
   const QRectF target(QPointF((kThumbnail.width() - size.width()) / 2, (kThumbnail.height() - size.height()) / 2),
                       size);
   QPainter painter(&pixmap);
-  const QRect area = target.toAlignedRect();
-  painter.fillRect(area, QColor(102, 102, 102));
-  for (int y = area.top(); y <= area.bottom(); y += 8)
-    for (int x = area.left() + ((y - area.top()) / 8 % 2) * 8; x <= area.right(); x += 16)
-      painter.fillRect(QRect(x, y, 8, 8).intersected(area), QColor(153, 153, 153));
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(target, image);
+  DrawOnCheckerboard(painter, target, image);
   return pixmap;
 }
 

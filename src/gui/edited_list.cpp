@@ -27,13 +27,7 @@ void DrawHalf(QPainter& painter, const QImage& image, int left) {
   QSizeF size = image.size().scaled(kHalf, Qt::KeepAspectRatio);
   if (size.width() > image.width() * 2) size = image.size() * 2;
   const QRectF target(QPointF(left + (kHalf.width() - size.width()) / 2, (kHalf.height() - size.height()) / 2), size);
-  const QRect area = target.toAlignedRect();
-  painter.fillRect(area, QColor(102, 102, 102));
-  for (int y = area.top(); y <= area.bottom(); y += 8)
-    for (int x = area.left() + ((y - area.top()) / 8 % 2) * 8; x <= area.right(); x += 16)
-      painter.fillRect(QRect(x, y, 8, 8).intersected(area), QColor(153, 153, 153));
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(target, image);
+  DrawOnCheckerboard(painter, target, image);
 }
 
 // Before and after side by side, an arrow between them.

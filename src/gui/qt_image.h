@@ -2,7 +2,10 @@
 // Pictures of the core as Qt images.
 #pragma once
 
+#include <QColor>
 #include <QImage>
+#include <QPainter>
+#include <QRectF>
 #include <cstring>
 
 #include "veld/graphics/bitmap.h"
@@ -21,6 +24,17 @@ inline QImage ToQImage(const RgbaImage& picture) {
     std::memcpy(image.scanLine(y), picture.pixels.data() + row * static_cast<std::size_t>(y), row);
   }
   return image;
+}
+
+// Draws the image scaled into target over a grey checkerboard, so that its transparent parts show.
+inline void DrawOnCheckerboard(QPainter& painter, const QRectF& target, const QImage& image) {
+  const QRect area = target.toAlignedRect();
+  painter.fillRect(area, QColor(102, 102, 102));
+  for (int y = area.top(); y <= area.bottom(); y += 8)
+    for (int x = area.left() + ((y - area.top()) / 8 % 2) * 8; x <= area.right(); x += 16)
+      painter.fillRect(QRect(x, y, 8, 8).intersected(area), QColor(153, 153, 153));
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, image);
 }
 
 }  // namespace veld::gui

@@ -80,20 +80,6 @@ std::string Install(const fs::path& target, const std::function<std::string(cons
   return {};
 }
 
-// The object's pixels in its palette's colours, straight alpha.
-RgbaImage IndexedToRgba(const IndexedBitmap& bitmap, const ArgbPalette& palette) {
-  RgbaImage out(bitmap.width, bitmap.height);
-  for (std::size_t i = 0; i < bitmap.pixels.size() && i * 4 < out.pixels.size(); ++i) {
-    const std::uint32_t argb = palette[bitmap.pixels[i]];
-    std::uint8_t* p = out.pixels.data() + i * 4;
-    p[0] = static_cast<std::uint8_t>(argb >> 16);
-    p[1] = static_cast<std::uint8_t>(argb >> 8);
-    p[2] = static_cast<std::uint8_t>(argb);
-    p[3] = static_cast<std::uint8_t>(argb >> 24);
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<SPictureRef> FindPictureRef(const SMenuModel& model, const fs::path& file) {

@@ -196,19 +196,8 @@ std::optional<RgbaImage> LoadMenuPicture(const fs::path& file) {
   LoadedImage loaded = LoadPicture(file, true);
   if (loaded.check != ImageCheck::kOk) return std::nullopt;
   if (loaded.true_colour) return std::move(loaded.rgba);
-  const IndexedBitmap& b = loaded.bitmap;
-  if (b.width <= 0 || b.height <= 0 || b.pixels.size() != static_cast<std::size_t>(b.width) * b.height) {
-    return std::nullopt;
-  }
-  RgbaImage out(b.width, b.height);
-  for (std::size_t i = 0; i < b.pixels.size(); ++i) {
-    const std::uint32_t argb = loaded.palette[b.pixels[i]];
-    std::uint8_t* p = out.pixels.data() + i * 4;
-    p[0] = static_cast<std::uint8_t>(argb >> 16);
-    p[1] = static_cast<std::uint8_t>(argb >> 8);
-    p[2] = static_cast<std::uint8_t>(argb);
-    p[3] = static_cast<std::uint8_t>(argb >> 24);
-  }
+  RgbaImage out = IndexedToRgba(loaded.bitmap, loaded.palette);
+  if (out.pixels.empty()) return std::nullopt;
   return out;
 }
 

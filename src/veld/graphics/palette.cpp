@@ -64,4 +64,20 @@ ArgbPalette PaletteToArgb(std::span<const SPaletteEntry> entries, ColourMatrix m
   return argb;
 }
 
+RgbaImage IndexedToRgba(const IndexedBitmap& bitmap, const ArgbPalette& palette) {
+  if (bitmap.width <= 0 || bitmap.height <= 0 ||
+      bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height))
+    return {};
+  RgbaImage out(bitmap.width, bitmap.height);
+  for (std::size_t i = 0; i < bitmap.pixels.size(); ++i) {
+    const std::uint32_t argb = palette[bitmap.pixels[i]];
+    std::uint8_t* p = out.pixels.data() + i * 4;
+    p[0] = static_cast<std::uint8_t>(argb >> 16);
+    p[1] = static_cast<std::uint8_t>(argb >> 8);
+    p[2] = static_cast<std::uint8_t>(argb);
+    p[3] = static_cast<std::uint8_t>(argb >> 24);
+  }
+  return out;
+}
+
 }  // namespace veld

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <span>
 
+#include "veld/graphics/bitmap.h"
+
 namespace veld {
 
 // One palette entry as carried by a palette definition segment: entry id, Y, Cr, Cb, T (opacity).
@@ -40,6 +42,9 @@ struct SPaletteEntry {
 
 // ARGB colours indexed by palette entry id (0xAARRGGBB, straight alpha).
 using ArgbPalette = std::array<std::uint32_t, 256>;
+
+// An indexed picture in its palette's colours (straight alpha); empty for a malformed bitmap.
+RgbaImage IndexedToRgba(const IndexedBitmap& bitmap, const ArgbPalette& palette);
 
 struct Rgb {
   std::uint8_t r = 0;
