@@ -121,6 +121,22 @@ TEST_F(PageRender, EveryShownButtonInOneChosenState) {
   }
 }
 
+TEST_F(PageRender, OneButtonInAStateOfItsOwnTheOthersAsThePlayerShowsThem) {
+  page_.DefaultSelectedButtonId = 2;
+  page_.Bogs = {Bog(1, {Button(1, 0, 0, 10, 11, 12)}), Bog(2, {Button(2, 5, 0, 10, 11, 12)}),
+                Bog(4, {Button(3, 0, 3, 12, 12, 12), Button(4, 10, 3, 10, 11, 12)})};
+  SPagePicture picture =
+      RenderPage(page_, graphics_, 16, 6, ColourMatrix::kBt709, EPageButtons::kAsPlayer, {1, EPageButtons::kActivated});
+  EXPECT_EQ(At(picture.image, 1, 1), kBlue) << "button 1 activated";
+  EXPECT_EQ(At(picture.image, 6, 1), kRed) << "button 2 still selected";
+  EXPECT_EQ(At(picture.image, 11, 4), kWhite) << "button 4 still normal";
+  // A button its group does not show takes the place of the group's default.
+  picture = RenderPage(page_, graphics_, 16, 6, ColourMatrix::kBt709, EPageButtons::kAsPlayer, {3, EPageButtons::kNormal});
+  EXPECT_EQ(At(picture.image, 1, 4), kBlue) << "button 3 drawn";
+  EXPECT_EQ(At(picture.image, 11, 4), kClear) << "instead of button 4";
+  EXPECT_EQ(At(picture.image, 1, 1), kWhite);
+}
+
 TEST_F(PageRender, SelectionFallsBackToTheFirstShownButtonAndAutoActionShowsActivated) {
   // The default selected button is not shown by its group: the first group's shown button is selected.
   page_.DefaultSelectedButtonId = 3;

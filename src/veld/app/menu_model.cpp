@@ -177,7 +177,7 @@ const SMenuPage* FindMenuPage(const SMenuModel& model, const SMenuPageRef& ref) 
 }
 
 RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref, EPageButtons buttons,
-                       const CGsData* segments) {
+                       const CGsData* segments, SButtonStateOverride chosen) {
   const SMenuPage* page = FindMenuPage(model, ref);
   if (!page) return {};
   const std::vector<const CDsData*> sets =
@@ -189,7 +189,20 @@ RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref, EPageBu
   const std::optional<CIcData> composition = ParseComposition(*sets[ref.display_set]);
   if (!composition || ref.page >= composition->Pages.size()) return {};
   const ColourMatrix matrix = ColourMatrixForHeight(page->height);
-  return RenderPage(composition->Pages[ref.page], graphics, page->width, page->height, matrix, buttons).image;
+  return RenderPage(composition->Pages[ref.page], graphics, page->width, page->height, matrix, buttons, chosen)
+      .image;
+}
+
+SButtonStateOverride ButtonStateOverride(int button_id, EButtonState state) {
+  switch (state) {
+    case EButtonState::kSelected:
+      return {button_id, EPageButtons::kSelected};
+    case EButtonState::kActivated:
+      return {button_id, EPageButtons::kActivated};
+    case EButtonState::kNormal:
+      break;
+  }
+  return {button_id, EPageButtons::kNormal};
 }
 
 std::optional<RgbaImage> LoadMenuPicture(const fs::path& file) {

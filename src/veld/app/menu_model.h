@@ -95,9 +95,14 @@ const SMenuPage* FindMenuPage(const SMenuModel& model, const SMenuPageRef& ref);
 
 // The page's graphics plane (width x height of the page) with its buttons as a player first shows them,
 // or every shown button in one state; an empty image when ref is out of range. segments, when given, stand
-// for the stream's own (the stream with its edits applied, edit_preview.h).
+// for the stream's own (the stream with its edits applied, edit_preview.h). chosen names one button drawn
+// in a state of its own (ButtonStateOverride) whatever the others are drawn in.
 RgbaImage DrawMenuPage(const SMenuModel& model, const SMenuPageRef& ref,
-                       EPageButtons buttons = EPageButtons::kAsPlayer, const CGsData* segments = nullptr);
+                       EPageButtons buttons = EPageButtons::kAsPlayer, const CGsData* segments = nullptr,
+                       SButtonStateOverride chosen = {});
+
+// The override that draws button_id in state.
+SButtonStateOverride ButtonStateOverride(int button_id, EButtonState state);
 
 // A picture file as RGBA, the way the extraction wrote it (a GIF's transparent index fully transparent);
 // std::nullopt when it does not read as a picture.

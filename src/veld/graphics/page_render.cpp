@@ -139,7 +139,7 @@ int InitialSelectedButton(const CPage& page) {
 }
 
 SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int width, int height,
-                        ColourMatrix matrix, EPageButtons buttons) {
+                        ColourMatrix matrix, EPageButtons buttons, SButtonStateOverride override_state) {
   SPagePicture out;
   out.image = RgbaImage(width, height);
   const std::vector<SPaletteEntry>* entries = graphics.Palette(static_cast<std::uint8_t>(page.PaletteIdRef));
@@ -148,9 +148,10 @@ SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int
   const ArgbPalette palette = PaletteToArgb(*entries, matrix);
   out.selected_button = InitialSelectedButton(page);
   for (const auto& bog : page.Bogs) {
-    const CBdButton* button = FindButton(bog, bog.DefaultButtonIdRef);
+    const CBdButton* chosen = override_state.button_id < 0 ? nullptr : FindButton(bog, override_state.button_id);
+    const CBdButton* button = chosen ? chosen : FindButton(bog, bog.DefaultButtonIdRef);
     if (!button) continue;
-    const CButtonStateInfo* state = ShownState(*button, out.selected_button, buttons);
+    const CButtonStateInfo* state = ShownState(*button, out.selected_button, chosen ? override_state.state : buttons);
     if (state->StartObjectId < 0) continue;
     const IndexedBitmap* object = graphics.Object(static_cast<std::uint16_t>(state->StartObjectId));
     if (object) DrawWhole(out.image, *object, palette, button->HorPos, button->VerPos);

@@ -59,6 +59,13 @@ int InitialSelectedButton(const CPage& page);
 // shows the page (see above), or all of them in one state.
 enum class EPageButtons { kAsPlayer, kNormal, kSelected, kActivated };
 
+// One button drawn in a state of its own while the others are drawn as the page's buttons value says. A
+// button its overlap group does not show by default is drawn in place of that group's default button.
+struct SButtonStateOverride {
+  int button_id = -1;  // -1: none
+  EPageButtons state = EPageButtons::kAsPlayer;
+};
+
 struct SPagePicture {
   RgbaImage image;
   int selected_button = -1;
@@ -66,9 +73,11 @@ struct SPagePicture {
 };
 
 // The plane of the page as a player first draws it (see above), width x height; with another buttons
-// value, every shown button in that state instead (selected_button is still the player's choice).
+// value, every shown button in that state instead (selected_button is still the player's choice); the
+// override's button, when the page has it, in the override's state.
 SPagePicture RenderPage(const CPage& page, const CDecodedGraphics& graphics, int width, int height,
-                        ColourMatrix matrix, EPageButtons buttons = EPageButtons::kAsPlayer);
+                        ColourMatrix matrix, EPageButtons buttons = EPageButtons::kAsPlayer,
+                        SButtonStateOverride override_state = {});
 // The plane of one effect: its composition objects, cropped, with its palette.
 RgbaImage RenderEffect(const CEffect& effect, const CDecodedGraphics& graphics, int width, int height,
                        ColourMatrix matrix);
