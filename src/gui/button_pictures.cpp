@@ -90,12 +90,17 @@ ButtonPictures::ButtonPictures(QWidget* parent) : QWidget(parent) {
   connect(replace_, &QPushButton::clicked, this, [this] { emit replaceRequested(currentFile()); });
   connect(revert_, &QPushButton::clicked, this, [this] { emit revertRequested(currentFile()); });
   connect(list_, &QListWidget::currentRowChanged, this, &ButtonPictures::updateActions);
+  connect(list_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+    if (!filling_ && item) emit stateChosen(static_cast<EButtonState>(item->data(kStateRole).toInt()));
+  });
   connect(list_, &QWidget::customContextMenuRequested, this, &ButtonPictures::showMenu);
   clear();
 }
 
 void ButtonPictures::clear() {
+  filling_ = true;
   list_->clear();
+  filling_ = false;
   heading_->setText(Text(kStrMenuChooseButton));
   updateActions();
 }
@@ -126,6 +131,7 @@ void ButtonPictures::showMenu(const QPoint& at) {
 }
 
 void ButtonPictures::showButton(const SMenuButton& button, int page_id) {
+  filling_ = true;
   list_->clear();
   heading_->setText(FromUtf8(format_message(kStrMenuButtonHeading, button.id, page_id)));
   for (int s = 0; s < kButtonStateCount; ++s) {
@@ -134,14 +140,15 @@ void ButtonPictures::showButton(const SMenuButton& button, int page_id) {
     std::string state(message_text(StateText(s)));
     for (int f = 0; f < frames; ++f) {
       addPicture(frames == 1 ? state : format_message(kStrMenuFrame, state, f + 1, frames),
-                 pictures[static_cast<std::size_t>(f)]);
+                 pictures[static_cast<std::size_t>(f)], s);
     }
   }
   if (list_->count() > 0) list_->setCurrentRow(0);
+  filling_ = false;
   updateActions();
 }
 
-void ButtonPictures::addPicture(const std::string& state_name, const SMenuPicture& picture) {
+void ButtonPictures::addPicture(const std::string& state_name, const SMenuPicture& picture, int state_index) {
   QImage image;
   QString text;
   const SPicturePreview* edit = edits_ ? edits_->preview(PathText(picture.file)) : nullptr;
@@ -170,6 +177,7 @@ void ButtonPictures::addPicture(const std::string& state_name, const SMenuPictur
   item->setData(kImageRole, image);
   item->setData(kFileRole, PathText(picture.file));
   item->setData(kEditRole, static_cast<int>(state));
+  item->setData(kStateRole, state_index);
   QString tip = PathText(picture.file);
   if (state == EPictureEdit::kRefused) tip += QStringLiteral("\n\n") + FromUtf8(format_message(kStrEditRefusedTip, edit->message));
   else if (state == EPictureEdit::kEdited && !edit->message.empty()) tip += QStringLiteral("\n\n") + FromUtf8(edit->message);

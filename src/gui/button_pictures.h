@@ -27,6 +27,8 @@ class ButtonPictures : public QWidget {
   static constexpr int kFileRole = Qt::UserRole + 1;
   // The picture's edit as an EPictureEdit value.
   static constexpr int kEditRole = Qt::UserRole + 2;
+  // The state the picture belongs to, as an EButtonState value.
+  static constexpr int kStateRole = Qt::UserRole + 3;
 
   explicit ButtonPictures(QWidget* parent = nullptr);
   // Where the thumbnails take the edits from (may be nullptr).
@@ -49,12 +51,14 @@ class ButtonPictures : public QWidget {
   void openRequested(const QString& file);
   void replaceRequested(const QString& file);
   void revertRequested(const QString& file);
+  // A thumbnail was chosen (a click or the arrow keys; not when showButton fills the list): its state.
+  void stateChosen(EButtonState state);
 
  private:
   void updateActions();
   void showMenu(const QPoint& at);
-  // One thumbnail; state_name says which state (and frame) it shows.
-  void addPicture(const std::string& state_name, const SMenuPicture& picture);
+  // One thumbnail of the state of that index; state_name says which state (and frame) it shows.
+  void addPicture(const std::string& state_name, const SMenuPicture& picture, int state_index);
 
   QLabel* heading_;
   QListWidget* list_;
@@ -62,6 +66,7 @@ class ButtonPictures : public QWidget {
   QPushButton* replace_;
   QPushButton* revert_;
   const EditWatch* edits_ = nullptr;
+  bool filling_ = false;  // showButton or clear is changing the list
 };
 
 }  // namespace veld::gui

@@ -108,6 +108,7 @@ MenuView::MenuView(QWidget* parent) : QWidget(parent) {
   });
   connect(states_, &QComboBox::currentIndexChanged, this, [this] { redraw(true); });
   connect(preview_, &PagePreview::buttonSelected, this, &MenuView::showButton);
+  connect(pictures_, &ButtonPictures::stateChosen, this, &MenuView::chooseState);
   connect(edits_, &EditWatch::editsChanged, this, &MenuView::editsChanged);
   connectActions();
 }
@@ -168,7 +169,9 @@ void MenuView::editsChanged() {
   edited_->refresh();
   const int row = pictures_->list()->currentRow();
   redraw(true);
+  restoring_ = true;
   if (row >= 0 && row < pictures_->list()->count()) pictures_->list()->setCurrentRow(row);
+  restoring_ = false;
 }
 
 void MenuView::setModel(std::shared_ptr<const SMenuModel> model) {
@@ -231,16 +234,34 @@ void MenuView::showPage(int index) {
   redraw(false);
 }
 
+QImage MenuView::plane() const {
+  const SMenuPage* p = page();
+  if (!p) return {};
+  const auto buttons = static_cast<EPageButtons>(std::max(0, states_->currentIndex()));
+  const SMenuPageRef& ref = pages_[static_cast<std::size_t>(current_)];
+  SButtonStateOverride chosen;
+  if (chosen_button_ >= 0 && chosen_button_ < static_cast<int>(p->buttons.size()))
+    chosen = ButtonStateOverride(p->buttons[static_cast<std::size_t>(chosen_button_)].id, chosen_state_);
+  return ToQImage(DrawMenuPage(*model_, ref, buttons, edits_->segments(ref.clip, ref.stream), chosen));
+}
+
+void MenuView::chooseState(EButtonState state) {
+  if (restoring_ || preview_->selected() < 0) return;
+  chosen_button_ = preview_->selected();
+  chosen_state_ = state;
+  const QImage drawn = plane();
+  if (!drawn.isNull()) preview_->setPlane(drawn);
+}
+
 void MenuView::redraw(bool keep_button) {
   const SMenuPage* p = page();
   pictures_->clear();
+  if (!keep_button) chosen_button_ = -1;
   if (!p) {
     preview_->clear();
     return;
   }
-  const auto buttons = static_cast<EPageButtons>(std::max(0, states_->currentIndex()));
-  const SMenuPageRef& ref = pages_[static_cast<std::size_t>(current_)];
-  const QImage plane = ToQImage(DrawMenuPage(*model_, ref, buttons, edits_->segments(ref.clip, ref.stream)));
+  const QImage plane = this->plane();
   QVector<PagePreview::Box> boxes;
   for (const SMenuButton& b : p->buttons) {
     const bool edited = buttonEdited(b);
@@ -267,6 +288,12 @@ void MenuView::keyPressEvent(QKeyEvent* event) {
 }
 
 void MenuView::showButton(int index) {
+  // Another button (or none): the one drawn in a state of its own goes back to the states choice.
+  if (chosen_button_ >= 0 && chosen_button_ != index) {
+    chosen_button_ = -1;
+    const QImage drawn = plane();
+    if (!drawn.isNull()) preview_->setPlane(drawn);
+  }
   const SMenuPage* p = page();
   if (!p || index < 0 || index >= static_cast<int>(p->buttons.size())) {
     pictures_->clear();

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The menus of a disc in the main window: a tree of clips, IG streams, display sets and pages; the chosen
 // page's preview with its buttons, drawn as a player first shows it or with every button in one state;
-// and the pictures of the chosen button. The work folder's pictures are watched: the page is drawn with
+// and the pictures of the chosen button. Choosing one of its pictures draws the page with that button in
+// the picture's state, the others as before. The work folder's pictures are watched: the page is drawn with
 // the edits as replace will take them, and edited pictures and their buttons and pages are marked; a tab
 // lists the edited pictures before and after.
 #pragma once
@@ -60,6 +61,11 @@ class MenuView : public QWidget {
   void showButton(int index);
   // Draws the current page in the chosen state; keep_button keeps the chosen button (a new state only).
   void redraw(bool keep_button);
+  // The current page's plane: its buttons as the states choice says, the button of index chosen_button_
+  // in chosen_state_ when one is chosen.
+  QImage plane() const;
+  // A picture of the chosen button was chosen: the page drawn with the button in its state.
+  void chooseState(EButtonState state);
   // The watch read the edits again: redraw, mark, list.
   void editsChanged();
   void markTree();
@@ -72,6 +78,9 @@ class MenuView : public QWidget {
   std::vector<SMenuPageRef> pages_;
   std::vector<QTreeWidgetItem*> page_items_;
   int current_ = -1;
+  int chosen_button_ = -1;  // the button drawn in chosen_state_ (an index into the page's buttons), or -1
+  EButtonState chosen_state_ = EButtonState::kNormal;
+  bool restoring_ = false;  // the pictures' row is put back after a redraw: no choice of the user
   QTreeWidget* tree_;
   QComboBox* states_;
   PagePreview* preview_;

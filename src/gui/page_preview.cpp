@@ -41,6 +41,11 @@ void PagePreview::setPage(const QImage& plane, const QVector<Box>& boxes) {
   update();
 }
 
+void PagePreview::setPlane(const QImage& plane) {
+  plane_ = plane;
+  update();
+}
+
 void PagePreview::clear() { setPage(QImage(), {}); }
 
 void PagePreview::select(int index) {

@@ -27,6 +27,8 @@ class PagePreview : public QWidget {
 
   // The page's plane (its size is the page's) and its buttons; no button is selected afterwards.
   void setPage(const QImage& plane, const QVector<Box>& boxes);
+  // Another plane of the same page (a button drawn in another state): the buttons and the choice stay.
+  void setPlane(const QImage& plane);
   void clear();
 
   const QImage& plane() const { return plane_; }

@@ -20,6 +20,7 @@
 #include "page_preview.h"
 #include "qt_text.h"
 #include "support/test_support.h"
+#include "veld/app/commands.h"
 #include "veld/base/messages.h"
 #include "veld/base/result.h"
 
@@ -170,6 +171,46 @@ class MenuViewTest : public QObject {
     view->states()->setCurrentIndex(3);  // every button activated
     QVERIFY(preview->plane() != as_player);
     QCOMPARE(preview->selected(), 1);
+  }
+
+  void aChosenPictureDrawsThePageWithItsButtonInThatState() {
+    // PNG pictures are converted with the page's own colour matrix: their pixels are the page's.
+    veld::test::TempDir tmp;
+    veld::test::RecordingMessenger m;
+    veld::test::RecordingProgress p;
+    veld::ExtractRequest request;
+    request.format = veld::ImageFormat::kPng;
+    QCOMPARE(veld::RunExtractCommand(SampleDisc(), tmp.path(), m, p, request).result, int(veld::kResultOk));
+    MainWindow w;
+    w.show();
+    w.setSrcPath(PathText(SampleDisc()));
+    w.setWorkFolder(PathText(tmp.path()));
+    QCOMPARE(w.showWorkFolderMenus(), int(veld::kResultOk));
+    MenuView* view = w.menuView();
+    PagePreview* preview = view->preview();
+    preview->select(0);
+    const QImage as_player = preview->plane();
+    const veld::SMenuButton& b = view->page()->buttons[0];
+    // The arrow keys reach the last thumbnail: the activated state.
+    QListWidget* list = view->pictures()->list();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_End);
+    QCOMPARE(list->currentItem()->data(ButtonPictures::kStateRole).toInt(), int(veld::EButtonState::kActivated));
+    const QImage activated = list->currentItem()->data(ButtonPictures::kImageRole).value<QImage>();
+    QVERIFY(!activated.isNull());
+    const QImage drawn = preview->plane().convertToFormat(QImage::Format_RGBA8888);
+    QVERIFY(SamePixels(drawn.copy(b.x, b.y, activated.width(), activated.height()),
+                       activated.convertToFormat(QImage::Format_RGBA8888)));
+    QVERIFY(drawn != as_player.convertToFormat(QImage::Format_RGBA8888));
+    QCOMPARE(preview->selected(), 0);
+    // Every other button as the player shows the page: outside the button nothing changed.
+    const QRect button(b.x, b.y, activated.width(), activated.height());
+    for (int y = 0; y < drawn.height(); y += 2)
+      for (int x = 0; x < drawn.width(); x += 2)
+        if (!button.contains(x, y) && drawn.pixel(x, y) != as_player.pixel(x, y)) QFAIL("changed outside the button");
+    // Another button chosen: the page as the player shows it again.
+    preview->select(1);
+    QCOMPARE(preview->plane(), as_player);
   }
 
   void openingAnExtractedWorkFolderShowsItsMenus() {
