@@ -86,14 +86,16 @@ int run_replace(const std::string& bdmv, const std::string& work, const ReplaceO
   cli::TerminalProgress progress(quiet);
   messenger.set_progress(&progress);
   cli::install_interrupt_handler();
-  ReplaceOutcome out = RunReplaceCommand(bdmv.empty() ? fs::path() : fs::absolute(bdmv),
-                                         work.empty() ? fs::path() : fs::absolute(work), options, messenger, progress);
+  const fs::path source = bdmv.empty() ? fs::path() : fs::absolute(bdmv);
+  ReplaceOutcome out =
+      RunReplaceCommand(source, work.empty() ? fs::path() : fs::absolute(work), options, messenger, progress);
   progress.clear_line();
   if (out.result == kResultCancelled && progress.cancelled()) {
     std::cerr << message_text(kCliCancelled) << std::endl;
   }
   if (out.result == kResultOk && (out.edited || options.dry_run) && !quiet) {
-    std::cout << cli::terminal_text(ReplaceSummaryText(out, options.dry_run)) << WarningCount(messenger) << std::endl;
+    std::cout << cli::terminal_text(ReplaceEndText(out, source, options.dry_run)) << WarningCount(messenger)
+              << std::endl;
   }
   return out.result;
 }

@@ -161,6 +161,7 @@ TEST(EditsFound, WhateverTheTimeStamp) {
   r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Pictures imported: 1,"));
+  EXPECT_THAT(r.out, HasSubstr("Written into " + (w.vfolder / "Stream").string() + ": "));
   test::touch_after(pic, w.images / "VELD.rip", -3600);
   r = w.replace();
   EXPECT_EQ(r.status, 0) << r.err;

@@ -468,6 +468,8 @@ class GuiTest : public QObject {
              qPrintable(script.boxes[1]));
     QVERIFY(script.boxes[1].contains(PathText(e.work / "Stream")));
     QVERIFY2(script.boxes[2].contains(QStringLiteral("Pictures imported")), qPrintable(script.boxes[2]));
+    QVERIFY2(script.boxes[2].contains(QStringLiteral("Copied into ") + PathText(e.bdmv) + QStringLiteral(": STREAM/")),
+             qPrintable(script.boxes[2]));
     QCOMPARE(w.fixPath(), PathText(e.work) + "/");
 
     // The disc now carries the rebuilt clip, in BDMV and BACKUP alike, and libbluray reads it with the

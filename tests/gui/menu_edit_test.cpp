@@ -163,6 +163,42 @@ class MenuEditTest : public QObject {
     QVERIFY(!fs::exists(png));  // no second edit left beside it
   }
 
+  void theEndBoxOfAReplaceNamesTheFilesWritten() {
+    veld::test::TempDir tmp;
+    fs::create_directories(tmp / "DISC");
+    fs::copy(SampleDisc(), tmp / "DISC" / "BDMV", fs::copy_options::recursive);
+    const fs::path disc = tmp / "DISC" / "BDMV";
+    veld::test::RecordingMessenger m;
+    veld::test::RecordingProgress p;
+    QCOMPARE(veld::RunExtractCommand(disc, tmp / "rip", m, p).result, int(veld::kResultOk));
+    const fs::path gif = tmp / "rip" / kPicture;
+    SaveByRename(gif, EditedPng(gif));
+    veld::gui::MainWindow w;
+    w.show();
+    w.setSrcPath(PathText(disc));
+    const fs::path work = tmp / "rip" / "VELD";
+    veld::gui::test::ModalScript script;
+    script.then([work](QWidget* d) {
+      auto* chooser = qobject_cast<veld::gui::FolderChooser*>(d);
+      if (!chooser) return;
+      chooser->setSelectedPath(PathText(work));
+      chooser->okButton()->click();
+    });
+    // The colours the truecolour edit lacks are mapped: a warning first.
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("OK")); });
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("&No")); });  // no copy
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("OK")); });   // done
+    script.then([](QWidget* box) { veld::gui::test::ClickBoxButton(box, QStringLiteral("OK")); });   // the end
+    QCOMPARE(w.replaceImages(), int(veld::kResultOk));
+    QCOMPARE(script.unexpected, 0);
+    QCOMPARE(script.pending(), 0);
+    const QString end = script.boxes.last();
+    QVERIFY2(end.contains(QStringLiteral("Pictures imported: 1,")), qPrintable(end));
+    const QString written = QStringLiteral("Written into ") + PathText(work / "Stream") + QStringLiteral(": ");
+    QVERIFY2(end.contains(written + QStringLiteral("00000.m2ts, 00000.clpi")), qPrintable(end));
+    QVERIFY(fs::is_regular_file(work / "Stream" / "00000.m2ts"));
+  }
+
   void thePredictionIsWhatReplaceAndANewExtractionGive() {
     veld::test::TempDir tmp;
     fs::create_directories(tmp / "DISC");

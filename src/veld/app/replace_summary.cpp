@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "veld/base/messages.h"
+#include "veld/base/messages_menu.h"
 #include "veld/pipeline/copy_back.h"
 
 namespace veld {
@@ -40,6 +41,27 @@ std::string CopyBackFilesText(const SReplacedFiles& files, const fs::path& bdmv,
   std::string text = line(bdmv, in_disc);
   if (!in_backup.empty()) text += "\n" + line(backup, in_backup);
   return text;
+}
+
+std::string ReplaceFilesText(const ReplaceOutcome& out, const fs::path& bdmv) {
+  if (out.files.empty()) return {};
+  if (out.copied_back) return CopyBackFilesText(out.files, bdmv, true);
+  std::string list;
+  for (const auto* group : {&out.files.clip_streams, &out.files.clip_infos, &out.files.playlists}) {
+    for (const SReplacedFile& f : *group) {
+      if (!list.empty()) list += ", ";
+      const fs::path rel = f.path.lexically_relative(out.stream_folder);
+      list += (rel.empty() || *rel.begin() == ".." ? f.path : rel).generic_string();
+    }
+  }
+  return format_message(kStrReplaceWrittenInto, out.stream_folder.string(), list);
+}
+
+std::string ReplaceEndText(const ReplaceOutcome& out, const fs::path& bdmv, bool dry_run) {
+  std::string text = ReplaceSummaryText(out, dry_run);
+  if (dry_run || text.empty()) return text;
+  const std::string files = ReplaceFilesText(out, bdmv);
+  return files.empty() ? text : text + "\n" + files;
 }
 
 }  // namespace veld

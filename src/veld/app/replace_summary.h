@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The closing texts of the replace command, the same for the command line and the window: the edits
-// with their copies, the counts, what a dry run would rebuild, and the files a copy-back put in place.
+// with their copies, the counts, what a dry run would rebuild, and the files written or put in place.
 #pragma once
 
 #include <filesystem>
@@ -19,5 +19,13 @@ std::string ReplaceSummaryText(const ReplaceOutcome& out, bool dry_run);
 // "Copied into BDMV: STREAM/00000.m2ts, CLIPINF/00000.clpi" (as a question's list when copied is false,
 // without the "Copied into" words).
 std::string CopyBackFilesText(const SReplacedFiles& files, const std::filesystem::path& bdmv, bool copied);
+
+// The files a replace put in place: CopyBackFilesText's lines when they were copied into the BDMV folder,
+// otherwise "Written into <stream folder>: 00000.m2ts, 00000.clpi, 00000.mpls"; "" when none was written.
+std::string ReplaceFilesText(const ReplaceOutcome& out, const std::filesystem::path& bdmv);
+
+// What closes a replace, in the terminal and the window alike: ReplaceSummaryText, then (not for a dry run)
+// ReplaceFilesText. "" when ReplaceSummaryText is.
+std::string ReplaceEndText(const ReplaceOutcome& out, const std::filesystem::path& bdmv, bool dry_run);
 
 }  // namespace veld

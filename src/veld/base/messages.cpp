@@ -461,6 +461,7 @@ constexpr Entry kCatalogue[] = {
     {kStrEditStreamRefused, "替换时将拒绝此菜单流的修改:\n%s", "Replace will refuse the edits of this stream:\n%s"},
     {kStrProgressStep, "%s:%d%%", "%s: %d%%"},
     {kStrEditRefusedMark, "%s [将被拒绝]", "%s [refused]"},
+    {kStrReplaceWrittenInto, "写入 %s:%s", "Written into %s: %s"},
     {kStrMenuChooseButton, "单击预览中的按钮(或用方向键选择),即可查看它各状态的图片。",
      "Click a button in the preview (or pick one with the arrow keys) to see the pictures of its states."},
     {kStrMenuPreview, "页面预览", "Page preview"},

@@ -54,6 +54,7 @@ enum MenuMsgId : int {
   kStrEditStreamRefused = 9641, // "Replace will refuse the edits of this stream:\n%s"
   kStrProgressStep = 9642,  // "%s: %d%%" the step and its percentage inside the progress window
   kStrEditRefusedMark = 9643, // "%s [refused]": a thumbnail or list entry replace will refuse
+  kStrReplaceWrittenInto = 9644, // "Written into %s: %s": the files a replace wrote and left in its folder
 };
 
 }  // namespace veld
