@@ -94,7 +94,7 @@ int run_replace(const std::string& bdmv, const std::string& work, const ReplaceO
     std::cerr << message_text(kCliCancelled) << std::endl;
   }
   if (out.result == kResultOk && (out.edited || options.dry_run) && !quiet) {
-    std::cout << cli::terminal_text(ReplaceEndText(out, source, options.dry_run)) << WarningCount(messenger)
+    std::cout << cli::terminal_text(ReplaceEndText(out, options.dry_run)) << WarningCount(messenger)
               << std::endl;
   }
   return out.result;

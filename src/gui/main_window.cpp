@@ -264,7 +264,7 @@ int MainWindow::replaceImages() {
   const ReplaceOutcome out = session.run<ReplaceOutcome>(
       [&](Messenger& m, Progress& p) { return RunReplaceCommand(source, work, options, m, p); });
   // The counts and the files the command line prints close the command here too.
-  if (out.result == kResultOk && out.edited) messenger.show(MessageKind::kInfo, ReplaceEndText(out, source, false));
+  if (out.result == kResultOk && out.edited) messenger.show(MessageKind::kInfo, ReplaceEndText(out, false));
   // The pages then show the rebuilt disc: read again once copied into it, else drawn with the edits.
   if (out.result == kResultOk && out.copied_back && menus_->isVisible()) showMenus(WorkFolderOf(work));
   else if (menus_->isVisible()) menus_->edits()->refresh();

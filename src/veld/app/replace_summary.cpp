@@ -43,9 +43,9 @@ std::string CopyBackFilesText(const SReplacedFiles& files, const fs::path& bdmv,
   return text;
 }
 
-std::string ReplaceFilesText(const ReplaceOutcome& out, const fs::path& bdmv) {
-  if (out.files.empty()) return {};
-  if (out.copied_back) return CopyBackFilesText(out.files, bdmv, true);
+std::string ReplaceFilesText(const ReplaceOutcome& out) {
+  // After a copy-back the message of the copy-back has listed the files already.
+  if (out.files.empty() || out.copied_back) return {};
   std::string list;
   for (const auto* group : {&out.files.clip_streams, &out.files.clip_infos, &out.files.playlists}) {
     for (const SReplacedFile& f : *group) {
@@ -57,10 +57,10 @@ std::string ReplaceFilesText(const ReplaceOutcome& out, const fs::path& bdmv) {
   return format_message(kStrReplaceWrittenInto, out.stream_folder.string(), list);
 }
 
-std::string ReplaceEndText(const ReplaceOutcome& out, const fs::path& bdmv, bool dry_run) {
+std::string ReplaceEndText(const ReplaceOutcome& out, bool dry_run) {
   std::string text = ReplaceSummaryText(out, dry_run);
   if (dry_run || text.empty()) return text;
-  const std::string files = ReplaceFilesText(out, bdmv);
+  const std::string files = ReplaceFilesText(out);
   return files.empty() ? text : text + "\n" + files;
 }
 

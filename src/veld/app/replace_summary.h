@@ -20,12 +20,13 @@ std::string ReplaceSummaryText(const ReplaceOutcome& out, bool dry_run);
 // without the "Copied into" words).
 std::string CopyBackFilesText(const SReplacedFiles& files, const std::filesystem::path& bdmv, bool copied);
 
-// The files a replace put in place: CopyBackFilesText's lines when they were copied into the BDMV folder,
-// otherwise "Written into <stream folder>: 00000.m2ts, 00000.clpi, 00000.mpls"; "" when none was written.
-std::string ReplaceFilesText(const ReplaceOutcome& out, const std::filesystem::path& bdmv);
+// The files a replace wrote and left in the stream folder: "Written into <stream folder>: 00000.m2ts,
+// 00000.clpi, 00000.mpls"; "" when none was written, or when they were copied into the BDMV folder (the
+// copy-back's own message lists them).
+std::string ReplaceFilesText(const ReplaceOutcome& out);
 
 // What closes a replace, in the terminal and the window alike: ReplaceSummaryText, then (not for a dry run)
 // ReplaceFilesText. "" when ReplaceSummaryText is.
-std::string ReplaceEndText(const ReplaceOutcome& out, const std::filesystem::path& bdmv, bool dry_run);
+std::string ReplaceEndText(const ReplaceOutcome& out, bool dry_run);
 
 }  // namespace veld
