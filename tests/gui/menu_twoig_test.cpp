@@ -10,6 +10,7 @@
 #include "button_pictures.h"
 #include "main_window.h"
 #include "menu_view.h"
+#include "modal_script.h"
 #include "page_preview.h"
 #include "qt_text.h"
 #include "support/test_support.h"
@@ -22,6 +23,8 @@ using veld::gui::ButtonPictures;
 using veld::gui::MenuView;
 using veld::gui::PathText;
 
+using veld::gui::test::SamePixels;
+
 namespace {
 
 // The tree item of the clip's stream whose text is text, or nullptr.
@@ -32,19 +35,6 @@ QTreeWidgetItem* StreamItem(QTreeWidget* tree, const QString& text) {
       if (clip->child(s)->text(0) == text) return clip->child(s);
   }
   return nullptr;
-}
-
-// Equal pixels; a fully transparent pixel's colour does not count.
-bool SamePixels(const QImage& a, const QImage& b) {
-  if (a.size() != b.size() || a.isNull()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y);
-      const QRgb q = b.pixel(x, y);
-      if (qAlpha(p) != qAlpha(q) || (qAlpha(p) != 0 && p != q)) return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace

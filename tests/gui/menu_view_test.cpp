@@ -32,6 +32,8 @@ using veld::gui::PagePreview;
 using veld::gui::PathText;
 using veld::gui::test::ModalScript;
 
+using veld::gui::test::SamePixels;
+
 namespace {
 
 fs::path SampleDisc() { return veld::test::source_dir() / "examples" / "sample-disc" / "BDMV"; }
@@ -53,19 +55,6 @@ int ExtractSample(MainWindow& w, const fs::path& rip) {
 
 // Qt's own GIF reader, independent of the core's: the picture as RGBA.
 QImage ReadWithQt(const QString& file) { return QImage(file).convertToFormat(QImage::Format_RGBA8888); }
-
-// Equal pixels; a fully transparent pixel's colour does not count.
-bool SamePixels(const QImage& a, const QImage& b) {
-  if (a.size() != b.size() || a.isNull()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y);
-      const QRgb q = b.pixel(x, y);
-      if (qAlpha(p) != qAlpha(q) || (qAlpha(p) != 0 && p != q)) return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QImage>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -66,6 +67,19 @@ inline void ClickBoxButton(QWidget* w, const QString& text) {
       return;
     }
   }
+}
+
+// Equal pixels; a fully transparent pixel's colour does not count.
+inline bool SamePixels(const QImage& a, const QImage& b) {
+  if (a.size() != b.size() || a.isNull()) return false;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y);
+      const QRgb q = b.pixel(x, y);
+      if (qAlpha(p) != qAlpha(q) || (qAlpha(p) != 0 && p != q)) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace veld::gui::test
