@@ -204,8 +204,9 @@ constexpr Entry kCatalogue[] = {
     {kCliSkipped, ",无图片而跳过的对象 %d 个", "; objects skipped (no picture): %d"},
     {kCliWithWarning, ";有 %d 条警告(见上)", "; with %d warning (see above)"},
     {kCliWithWarnings, ";有 %d 条警告(见上)", "; with %d warnings (see above)"},
-    {kCliEditHint, "请编辑需要修改的图片,保持其尺寸、调色板和文件名不变。",
-     "Edit the pictures you want to change; keep their size, palette and name."},
+    {kCliEditHint, "请编辑需要修改的图片,文件名保持不变;其他颜色和尺寸会适配到菜单(见 veld replace --help)。",
+     "Edit the pictures you want to change and keep their file names; other colours and sizes are fitted to "
+     "the menu (see veld replace --help)."},
     {kCliPromptChoices, " [y]是 / [n]否 / [c]取消:", " [y]es / [n]o / [c]ancel: "},
     {kCliAssumedYes, " 是(--yes)", " yes (--yes)"},
     {kCliAssumedNo, " 否(未询问:标准输入不是终端;可用 --yes)",
