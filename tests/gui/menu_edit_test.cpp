@@ -71,6 +71,13 @@ QImage PredictedPage(const veld::SMenuModel& model, veld::EPageButtons buttons) 
   return veld::gui::ToQImage(veld::DrawMenuPage(model, veld::SMenuPageRef{}, buttons, segments));
 }
 
+// A copy of the sample disc in tmp/DISC: its BDMV folder.
+fs::path CopySampleDisc(const veld::test::TempDir& tmp) {
+  fs::create_directories(tmp / "DISC");
+  fs::copy(SampleDisc(), tmp / "DISC" / "BDMV", fs::copy_options::recursive);
+  return tmp / "DISC" / "BDMV";
+}
+
 }  // namespace
 
 class MenuEditTest : public QObject {
@@ -165,9 +172,7 @@ class MenuEditTest : public QObject {
 
   void theEndBoxOfAReplaceNamesTheFilesWritten() {
     veld::test::TempDir tmp;
-    fs::create_directories(tmp / "DISC");
-    fs::copy(SampleDisc(), tmp / "DISC" / "BDMV", fs::copy_options::recursive);
-    const fs::path disc = tmp / "DISC" / "BDMV";
+    const fs::path disc = CopySampleDisc(tmp);
     veld::test::RecordingMessenger m;
     veld::test::RecordingProgress p;
     QCOMPARE(veld::RunExtractCommand(disc, tmp / "rip", m, p).result, int(veld::kResultOk));
@@ -201,9 +206,7 @@ class MenuEditTest : public QObject {
 
   void thePredictionIsWhatReplaceAndANewExtractionGive() {
     veld::test::TempDir tmp;
-    fs::create_directories(tmp / "DISC");
-    fs::copy(SampleDisc(), tmp / "DISC" / "BDMV", fs::copy_options::recursive);
-    const fs::path disc = tmp / "DISC" / "BDMV";
+    const fs::path disc = CopySampleDisc(tmp);
     veld::test::RecordingMessenger m;
     veld::test::RecordingProgress p;
     QCOMPARE(veld::RunExtractCommand(disc, tmp / "rip", m, p).result, int(veld::kResultOk));
