@@ -5,6 +5,8 @@
 # of a whole clip against `cp`, the whole extract command on a large generated disc against `cat` of its
 # clips (bench/extract_bench.sh), and the whole replace command against `cp` of its feature clip
 # (bench/replace_bench.sh).
+# The window's responsiveness during an extraction is measured by bench/gui_responsiveness.cpp, built
+# with the window (veld_bench_gui BDMV_FOLDER, e.g. in build/test-release/bench).
 # VELD_BENCH_MIB sets the size of the synthesised clip (default 1024); VELD_BENCH_CLIP uses a real one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
