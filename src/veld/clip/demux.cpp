@@ -110,6 +110,113 @@ STrackInfo& CTrackInfoMap::add(std::uint16_t pid, STrackInfo info) {
   return entries_.back().second;
 }
 
+namespace {
+
+// The demultiplexer of one pass over a clip: every packet of a wanted PID into its track file, each piece
+// shown to the observer first, while it is in the cache.
+class CTrackDemuxer {
+ public:
+  CTrackDemuxer(CTrackInfoMap& map, CPacketObserver* observer) : map_(map), observer_(observer) {}
+
+  // `packets` source packets at data, the first at clip offset base.
+  void scan(const std::uint8_t* data, std::size_t packets, std::int64_t base) {
+    constexpr std::size_t kPiece = kDemuxScanPiece / kSourcePacketSize;
+    for (std::size_t first = 0; first < packets; first += kPiece) {
+      const std::size_t n = std::min(kPiece, packets - first);
+      const std::int64_t at = base + static_cast<std::int64_t>(first * kSourcePacketSize);
+      if (observer_) observer_->observe(static_cast<std::uint64_t>(at) / kSourcePacketSize, data + first * kSourcePacketSize, n);
+      demux(data + first * kSourcePacketSize, n, at);
+    }
+  }
+
+  std::uint64_t time_base = 0;
+
+ private:
+  void demux(const std::uint8_t* data, std::size_t packets, std::int64_t base) {
+    const std::uint8_t* p = data + 4;
+    for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
+      if (p[0] != kSyncByte) continue;
+      STrackInfo* info = map_.find(ts_pid(p));
+      if (!info || !info->track) continue;
+      const int off = reader_.read(p);
+      if (off <= 0) continue;
+      STrackFile* target =
+          info->low_priority_track && !reader_.header().TransportPriority ? info->low_priority_track.get()
+                                                                           : info->track.get();
+      if (reader_.pes_header()) target->set_packet_position(base + static_cast<std::int64_t>(i * kSourcePacketSize));
+      target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader_.pes_header(), time_base);
+    }
+  }
+
+  CTrackInfoMap& map_;
+  CPacketObserver* observer_;
+  CTsPacketReader reader_;
+};
+
+DemuxResult ReadFailed(const File& file, std::string* error) {
+  if (error) *error = file.error();
+  return DemuxResult::kReadError;
+}
+
+// The clip mapped into memory: the scan then touches only the packet headers and the payloads it wants
+// instead of copying every byte out of the page cache.
+DemuxResult DemuxMapped(CClipPacketSource& mapped, CTrackDemuxer& demuxer, bool graphics, std::int64_t size,
+                        Progress& progress, std::string* error) {
+  const int reader = mapped.add_reader();
+  const std::uint8_t* data = mapped.packet(0);
+  const std::uint64_t total = mapped.packet_count();
+  constexpr std::uint64_t kBlockPackets = kDemuxBlockSize / kSourcePacketSize;
+  if (graphics) demuxer.time_base = find_time_base(ByteSpan(data, std::min(total, kBlockPackets) * kSourcePacketSize));
+  for (std::uint64_t first = 0; first < total; first += kBlockPackets) {
+    const std::int64_t done = static_cast<std::int64_t>(first * kSourcePacketSize);
+    if (!progress.set_position(static_cast<int>(done * 100 / size))) return DemuxResult::kCancelled;
+    const std::uint64_t n = std::min(kBlockPackets, total - first);
+    mapped.populate(first, n);
+    demuxer.scan(data + first * kSourcePacketSize, static_cast<std::size_t>(n), done);
+    if (mapped.shortened()) {  // cut short by another program: what the block held is not known
+      if (error) *error = mapped.shortened_error();
+      return DemuxResult::kReadError;
+    }
+    mapped.reader_at(reader, first + n);  // the pages passed leave the process's memory
+  }
+  return DemuxResult::kOk;
+}
+
+// A file that cannot be mapped is read block by block. The first block of a clip with graphics is read
+// whole, for its time base, before any of its packets is written; the others piece by piece into the
+// head of the buffer, each piece scanned while it is still in the cache (reading 30 MiB at once costs
+// about twice the memory traffic of the copy).
+DemuxResult DemuxRead(File& file, CTrackDemuxer& demuxer, bool graphics, std::int64_t size, Progress& progress,
+                      std::string* error) {
+  if (!file.seek(0)) return ReadFailed(file, error);
+  const CBlockBuffer block(kDemuxBlockSize);
+  std::int64_t done = 0;
+  for (bool first_block = true;; first_block = false) {
+    if (!progress.set_position(size > 0 ? static_cast<int>(done * 100 / size) : 0)) return DemuxResult::kCancelled;
+    std::size_t got = 0;
+    if (first_block && graphics) {
+      const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
+      if (n < 0) return ReadFailed(file, error);
+      got = static_cast<std::size_t>(n);
+      const std::size_t packets = whole_packets(got);
+      demuxer.time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
+      demuxer.scan(block.get(), packets, done);
+    } else {
+      while (got < kDemuxBlockSize) {
+        const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
+        if (n < 0) return ReadFailed(file, error);
+        demuxer.scan(block.get(), whole_packets(static_cast<std::size_t>(n)), done + static_cast<std::int64_t>(got));
+        got += static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
+      }
+    }
+    done += static_cast<std::int64_t>(got);
+    if (got < kDemuxBlockSize) return DemuxResult::kOk;
+  }
+}
+
+}  // namespace
+
 DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progress, std::string* error,
                                  std::uint64_t* time_base_out, CPacketObserver* observer) {
   if (map.empty()) return DemuxResult::kOk;
@@ -121,103 +228,17 @@ DemuxResult demux_to_track_files(CTrackInfoMap& map, File& file, Progress& progr
   progress.set_status(file.path().string());
   progress.set_position(0);
 
-  CTsPacketReader reader;
-  std::uint64_t time_base = 0;
-  // base: the clip file offset of data.
-  auto demux = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
-    const std::uint8_t* p = data + 4;
-    for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
-      if (p[0] != kSyncByte) continue;
-      STrackInfo* info = map.find(ts_pid(p));
-      if (!info || !info->track) continue;
-      const int off = reader.read(p);
-      if (off <= 0) continue;
-      STrackFile* target =
-          info->low_priority_track && !reader.header().TransportPriority ? info->low_priority_track.get()
-                                                                          : info->track.get();
-      if (reader.pes_header()) target->set_packet_position(base + static_cast<std::int64_t>(i * kSourcePacketSize));
-      target->write(p + off, kTsPacketSize - static_cast<std::size_t>(off), reader.pes_header(), time_base);
-    }
-  };
-  // The observer sees each piece right before the demultiplexer, while it is in the cache.
-  auto scan = [&](const std::uint8_t* data, std::size_t packets, std::int64_t base) {
-    constexpr std::size_t kPiece = kDemuxScanPiece / kSourcePacketSize;
-    for (std::size_t first = 0; first < packets; first += kPiece) {
-      const std::size_t n = std::min(kPiece, packets - first);
-      const std::int64_t at = base + static_cast<std::int64_t>(first * kSourcePacketSize);
-      if (observer) observer->observe(static_cast<std::uint64_t>(at) / kSourcePacketSize, data + first * kSourcePacketSize, n);
-      demux(data + first * kSourcePacketSize, n, at);
-    }
-  };
-  // The clip mapped into memory: the scan then touches only the packet headers and the payloads it wants
-  // instead of copying every byte out of the page cache. A file that cannot be mapped is read instead.
+  CTrackDemuxer demuxer(map, observer);
   CClipPacketSource mapped(file);
-  if (mapped.ok() && mapped.packet_count() > 0) {
-    const int reader = mapped.add_reader();
-    const std::uint8_t* data = mapped.packet(0);
-    const std::uint64_t total = mapped.packet_count();
-    constexpr std::uint64_t kBlockPackets = kDemuxBlockSize / kSourcePacketSize;
-    if (graphics) time_base = find_time_base(ByteSpan(data, std::min(total, kBlockPackets) * kSourcePacketSize));
-    for (std::uint64_t first = 0; first < total; first += kBlockPackets) {
-      const std::int64_t done = static_cast<std::int64_t>(first * kSourcePacketSize);
-      if (!progress.set_position(static_cast<int>(done * 100 / size))) return DemuxResult::kCancelled;
-      const std::uint64_t n = std::min(kBlockPackets, total - first);
-      mapped.populate(first, n);
-      scan(data + first * kSourcePacketSize, static_cast<std::size_t>(n), done);
-      if (mapped.shortened()) {  // cut short by another program: what the block held is not known
-        if (error) *error = mapped.shortened_error();
-        return DemuxResult::kReadError;
-      }
-      mapped.reader_at(reader, first + n);  // the pages passed leave the process's memory
-    }
-  } else {
-    if (!file.seek(0)) {
-      if (error) *error = file.error();
-      return DemuxResult::kReadError;
-    }
-    const CBlockBuffer block(kDemuxBlockSize);
-    std::int64_t done = 0;
-    bool first_block = true;
-    bool at_end = false;
-    while (!at_end) {
-      const int percent = size > 0 ? static_cast<int>(done * 100 / size) : 0;
-      if (!progress.set_position(percent)) return DemuxResult::kCancelled;
-      std::size_t got = 0;
-      if (first_block && graphics) {
-        // The time base comes from the whole first block, before any of its packets is written.
-        const std::int64_t n = file.read_full(block.get(), kDemuxBlockSize);
-        if (n < 0) {
-          if (error) *error = file.error();
-          return DemuxResult::kReadError;
-        }
-        got = static_cast<std::size_t>(n);
-        const std::size_t packets = whole_packets(got);
-        time_base = find_time_base(ByteSpan(block.get(), packets * kSourcePacketSize));
-        scan(block.get(), packets, done);
-      } else {
-        // The block is read piece by piece into the head of the buffer, each piece scanned while it is
-        // still in the cache: reading 30 MiB at once costs about twice the memory traffic of the copy.
-        while (got < kDemuxBlockSize) {
-          const std::int64_t n = file.read_full(block.get(), kDemuxScanPiece);
-          if (n < 0) {
-            if (error) *error = file.error();
-            return DemuxResult::kReadError;
-          }
-          scan(block.get(), whole_packets(static_cast<std::size_t>(n)), done + static_cast<std::int64_t>(got));
-          got += static_cast<std::size_t>(n);
-          if (static_cast<std::size_t>(n) < kDemuxScanPiece) break;
-        }
-      }
-      first_block = false;
-      done += static_cast<std::int64_t>(got);
-      at_end = got < kDemuxBlockSize;
-    }
-  }
+  const DemuxResult result = mapped.ok() && mapped.packet_count() > 0
+                                 ? DemuxMapped(mapped, demuxer, graphics, size, progress, error)
+                                 : DemuxRead(file, demuxer, graphics, size, progress, error);
+  if (result != DemuxResult::kOk) return result;
   for (auto& [pid, info] : map.entries()) {
     if (info.track) info.track->flush();
     if (info.low_priority_track) info.low_priority_track->flush();
   }
-  if (time_base_out) *time_base_out = time_base;
+  if (time_base_out) *time_base_out = demuxer.time_base;
   progress.set_position(100);
   return DemuxResult::kOk;
 }
