@@ -155,13 +155,11 @@ class CClipIndexer {
   std::string error_;
 };
 
-int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
-              const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
-              SRebuiltClip& rebuilt, bool& written, CClipIndexer& indexer) {
-  const fs::path stream_folder = names.stream_folder(work);
-  if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
-  std::vector<std::unique_ptr<SRawTrack>> added;
-  std::vector<std::uint16_t> replaced;
+// The rebuilt IG streams of the clip (those with a stream file in the work folder), each taking the
+// place of the old one: same stream index, same timing. false when one cannot be opened (reported).
+bool OpenRebuiltTracks(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
+                       const ReplaceOptions& options, std::vector<std::unique_ptr<SRawTrack>>& added,
+                       std::vector<std::uint16_t>& replaced, SRebuiltClip& rebuilt, Messenger& messenger) {
   for (SRipTrack& t : clip.rip_tracks.tracks) {
     if (t.pid < 0x1400 || t.pid > 0x141F) continue;
     const fs::path ig = names.raw_ig_path(work, clip.stream_path, t.pid);
@@ -174,9 +172,8 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
     std::unique_ptr<SRawTrack> track = SRawTrack::Open(source, nullptr, &error);
     if (!track) {
       messenger.show(MessageKind::kError, error);
-      return kResultFailed;
+      return false;
     }
-    // The rebuilt stream takes the place of the old one: same stream index, same timing.
     track->stream_index = t.index;
     if (const auto it = menus.time_shift.find(t.pid); it != menus.time_shift.end())
       track->own_offset = NewTrackOwnOffset(clip, it->second);
@@ -184,31 +181,26 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
     replaced.push_back(t.pid);
     added.push_back(std::move(track));
   }
-  if (added.empty()) return kResultOk;
-  const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
-  const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
-  if (options.remux == RemuxRoute::kInPlace) {
-    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get()};
-    const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
-    if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
-    if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
-    if (in_place == InPlaceOutcome::kDone) {
-      // The playlists keep every PID and time; they change only when the language was set on purpose.
-      bool language_changed = false;
-      for (const SRipTrack& t : clip.rip_tracks.tracks)
-        for (std::size_t i = 0; i < replaced.size(); ++i)
-          if (t.pid == replaced[i] && t.stream_info.StreamCodingInfo.language() !=
-                                          std::string(rebuilt.new_languages[i].data(),
-                                                      strnlen(rebuilt.new_languages[i].data(), 3)))
-            language_changed = true;
-      if (language_changed) rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
-      files.clip_streams.push_back({clip.id, m2ts});
-      files.in_place_pids[clip.id] = replaced;
-      files.clip_infos.push_back({clip.id, clpi});
-      written = true;
-      return kResultOk;
-    }
-  }
+  return true;
+}
+
+// Whether a replaced stream gets another language than the clip information gives it.
+bool LanguageChanged(const CClpiObject& clip, const std::vector<std::uint16_t>& replaced,
+                     const std::vector<std::array<char, 3>>& languages) {
+  for (const SRipTrack& t : clip.rip_tracks.tracks)
+    for (std::size_t i = 0; i < replaced.size(); ++i)
+      if (t.pid == replaced[i] &&
+          t.stream_info.StreamCodingInfo.language() != std::string(languages[i].data(), strnlen(languages[i].data(), 3)))
+        return true;
+  return false;
+}
+
+// The full route: the clip remultiplexed with the rebuilt streams, on the index of its kept tracks when
+// the indexer made one while the menus were rebuilt.
+int RemuxClipFully(CClpiObject& clip, std::vector<std::unique_ptr<SRawTrack>>& added,
+                   const std::vector<std::uint16_t>& replaced, const fs::path& m2ts, const fs::path& clpi,
+                   SReplacedFiles& files, Progress& progress, Messenger& messenger, SRebuiltClip& rebuilt,
+                   bool& written, CClipIndexer& indexer) {
   bool indexed = false;
   if (indexer.started()) {
     std::string error;
@@ -241,6 +233,36 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   return kResultOk;
 }
 
+int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work, const SClipMenus& menus,
+              const ReplaceOptions& options, SReplacedFiles& files, Progress& progress, Messenger& messenger,
+              SRebuiltClip& rebuilt, bool& written, CClipIndexer& indexer) {
+  const fs::path stream_folder = names.stream_folder(work);
+  if (!MakeFolder(stream_folder, messenger)) return kResultFailed;
+  std::vector<std::unique_ptr<SRawTrack>> added;
+  std::vector<std::uint16_t> replaced;
+  if (!OpenRebuiltTracks(clip, names, work, menus, options, added, replaced, rebuilt, messenger)) return kResultFailed;
+  if (added.empty()) return kResultOk;
+  const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
+  const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
+  if (options.remux == RemuxRoute::kInPlace) {
+    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get()};
+    const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
+    if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
+    if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
+    if (in_place == InPlaceOutcome::kDone) {
+      // The playlists keep every PID and time; they change only when the language was set on purpose.
+      if (LanguageChanged(clip, replaced, rebuilt.new_languages))
+        rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
+      files.clip_streams.push_back({clip.id, m2ts});
+      files.in_place_pids[clip.id] = replaced;
+      files.clip_infos.push_back({clip.id, clpi});
+      written = true;
+      return kResultOk;
+    }
+  }
+  return RemuxClipFully(clip, added, replaced, m2ts, clpi, files, progress, messenger, rebuilt, written, indexer);
+}
+
 }  // namespace
 
 bool ImportStreamImages(CGsData& stream, const SOutputNames& names, const fs::path& image_folder,
@@ -259,6 +281,76 @@ int WriteChangedPlaylist(CMplsObject& playlist, const fs::path& path, const CCof
   if (r == kResultOk && written) *written = true;
   return r;
 }
+
+namespace {
+
+// What one run of replace shares between its clips.
+struct SReplaceRun {
+  const SOutputNames& names;
+  const fs::path& work;
+  const ReplaceOptions& options;
+  SEditContext& edits;
+  SReplacedFiles& files;
+  ReplaceStats& stats;
+  CRebuiltClips& rebuilt;
+  bool& edited;
+};
+
+// Rebuilds the menus of one clip and, when they changed, writes the clip. kResultOk also when the clip
+// has no menu or no edit; *refused: an edit was refused (the run leaves nothing).
+int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messenger& messenger, bool* refused) {
+  if (!HasIgStream(clip)) return kResultOk;
+  if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
+  const ReplaceOptions& options = run.options;
+  SClipMenus menus;
+  if (!options.dry_run && options.remux == RemuxRoute::kInPlace) {
+    menus.scan = std::make_unique<CInPlaceScan>();
+    WatchForInPlace(*menus.scan, clip.data);
+  }
+  CClipIndexer indexer;
+  // The full route needs the index of the kept tracks; the in-place route copies them.
+  if (!options.dry_run && options.remux == RemuxRoute::kFull &&
+      HasEditedPicture(run.names.image_folder(run.work), clip.stream_path.stem().string(), run.edits.rule))
+    indexer.Start(clip.rip_tracks, clip.stream_path);
+  int r = RebuildClipMenus(clip, run.names, run.work, run.edits, progress, messenger, menus, run.stats);
+  *refused = menus.refused;
+  if (menus.refused || r != kResultOk || !menus.changed) return r;
+  if (options.dry_run) {
+    run.stats.dry_run.push_back(format_message(kMsgDryRunClip, clip.stream_path.filename().string()));
+    ++run.stats.clips;
+    run.edited = true;
+    return kResultOk;
+  }
+  SRebuiltClip result;
+  bool written = false;
+  r = RemuxClip(clip, run.names, run.work, menus, options, run.files, progress, messenger, result, written, indexer);
+  if (r != kResultOk) return r;
+  if (written) {
+    if (!result.order.empty()) run.rebuilt[clip.id] = std::move(result);
+    ++run.stats.clips;
+    run.edited = true;
+  }
+  return kResultOk;
+}
+
+// The playlists that name a rebuilt clip, written anew where they change.
+int WritePlaylists(CBDDisc& disc, SReplaceRun& run, Messenger& messenger) {
+  CPofObject& playlists = *disc.playlists();
+  for (std::size_t i = 0; i < playlists.size(); ++i) {
+    CMplsObject& playlist = playlists[i];
+    const fs::path path = run.names.stream_folder(run.work) / fmt::format("{:05d}.mpls", playlist.id);
+    bool written = false;
+    const int r = WriteChangedPlaylist(playlist, path, *disc.clips(), run.rebuilt, messenger, &written);
+    if (r != kResultOk) return r;
+    if (written) {
+      run.files.playlists.push_back({playlist.id, path});
+      ++run.stats.playlists;
+    }
+  }
+  return kResultOk;
+}
+
+}  // namespace
 
 int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames& names, const fs::path& source,
                         const fs::path& work, const ReplaceOptions& options, Progress& progress,
@@ -296,58 +388,17 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   }
 
   CRebuiltClips rebuilt;
+  SReplaceRun run{names, work, options, edits, files, stats, rebuilt, edited};
   CCofObject& clips = *disc.clips();
   for (std::size_t i = 0; i < clips.size(); ++i) {
-    CClpiObject& clip = clips[i];
-    if (!HasIgStream(clip)) continue;
-    if (const auto short_clip = CheckClipStreamLength(clip)) messenger.show(MessageKind::kWarning, *short_clip);
-    SClipMenus menus;
-    if (!options.dry_run && options.remux == RemuxRoute::kInPlace) {
-      menus.scan = std::make_unique<CInPlaceScan>();
-      WatchForInPlace(*menus.scan, clip.data);
-    }
-    CClipIndexer indexer;
-    // The full route needs the index of the kept tracks; the in-place route copies them.
-    if (!options.dry_run && options.remux == RemuxRoute::kFull &&
-        HasEditedPicture(names.image_folder(work), clip.stream_path.stem().string(), rule))
-      indexer.Start(clip.rip_tracks, clip.stream_path);
-    int r = RebuildClipMenus(clip, names, work, edits, progress, messenger, menus, stats);
-    if (menus.refused) return refuse();
+    bool refused = false;
+    const int r = ReplaceClip(clips[i], run, progress, messenger, &refused);
+    if (refused) return refuse();
     if (r != kResultOk) return finish(r);
-    if (!menus.changed) continue;
-    if (options.dry_run) {
-      stats.dry_run.push_back(format_message(kMsgDryRunClip, clip.stream_path.filename().string()));
-      ++stats.clips;
-      edited = true;
-      continue;
-    }
-    SRebuiltClip result;
-    bool written = false;
-    r = RemuxClip(clip, names, work, menus, options, files, progress, messenger, result, written, indexer);
-    if (r != kResultOk) return finish(r);
-    if (written) {
-      if (!result.order.empty()) rebuilt[clip.id] = std::move(result);
-      ++stats.clips;
-      edited = true;
-    }
   }
-
   if (!CheckEditsFoundTheirObjects(names.image_folder(work), rule, report, messenger)) return refuse();
   if (options.dry_run) return finish(kResultOk);
-
-  CPofObject& playlists = *disc.playlists();
-  for (std::size_t i = 0; i < playlists.size(); ++i) {
-    CMplsObject& playlist = playlists[i];
-    const fs::path path = names.stream_folder(work) / fmt::format("{:05d}.mpls", playlist.id);
-    bool written = false;
-    const int r = WriteChangedPlaylist(playlist, path, clips, rebuilt, messenger, &written);
-    if (r != kResultOk) return finish(r);
-    if (written) {
-      files.playlists.push_back({playlist.id, path});
-      ++stats.playlists;
-    }
-  }
-  return finish(kResultOk);
+  return finish(WritePlaylists(disc, run, messenger));
 }
 
 }  // namespace veld
