@@ -212,50 +212,24 @@ bool scan_range(const SIndexPlan& plan, SIndexPart& part, File& file, std::uint6
   return true;
 }
 
-}  // namespace
-
-// The clip is scanned in two halves on two threads; the second half's packets before its first unit
-// start of a PID complete the unit the first half left open.
-IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error,
-                              std::uint64_t split_packets) {
-  std::vector<SRipTrack*> tracks;
-  for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
-  bool counting = true;
-  for (SRipTrack* t : tracks)
-    if (t->packet_count != 0) counting = false;
+// The plan of the scan: a slot per track, PIDs that are no elementary stream left out.
+SIndexPlan MakeIndexPlan(const std::vector<SRipTrack*>& tracks) {
   SIndexPlan plan;
   plan.slot.fill(-1);
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     if (is_elementary_pid(tracks[i]->pid)) plan.slot[tracks[i]->pid & 0x1FFF] = static_cast<std::int16_t>(i);
-    tracks[i]->access_units.clear();
     plan.tracks.push_back(tracks[i]);
   }
-  progress.set_title(message_text(kStrParsing));
-  progress.set_status(file.path().string());
-  progress.set_position(0);
+  return plan;
+}
 
-  const auto fail = [&](IndexResult r, const std::string& why = {}) {
-    for (SRipTrack* t : tracks) {
-      t->access_units.clear();
-      t->access_units.shrink();
-      if (counting) t->packet_count = 0;
-    }
-    if (error && !why.empty()) *error = why;
-    return r;
-  };
-
-  if (!file.seek(0)) return fail(IndexResult::kReadError, file.error());
-  rip_tracks.pmt = find_pmt(file);
-  if (rip_tracks.pmt) {
-    for (SRipTrack* t : tracks)
-      if (const SEsInfo* es = rip_tracks.pmt->find(t->pid)) t->pmt_entry = *es;
-  }
-
+// Scans the packets of the file into head and tail: a long clip (split_packets or more) in two halves,
+// the second on a thread of its own. kReadError with *why set.
+IndexResult ScanHalves(const SIndexPlan& plan, File& file, Progress& progress, std::uint64_t split_packets,
+                       SIndexPart& head, SIndexPart& tail, std::string* why) {
   const std::int64_t size = file.length();
   const std::uint64_t packets = size > 0 ? static_cast<std::uint64_t>(size) / kSourcePacketSize : 0;
-  // A long clip is split; the second half goes to a thread of its own.
   const std::uint64_t split = packets >= std::max<std::uint64_t>(split_packets, 2) ? packets / 2 : packets;
-  SIndexPart head(tracks.size()), tail(tracks.size());
   std::atomic<bool> stop{false};
   std::atomic<std::uint64_t> tail_done{0};
   bool tail_ok = true;
@@ -285,10 +259,16 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
   });
   if (!head_ok) stop = true;
   if (tail_thread.joinable()) tail_thread.join();
-  if (cancelled || (!head_ok && head.error.empty())) return fail(IndexResult::kCancelled);
-  if (!head_ok) return fail(IndexResult::kReadError, head.error);
-  if (!tail_ok) return fail(tail.error.empty() ? IndexResult::kCancelled : IndexResult::kReadError, tail.error);
+  if (cancelled || (!head_ok && head.error.empty())) return IndexResult::kCancelled;
+  *why = !head_ok ? head.error : tail.error;
+  if (!head_ok) return IndexResult::kReadError;
+  if (!tail_ok) return tail.error.empty() ? IndexResult::kCancelled : IndexResult::kReadError;
+  return IndexResult::kOk;
+}
 
+// The second half's packets before its first unit start of a PID complete the unit the first half left
+// open.
+void MergeHalves(const std::vector<SRipTrack*>& tracks, SIndexPart& head, SIndexPart& tail, bool counting) {
   for (std::size_t k = 0; k < tracks.size(); ++k) {
     CAuIndex& index = tracks[k]->access_units;
     index = std::move(head.units[k]);
@@ -299,6 +279,45 @@ IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& prog
     index.shrink();
     if (counting) tracks[k]->packet_count = head.counts[k] + tail.counts[k];
   }
+}
+
+}  // namespace
+
+IndexResult index_kept_tracks(SRipTracks& rip_tracks, File& file, Progress& progress, std::string* error,
+                              std::uint64_t split_packets) {
+  std::vector<SRipTrack*> tracks;
+  for (SRipTrack& t : rip_tracks.tracks) tracks.push_back(&t);
+  bool counting = true;
+  for (SRipTrack* t : tracks) {
+    if (t->packet_count != 0) counting = false;
+    t->access_units.clear();
+  }
+  const SIndexPlan plan = MakeIndexPlan(tracks);
+  progress.set_title(message_text(kStrParsing));
+  progress.set_status(file.path().string());
+  progress.set_position(0);
+
+  const auto fail = [&](IndexResult r, const std::string& why = {}) {
+    for (SRipTrack* t : tracks) {
+      t->access_units.clear();
+      t->access_units.shrink();
+      if (counting) t->packet_count = 0;
+    }
+    if (error && !why.empty()) *error = why;
+    return r;
+  };
+
+  if (!file.seek(0)) return fail(IndexResult::kReadError, file.error());
+  rip_tracks.pmt = find_pmt(file);
+  if (rip_tracks.pmt) {
+    for (SRipTrack* t : tracks)
+      if (const SEsInfo* es = rip_tracks.pmt->find(t->pid)) t->pmt_entry = *es;
+  }
+  SIndexPart head(tracks.size()), tail(tracks.size());
+  std::string why;
+  const IndexResult r = ScanHalves(plan, file, progress, split_packets, head, tail, &why);
+  if (r != IndexResult::kOk) return fail(r, r == IndexResult::kReadError ? why : std::string());
+  MergeHalves(tracks, head, tail, counting);
   progress.set_position(100);
   return IndexResult::kOk;
 }
