@@ -2,12 +2,14 @@
 // The Settings dialog on the sample disc: what it saves is read back and used (the picture format and
 // previews of the next extraction, the folders the choosers open at), and the image editor it names is
 // started on a picture whose edit the window then shows; an editor that does not exist is told at once.
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -29,6 +31,7 @@
 #include "support/test_support.h"
 #include "veld/app/commands.h"
 #include "veld/app/edit_preview.h"
+#include "veld/app/shell.h"
 #include "veld/base/result.h"
 
 namespace fs = std::filesystem;
@@ -106,6 +109,44 @@ void WriteEditorScript(const fs::path& path, const fs::path& log) {
   const std::string text = "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + log.string() + "'\nconvert \"$1\" -negate \"$1\"\n";
   veld::test::write_file(path, veld::ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   fs::permissions(path, fs::perms::owner_all);
+}
+
+// A copy of the sample disc in tmp/DISC: its BDMV folder.
+fs::path CopySampleDisc(const veld::test::TempDir& tmp) {
+  fs::create_directories(tmp / "DISC");
+  fs::copy(SampleDisc(), tmp / "DISC" / "BDMV", fs::copy_options::recursive);
+  return tmp / "DISC" / "BDMV";
+}
+
+// A truecolour RGBA PNG saved over the picture: an antialiased ellipse in a colour the palette lacks.
+void PaintForeignEllipse(const fs::path& picture) {
+  QImage image = QImage(PathText(picture)).convertToFormat(QImage::Format_ARGB32);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(QColor(250, 250, 246));
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(QRect(10, 10, image.width() / 3, image.height() - 20));
+  painter.end();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  veld::test::write_file(picture, veld::ByteSpan(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                 static_cast<std::size_t>(bytes.size())));
+}
+
+int ThumbnailEdit(const MainWindow& w) {
+  return w.menuView()->pictures()->list()->item(0)->data(veld::gui::ButtonPictures::kEditRole).toInt();
+}
+
+// What the app layer predicts for the first picture of the view taken in with import.
+veld::SPicturePreview Predicted(const MainWindow& w, const fs::path& picture, const veld::SImportOptions& import) {
+  const veld::SMenuModel& model = *w.menuView()->model();
+  veld::test::RecordingMessenger m;
+  veld::CEditRule rule;
+  if (!veld::LoadEditRule(model, import, rule, m)) return {};
+  const auto ref = veld::FindPictureRef(model, picture);
+  return ref ? veld::PreviewPicture(model, *ref, rule) : veld::SPicturePreview{};
 }
 
 }  // namespace
@@ -260,6 +301,116 @@ class SettingsTest : public QObject {
     QVERIFY(!w.menuView()->pageMarked(0));
   }
 
+  void theReplaceOptionsAreSavedInTheCommandLinesWords() {
+    SettingsDialog d;
+    QCOMPARE(d.colours()->currentIndex(), 0);
+    QCOMPARE(d.anchor()->currentIndex(), 0);
+    QVERIFY(d.dither()->isEnabled());
+    d.dither()->setChecked(true);
+    d.colours()->setCurrentIndex(1);
+    QVERIFY(!d.dither()->isEnabled());  // exact colours leave nothing to dither
+    d.anchor()->setCurrentIndex(1);
+    d.accept();
+    QCOMPARE(Setting(veld::kKeyColours), QStringLiteral("exact"));
+    QCOMPARE(Setting(veld::kKeyDither), QStringLiteral("true"));
+    QCOMPARE(Setting(veld::kKeyAnchor), QStringLiteral("centre"));
+    const veld::SImportOptions import = veld::gui::ImportSettings();
+    QCOMPARE(int(import.colours), int(veld::ColourMode::kExact));
+    QVERIFY(import.dither);
+    QCOMPARE(int(import.anchor), int(veld::ButtonAnchor::kCentre));
+
+    SettingsDialog again;
+    QCOMPARE(again.colours()->currentIndex(), 1);
+    QVERIFY(again.dither()->isChecked());
+    QCOMPARE(again.anchor()->currentIndex(), 1);
+    // Each choice is reached from the keyboard: its label's mnemonic, and the tab order.
+    again.show();
+    QVERIFY(QTest::qWaitForWindowActive(&again));
+    QTest::keyClick(&again, Qt::Key_K, Qt::AltModifier);
+    QTRY_VERIFY(again.anchor()->hasFocus());
+    QTest::keyClick(&again, Qt::Key_C, Qt::AltModifier);
+    QTRY_VERIFY(again.colours()->hasFocus());
+    again.colours()->setCurrentIndex(0);
+    QTest::keyClick(again.colours(), Qt::Key_Tab);
+    QTRY_VERIFY(again.dither()->hasFocus());
+  }
+
+  void exactColoursRefuseTheEditInThePreviewAndInReplaceAsTheCommandLineDoes() {
+    veld::test::TempDir tmp;
+    const fs::path disc = CopySampleDisc(tmp);
+    const fs::path work = tmp / "rip" / "VELD";
+    const fs::path gif = tmp / "rip" / (std::string(kPicture) + ".gif");
+    veld::gui::AppSettings().setValue(veld::gui::Key(veld::kKeyColours), QStringLiteral("exact"));
+    MainWindow w;
+    ShowExtracted(w, tmp / "rip", disc, [&] { PaintForeignEllipse(gif); });
+    QCOMPARE(ThumbnailEdit(w), int(veld::EPictureEdit::kRefused));
+
+    ModalScript script;
+    script.then(ChooseFolder(work));
+    script.then([](QWidget* box) { ClickBoxButton(box, QStringLiteral("OK")); });  // the refusal
+    QCOMPARE(w.replaceImages(), int(veld::kResultFailed));
+    QCOMPARE(script.pending(), 0);
+    QCOMPARE(script.unexpected, 0);
+    QVERIFY(!fs::exists(work / "Stream" / "00000.m2ts"));
+    veld::ReplaceOptions options;
+    options.colours = veld::ColourMode::kExact;
+    options.copy_back = false;
+    veld::test::RecordingMessenger cli;
+    veld::test::RecordingProgress p;
+    QCOMPARE(veld::RunReplaceCommand(disc, work, options, cli, p).result, int(veld::kResultFailed));
+    QVERIFY(!cli.shown.empty());
+    QCOMPARE(script.boxes.last(), veld::gui::FromUtf8(veld::plain_text(cli.shown.back().text)));
+
+    // Nearest colours chosen in the settings: the shown picture is taken in again.
+    script.then([](QWidget* d) {
+      auto* settings = qobject_cast<SettingsDialog*>(d);
+      QVERIFY(settings);
+      settings->colours()->setCurrentIndex(0);
+      settings->accept();
+    });
+    w.showSettings();
+    QCOMPARE(script.pending(), 0);
+    QTRY_COMPARE(ThumbnailEdit(w), int(veld::EPictureEdit::kEdited));
+  }
+
+  void ditherSetIsWhatTheWindowsReplaceWritesAndWhatItsPreviewShows() {
+    veld::test::TempDir tmp;
+    const fs::path disc = CopySampleDisc(tmp);
+    const fs::path work = tmp / "rip" / "VELD";
+    const fs::path gif = tmp / "rip" / (std::string(kPicture) + ".gif");
+    veld::gui::AppSettings().setValue(veld::gui::Key(veld::kKeyDither), true);
+    MainWindow w;
+    ShowExtracted(w, tmp / "rip", disc, [&] { PaintForeignEllipse(gif); });
+    veld::SImportOptions dithered;
+    dithered.dither = true;
+    const veld::SPicturePreview with = Predicted(w, gif, dithered);
+    const veld::SPicturePreview without = Predicted(w, gif, {});
+    QCOMPARE(int(with.state), int(veld::EPictureEdit::kEdited));
+    QCOMPARE(int(without.state), int(veld::EPictureEdit::kEdited));
+    QVERIFY(!veld::gui::test::SamePixels(veld::gui::ToQImage(with.image), veld::gui::ToQImage(without.image)));
+    const QImage shown = w.menuView()->pictures()->list()->item(0)->data(veld::gui::ButtonPictures::kImageRole).value<QImage>();
+    QVERIFY(veld::gui::test::SamePixels(shown, veld::gui::ToQImage(with.image)));
+
+    ModalScript script;
+    script.then(ChooseFolder(work));
+    script.then([](QWidget* box) { ClickBoxButton(box, QStringLiteral("OK")); });   // colours mapped
+    script.then([](QWidget* box) { ClickBoxButton(box, QStringLiteral("&No")); });  // no copy-back
+    script.then([](QWidget* box) { ClickBoxButton(box, QStringLiteral("OK")); });   // done
+    script.then([](QWidget* box) { ClickBoxButton(box, QStringLiteral("OK")); });   // the counts
+    QCOMPARE(w.replaceImages(), int(veld::kResultOk));
+    QCOMPARE(script.unexpected, 0);
+    const veld::Bytes written = veld::test::read_file(work / "Stream" / "00000.m2ts");
+    // The command line writes the same clip with --dither, another without.
+    veld::ReplaceOptions options;
+    options.copy_back = false;
+    veld::test::RecordingMessenger m;
+    veld::test::RecordingProgress p;
+    QCOMPARE(veld::RunReplaceCommand(disc, work, options, m, p).result, int(veld::kResultOk));
+    QVERIFY(veld::test::read_file(work / "Stream" / "00000.m2ts") != written);
+    options.dither = true;
+    QCOMPARE(veld::RunReplaceCommand(disc, work, options, m, p).result, int(veld::kResultOk));
+    QVERIFY(veld::test::read_file(work / "Stream" / "00000.m2ts") == written);
+  }
 };
 
 QTEST_MAIN(SettingsTest)
