@@ -94,7 +94,8 @@ QWidget* SettingsDialog::replaceGroup(const QSettings& s) {
                         {kStrSettingsCentre, AnchorWord(ButtonAnchor::kCentre)}},
                        s.value(Key(kKeyAnchor)).toString(), group);
   // Dithering spreads the error of mapped colours: with exact colours nothing is mapped.
-  const auto enable_dither = [this] { dither_->setEnabled(colours_->currentData() == Word(ColourModeWord(ColourMode::kNearest))); };
+  const QString nearest = Word(ColourModeWord(ColourMode::kNearest));
+  const auto enable_dither = [this, nearest] { dither_->setEnabled(colours_->currentData() == nearest); };
   connect(colours_, &QComboBox::currentIndexChanged, this, enable_dither);
   enable_dither();
 
