@@ -13,6 +13,8 @@
 #                               and one of its buttons chosen
 #   docs/veld-gui-edited.png    the same after one of the button's pictures was edited on disk: the page
 #                               drawn with the edit, the button marked, the list of edited pictures
+#   docs/veld-gui-settings.png  the Settings dialog: editor command, extraction format and previews,
+#                               and how replace takes edited pictures in
 #
 #   bash scripts/screenshots.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
@@ -62,5 +64,6 @@ run en_US.UTF-8 "$shots" progress "$root/docs/veld-gui-progress.png" "$work/disc
 run en_US.UTF-8 "$shots" replace "$root/docs/veld-gui-replace.png" "$work/disc/BDMV" "$work/rip/VELD"
 run en_US.UTF-8 "$shots" menu "$root/docs/veld-gui-menu.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
 run en_US.UTF-8 "$shots" edited "$root/docs/veld-gui-edited.png" "$work/MY_DISC/BDMV" "$work/sample-rip"
+run en_US.UTF-8 "$shots" settings "$root/docs/veld-gui-settings.png" "/media/user/MY_DISC/BDMV"
 echo "screenshots: docs/veld-gui-en.png docs/veld-gui-zh.png docs/veld-gui-progress.png docs/veld-gui-menu.png" \
-  "docs/veld-gui-edited.png docs/veld-gui-replace.png"
+  "docs/veld-gui-edited.png docs/veld-gui-replace.png docs/veld-gui-settings.png"

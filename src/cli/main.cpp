@@ -172,9 +172,9 @@ ReplaceOptions ReplaceOptionsOf(const SCommandLine& c) {
   options.remux = c.remux == "full" ? RemuxRoute::kFull : RemuxRoute::kInPlace;
   if (c.copy_back) options.copy_back = true;
   if (c.no_copy_back) options.copy_back = false;
-  options.colours = c.colours == "exact" ? ColourMode::kExact : ColourMode::kNearest;
+  options.colours = ColourModeOfWord(c.colours);
   options.dither = c.dither;
-  options.anchor = c.anchor == "centre" ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
+  options.anchor = AnchorOfWord(c.anchor);
   options.dry_run = c.dry_run;
   return options;
 }

@@ -58,6 +58,11 @@ void EditWatch::setModel(std::shared_ptr<const SMenuModel> model, const SImportO
   refresh();
 }
 
+void EditWatch::setImport(const SImportOptions& import) {
+  import_ = import;
+  refresh();
+}
+
 void EditWatch::rewatch() {
   QStringList paths;
   std::set<QString> folders;

@@ -28,6 +28,8 @@ class EditWatch : public QObject {
 
   // Watches the pictures of the model's work folder (nothing when it holds no extraction) and reads them.
   void setModel(std::shared_ptr<const SMenuModel> model, const SImportOptions& import = {});
+  // Takes the pictures in another way (the settings changed) and reads them again.
+  void setImport(const SImportOptions& import);
   // Reads every picture again now, then tells editsChanged.
   void refresh();
 

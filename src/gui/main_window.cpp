@@ -248,6 +248,10 @@ int MainWindow::replaceImages() {
   if (!CheckSourceSet(PathFrom(src_path_), messenger)) return kResultFailed;
   ReplaceOptions options;
   options.ig_language = ig_language_->text().toStdString();
+  const SImportOptions import = ImportSettings();
+  options.colours = import.colours;
+  options.dither = import.dither;
+  options.anchor = import.anchor;
   if (!CheckIgLanguage(options.ig_language, messenger)) {
     ig_language_->setFocus();
     return kResultFailed;
@@ -290,7 +294,7 @@ int MainWindow::showMenus(const fs::path& work) {
   const int result = session.run<int>(
       [&](Messenger& m, Progress& p) { return BuildMenuModel(source, work, *model, p, m); });
   if (result != kResultOk) return result;
-  menus_->setModel(std::move(model));
+  menus_->setModel(std::move(model), ImportSettings());
   usage_->hide();
   menus_->show();
   // Room for the tree, a page at a readable size and the thumbnails.
@@ -307,7 +311,8 @@ int MainWindow::showWorkFolderMenus() {
 
 void MainWindow::showSettings() {
   SettingsDialog dialog(this);
-  dialog.exec();
+  // The pictures shown are taken in again as the next replace will take them.
+  if (dialog.exec() == QDialog::Accepted && menus_->model()) menus_->edits()->setImport(ImportSettings());
 }
 
 void MainWindow::showAbout() {

@@ -47,7 +47,7 @@ class MainWindow : public QDialog {
   // At start: shows the menus when the work folder set by setWorkFolder holds an extraction.
   int showWorkFolderMenus();
   void showAbout();
-  // The settings: editor command, picture format, previews.
+  // The settings: editor command, picture format, previews, and how replace takes edited pictures in.
   void showSettings();
   void openWebSite();
   // Exit: saves the remembered folders, then closes.

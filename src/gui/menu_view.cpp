@@ -174,13 +174,13 @@ void MenuView::editsChanged() {
   restoring_ = false;
 }
 
-void MenuView::setModel(std::shared_ptr<const SMenuModel> model) {
+void MenuView::setModel(std::shared_ptr<const SMenuModel> model, const SImportOptions& import) {
   model_ = std::move(model);
   current_ = -1;
   tree_->clear();
   pages_.clear();
   page_items_.clear();
-  edits_->setModel(model_);  // the edits first: the first page is drawn with them
+  edits_->setModel(model_, import);  // the edits first: the first page is drawn with them
   fillTree();
   if (!pages_.empty()) selectPage(0);
   markTree();

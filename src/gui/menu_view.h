@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "veld/app/menu_model.h"
+#include "veld/graphics/colour_match.h"
 
 class QComboBox;
 class QTabWidget;
@@ -30,8 +31,8 @@ class MenuView : public QWidget {
  public:
   explicit MenuView(QWidget* parent = nullptr);
 
-  // Shows the model's tree and its first page.
-  void setModel(std::shared_ptr<const SMenuModel> model);
+  // Shows the model's tree and its first page, the edits taken in with import as replace will.
+  void setModel(std::shared_ptr<const SMenuModel> model, const SImportOptions& import = {});
   const SMenuModel* model() const { return model_.get(); }
 
   // Pages in tree order; selects one (its tree item too).

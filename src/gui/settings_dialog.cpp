@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings_dialog.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +19,22 @@
 #include "veld/base/messages_menu.h"
 
 namespace veld::gui {
+namespace {
+
+QString Word(std::string_view word) { return Key(word); }
+
+// A choice whose items carry the command line's words; the saved word is chosen (the first item when it
+// names none).
+QComboBox* WordChoice(const char* name, std::initializer_list<std::pair<int, std::string_view>> items,
+                      const QString& saved, QWidget* parent) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName(QLatin1String(name));
+  for (const auto& [text, word] : items) box->addItem(Text(text), Word(word));
+  box->setCurrentIndex(std::max(0, box->findData(saved)));
+  return box;
+}
+
+}  // namespace
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("settingsDialog"));
@@ -31,6 +52,7 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   preview_ = new QCheckBox(Text(kStrSettingsPreview), this);
   preview_->setObjectName(QStringLiteral("previewOption"));
   preview_->setChecked(s.value(Key(kKeyPreview), false).toBool());
+  QWidget* replace = replaceGroup(s);
 
   auto* editor_label = new QLabel(Text(kStrSettingsEditor), this);
   editor_label->setWordWrap(true);
@@ -45,9 +67,47 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   form->addRow(editor_);
   form->addRow(format_label, format_);
   form->addRow(preview_);
+  form->addRow(replace);
   form->addRow(buttons);
+  setTabOrder(editor_, format_);
+  setTabOrder(format_, preview_);
+  setTabOrder(preview_, colours_);
+  setTabOrder(colours_, dither_);
+  setTabOrder(dither_, anchor_);
+  setTabOrder(anchor_, buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
+}
+
+QWidget* SettingsDialog::replaceGroup(const QSettings& s) {
+  auto* group = new QGroupBox(Text(kStrSettingsReplace), this);
+  group->setObjectName(QStringLiteral("replaceOptions"));
+  colours_ = WordChoice("replaceColours",
+                        {{kStrSettingsNearest, ColourModeWord(ColourMode::kNearest)},
+                         {kStrSettingsExact, ColourModeWord(ColourMode::kExact)}},
+                        s.value(Key(kKeyColours)).toString(), group);
+  dither_ = new QCheckBox(Text(kStrSettingsDither), group);
+  dither_->setObjectName(QStringLiteral("replaceDither"));
+  dither_->setChecked(s.value(Key(kKeyDither), false).toBool());
+  anchor_ = WordChoice("replaceAnchor",
+                       {{kStrSettingsTopLeft, AnchorWord(ButtonAnchor::kTopLeft)},
+                        {kStrSettingsCentre, AnchorWord(ButtonAnchor::kCentre)}},
+                       s.value(Key(kKeyAnchor)).toString(), group);
+  // Dithering spreads the error of mapped colours: with exact colours nothing is mapped.
+  const QString nearest = Word(ColourModeWord(ColourMode::kNearest));
+  const auto enable_dither = [this, nearest] { dither_->setEnabled(colours_->currentData() == nearest); };
+  connect(colours_, &QComboBox::currentIndexChanged, this, enable_dither);
+  enable_dither();
+
+  auto* colours_label = new QLabel(Text(kStrSettingsColours), group);
+  colours_label->setBuddy(colours_);
+  auto* anchor_label = new QLabel(Text(kStrSettingsAnchor), group);
+  anchor_label->setBuddy(anchor_);
+  auto* form = new QFormLayout(group);
+  form->addRow(colours_label, colours_);
+  form->addRow(QString(), dither_);
+  form->addRow(anchor_label, anchor_);
+  return group;
 }
 
 void SettingsDialog::accept() {
@@ -55,6 +115,9 @@ void SettingsDialog::accept() {
   s.setValue(Key(kKeyEditor), editor_->text().trimmed());
   s.setValue(Key(kKeyFormat), format_->currentData().toString());
   s.setValue(Key(kKeyPreview), preview_->isChecked());
+  s.setValue(Key(kKeyColours), colours_->currentData().toString());
+  s.setValue(Key(kKeyDither), dither_->isChecked());
+  s.setValue(Key(kKeyAnchor), anchor_->currentData().toString());
   s.sync();
   QDialog::accept();
 }
@@ -65,6 +128,15 @@ ExtractRequest ExtractSettings() {
   request.format = s.value(Key(kKeyFormat)).toString() == QStringLiteral("png") ? ImageFormat::kPng : ImageFormat::kGif;
   request.preview = s.value(Key(kKeyPreview), false).toBool();
   return request;
+}
+
+SImportOptions ImportSettings() {
+  QSettings s = AppSettings();
+  SImportOptions import;
+  import.colours = ColourModeOfWord(s.value(Key(kKeyColours)).toString().toStdString());
+  import.dither = s.value(Key(kKeyDither), false).toBool();
+  import.anchor = AnchorOfWord(s.value(Key(kKeyAnchor)).toString().toStdString());
+  return import;
 }
 
 }  // namespace veld::gui

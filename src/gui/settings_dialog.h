@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's settings (app_settings.h): the image editor's command, the picture format the extraction
-// writes and whether it writes page previews.
+// writes and whether it writes page previews, and how replace takes edited pictures in (the command
+// line's --colours, --dither and --anchor), which the edit preview follows too.
 #pragma once
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QSettings;
 
 namespace veld::gui {
 
@@ -21,6 +23,9 @@ class SettingsDialog : public QDialog {
   QLineEdit* editor() const { return editor_; }
   QComboBox* format() const { return format_; }
   QCheckBox* preview() const { return preview_; }
+  QComboBox* colours() const { return colours_; }
+  QCheckBox* dither() const { return dither_; }
+  QComboBox* anchor() const { return anchor_; }
 
   // OK: saves the settings, then closes.
   void accept() override;
@@ -29,9 +34,16 @@ class SettingsDialog : public QDialog {
   QLineEdit* editor_;
   QComboBox* format_;
   QCheckBox* preview_;
+  QComboBox* colours_;
+  QCheckBox* dither_;
+  QComboBox* anchor_;
+
+  QWidget* replaceGroup(const QSettings& s);
 };
 
 // What the settings ask of an extraction.
 ExtractRequest ExtractSettings();
+// How the settings ask replace (and the edit preview) to take edited pictures in.
+SImportOptions ImportSettings();
 
 }  // namespace veld::gui

@@ -9,10 +9,12 @@
 //   veld_gui_shots replace OUT.png SOURCE_BDMV WORK_FOLDER      (the progress window of a replacement)
 //   veld_gui_shots menu OUT.png SOURCE_BDMV WORK_FOLDER
 //   veld_gui_shots edited OUT.png SOURCE_BDMV WORK_FOLDER
+//   veld_gui_shots settings OUT.png SOURCE_BDMV                  (the Settings dialog, an editor set)
 // On the offscreen platform (no window manager) the window is taken without its frame.
 #include <QApplication>
 #include <QDirIterator>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTabWidget>
 #include <QPixmap>
@@ -31,6 +33,7 @@
 #include "page_preview.h"
 #include "modal_script.h"
 #include "progress_dialog.h"
+#include "settings_dialog.h"
 
 using veld::gui::CommandSession;
 using veld::gui::FolderChooser;
@@ -91,6 +94,32 @@ int ShootMenus(QApplication& app, MainWindow& window, const QString& work, const
       status = GrabFrame(window.frameGeometry(), out) ? 0 : 1;
       app.quit();
     });
+  });
+  app.exec();
+  return status;
+}
+
+// The Settings dialog over the main window, an editor command typed in.
+int ShootSettings(QApplication& app, MainWindow& window, const QString& out) {
+  int status = 1;
+  QTimer::singleShot(500, [&] {
+    QTimer::singleShot(1500, [&] {
+      auto* dialog = qobject_cast<veld::gui::SettingsDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      const bool saved = QGuiApplication::platformName() == QLatin1String("offscreen")
+                             ? dialog->grab().save(out)
+                             : GrabFrame(dialog->frameGeometry(), out);
+      status = saved ? 0 : 1;
+      dialog->reject();
+    });
+    QTimer::singleShot(300, [&] {
+      if (auto* dialog = qobject_cast<veld::gui::SettingsDialog*>(QApplication::activeModalWidget())) {
+        dialog->editor()->setText(QStringLiteral("gimp %f"));
+        dialog->move(window.pos() + QPoint(60, 50));
+      }
+    });
+    window.showSettings();
+    app.quit();
   });
   app.exec();
   return status;
@@ -162,6 +191,7 @@ int main(int argc, char** argv) {
     app.exec();
     return status;
   }
+  if (mode == QLatin1String("settings")) return ShootSettings(app, window, out);
   if ((mode == QLatin1String("menu") || mode == QLatin1String("edited")) && argc >= 5)
     return ShootMenus(app, window, QString::fromLocal8Bit(argv[4]), out, mode == QLatin1String("edited"));
   const bool replace = mode == QLatin1String("replace");

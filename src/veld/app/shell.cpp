@@ -28,6 +28,18 @@ fs::path DocumentationFile() {
   return {};
 }
 
+std::string_view ColourModeWord(ColourMode mode) { return mode == ColourMode::kExact ? "exact" : "nearest"; }
+
+ColourMode ColourModeOfWord(std::string_view word) {
+  return word == ColourModeWord(ColourMode::kExact) ? ColourMode::kExact : ColourMode::kNearest;
+}
+
+std::string_view AnchorWord(ButtonAnchor anchor) { return anchor == ButtonAnchor::kCentre ? "centre" : "top-left"; }
+
+ButtonAnchor AnchorOfWord(std::string_view word) {
+  return word == AnchorWord(ButtonAnchor::kCentre) ? ButtonAnchor::kCentre : ButtonAnchor::kTopLeft;
+}
+
 bool FolderNameIs(const fs::path& folder, std::string_view name) {
   std::string s = folder.string();
   while (s.size() > 1 && s.back() == '/') s.pop_back();

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "veld/base/messenger.h"
+#include "veld/graphics/colour_match.h"
 
 namespace veld {
 
@@ -23,6 +24,18 @@ inline constexpr std::string_view kKeyFixPath = "FixPath";  // last work folder 
 inline constexpr std::string_view kKeyEditor = "EditorCommand";
 inline constexpr std::string_view kKeyFormat = "PictureFormat";
 inline constexpr std::string_view kKeyPreview = "Preview";
+// How the window's replace takes edited pictures in, in the words of the command line's options:
+// --colours ("nearest" or "exact"), --dither (true or false), --anchor ("top-left" or "centre").
+inline constexpr std::string_view kKeyColours = "ReplaceColours";
+inline constexpr std::string_view kKeyDither = "ReplaceDither";
+inline constexpr std::string_view kKeyAnchor = "ReplaceAnchor";
+
+// The words of --colours and --anchor for each choice, and back; a word that names no choice gives the
+// default (nearest, top-left).
+std::string_view ColourModeWord(ColourMode mode);
+ColourMode ColourModeOfWord(std::string_view word);
+std::string_view AnchorWord(ButtonAnchor anchor);
+ButtonAnchor AnchorOfWord(std::string_view word);
 
 // The licence, as --version and the About box name it.
 inline constexpr std::string_view kLicence = "GPL-3.0-or-later";

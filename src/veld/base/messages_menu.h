@@ -55,6 +55,16 @@ enum MenuMsgId : int {
   kStrProgressStep = 9642,  // "%s: %d%%" the step and its percentage inside the progress window
   kStrEditRefusedMark = 9643, // "%s [refused]": a thumbnail or list entry replace will refuse
   kStrReplaceWrittenInto = 9644, // "Written into %s: %s": the files a replace wrote and left in its folder
+  // The settings of the window's replace: how edited pictures are taken in (replace's --colours, --dither
+  // and --anchor).
+  kStrSettingsReplace = 9660,     // title of their group
+  kStrSettingsColours = 9661,     // label of the choice for colours the palette lacks
+  kStrSettingsNearest = 9662,     // its choices: the nearest entry
+  kStrSettingsExact = 9663,       //   refuse the picture
+  kStrSettingsDither = 9664,      // check box: dither the colours the palette lacks
+  kStrSettingsAnchor = 9665,      // label of the choice for a picture of another size
+  kStrSettingsTopLeft = 9666,     // its choices: the button keeps its top-left corner
+  kStrSettingsCentre = 9667,      //   the button keeps its centre
 };
 
 }  // namespace veld
