@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -90,6 +91,41 @@ QPushButton* Button(int text, const char* name, QWidget* parent) {
 
 }  // namespace
 
+namespace {
+
+// Widgets in the order Tab moves through them.
+void ChainTabOrder(std::initializer_list<QWidget*> widgets) {
+  QWidget* previous = nullptr;
+  for (QWidget* w : widgets) {
+    if (previous) QWidget::setTabOrder(previous, w);
+    previous = w;
+  }
+}
+
+// The language field for the rebuilt menus: up to three lower-case letters.
+QLineEdit* LanguageField(QWidget* parent) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(QStringLiteral("igLanguage"));
+  field->setPlaceholderText(Text(kStrIgLanguageHint));
+  field->setMaxLength(3);
+  field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[a-z]{0,3}")), field));
+  field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMM")) + 12);
+  return field;
+}
+
+QPushButton* BrowseButton(QWidget* parent) {
+  auto* browse = new QPushButton(parent);
+  browse->setObjectName(QStringLiteral("browseButton"));
+  browse->setIcon(QIcon(QStringLiteral(":/veld/folder.svg")));
+  browse->setIconSize(QSize(16, 16));
+  browse->setToolTip(Text(kStrBrowseTip));
+  browse->setAccessibleName(Text(kStrBrowseTip));
+  browse->setAutoDefault(false);
+  return browse;
+}
+
+}  // namespace
+
 MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   InitResources();
   setObjectName(QStringLiteral("mainWindow"));
@@ -99,17 +135,15 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   setAcceptDrops(true);
 
   auto* label = new QLabel(Text(kStrSourceLabel), this);
-  auto* browse = new QPushButton(this);
-  browse->setObjectName(QStringLiteral("browseButton"));
-  browse->setIcon(QIcon(QStringLiteral(":/veld/folder.svg")));
-  browse->setIconSize(QSize(16, 16));
-  browse->setToolTip(Text(kStrBrowseTip));
-  browse->setAccessibleName(Text(kStrBrowseTip));
-  browse->setAutoDefault(false);
+  QPushButton* browse = BrowseButton(this);
   source_edit_ = new QLineEdit(this);
   source_edit_->setObjectName(QStringLiteral("sourcePath"));
   source_edit_->setReadOnly(true);
   label->setBuddy(browse);
+  auto* source_row = new QHBoxLayout;
+  source_row->addWidget(label);
+  source_row->addWidget(browse);
+  source_row->addWidget(source_edit_, 1);
 
   QPushButton* about = Button(kStrAboutButton, "aboutButton", this);
   QPushButton* web = Button(kStrWebButton, "webButton", this);
@@ -119,43 +153,24 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   QPushButton* settings = Button(kStrSettingsButton, "settingsButton", this);
   QPushButton* exit = Button(kStrExitButton, "exitButton", this);
   exit->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* b : {about, web}) buttons->addWidget(b);
+  buttons->addStretch(1);
+  for (QPushButton* b : {extract, replace, undo, settings, exit}) buttons->addWidget(b);
 
   auto* language_label = new QLabel(Text(kStrIgLanguageLabel), this);
-  ig_language_ = new QLineEdit(this);
-  ig_language_->setObjectName(QStringLiteral("igLanguage"));
-  ig_language_->setPlaceholderText(Text(kStrIgLanguageHint));
-  ig_language_->setMaxLength(3);
-  ig_language_->setValidator(
-      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[a-z]{0,3}")), ig_language_));
-  ig_language_->setFixedWidth(ig_language_->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMM")) + 12);
+  ig_language_ = LanguageField(this);
   language_label->setBuddy(ig_language_);
+  auto* language_row = new QHBoxLayout;
+  language_row->addStretch(1);
+  language_row->addWidget(language_label);
+  language_row->addWidget(ig_language_);
 
   usage_ = new QTextEdit(this);
   usage_->setObjectName(QStringLiteral("usagePane"));
   usage_->setReadOnly(true);
   usage_->setAcceptRichText(false);
   ShowUsage(usage_, FromUtf8(message_text(kStrUsage)));
-
-  auto* source_row = new QHBoxLayout;
-  source_row->addWidget(label);
-  source_row->addWidget(browse);
-  source_row->addWidget(source_edit_, 1);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(about);
-  buttons->addWidget(web);
-  buttons->addStretch(1);
-  buttons->addWidget(extract);
-  buttons->addWidget(replace);
-  buttons->addWidget(undo);
-  buttons->addWidget(settings);
-  buttons->addWidget(exit);
-
-  auto* language_row = new QHBoxLayout;
-  language_row->addStretch(1);
-  language_row->addWidget(language_label);
-  language_row->addWidget(ig_language_);
-
   menus_ = new MenuView(this);
   menus_->hide();
 
@@ -165,18 +180,8 @@ MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
   layout->addLayout(language_row);
   layout->addWidget(usage_, 1);
   layout->addWidget(menus_, 1);
-
-  setTabOrder(browse, source_edit_);
-  setTabOrder(source_edit_, about);
-  setTabOrder(about, web);
-  setTabOrder(web, extract);
-  setTabOrder(extract, replace);
-  setTabOrder(replace, undo);
-  setTabOrder(undo, settings);
-  setTabOrder(settings, ig_language_);
-  setTabOrder(ig_language_, exit);
-  setTabOrder(exit, usage_);
-  setTabOrder(usage_, menus_->tree());
+  ChainTabOrder({browse, source_edit_, about, web, extract, replace, undo, settings, ig_language_, exit, usage_,
+                 menus_->tree()});
 
   connect(browse, &QPushButton::clicked, this, &MainWindow::chooseSource);
   connect(about, &QPushButton::clicked, this, &MainWindow::showAbout);
