@@ -130,6 +130,32 @@ bool LockWorkFolder(CWorkLock& lock, const fs::path& work, Messenger& messenger)
   return false;
 }
 
+// The previews are swapped in like the pictures: a file in their place is not replaced.
+bool PreviewFolderFree(const fs::path& folder, Messenger& messenger) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(folder, ec);
+  if (!fs::exists(status) || fs::is_directory(status)) return true;
+  messenger.show(MessageKind::kError,
+                 format_message(kMsgCannotCreate, folder.string()) + "\n" + system_error_text(folder, ENOTDIR));
+  return false;
+}
+
+// An existing work folder, locked, made whole again and reused when the user agrees (kResultCancelled when
+// declined: nothing changed).
+int ReuseWorkFolder(const fs::path& work, const SOutputNames& names, const fs::path& image_folder, CWorkLock& lock,
+                    Messenger& messenger) {
+  if (!LockWorkFolder(lock, work, messenger)) return kResultFailed;
+  // A copy-back from this work folder that was interrupted is finished or undone first: the disc it
+  // went into may be the one about to be read.
+  if (RecoverInterruptedCopyBack(work, messenger) != kResultOk) return kResultFailed;
+  // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
+  RestoreInterruptedSwap(image_folder);
+  const int edited = CountEditedImages(work, names);
+  const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, WithTrailingSeparator(work), edited)
+                                          : format_message(kMsgFolderExists, WithTrailingSeparator(work));
+  return messenger.ask(question) == Answer::kYes ? kResultOk : kResultCancelled;
+}
+
 }  // namespace
 
 ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Messenger& messenger,
@@ -151,30 +177,15 @@ ExtractOutcome RunExtractCommand(const fs::path& source, const fs::path& rip, Me
   if (request.preview) {
     out.preview_folder = names.preview_folder(work);
     options.preview_folder = out.preview_folder;
-    // The previews are swapped in like the pictures: a file in their place is not replaced.
-    std::error_code ec;
-    const fs::file_status status = fs::status(out.preview_folder, ec);
-    if (fs::exists(status) && !fs::is_directory(status)) {
-      messenger.show(MessageKind::kError, format_message(kMsgCannotCreate, out.preview_folder.string()) + "\n" +
-                                              system_error_text(out.preview_folder, ENOTDIR));
-      return out;
-    }
+    if (!PreviewFolderFree(out.preview_folder, messenger)) return out;
   }
 
   std::error_code ec;
   CWorkLock lock;
   if (fs::is_directory(work, ec)) {
-    if (!LockWorkFolder(lock, work, messenger)) return out;
-    // A copy-back from this work folder that was interrupted is finished or undone first: the disc it
-    // went into may be the one about to be read.
-    if (RecoverInterruptedCopyBack(work, messenger) != kResultOk) return out;
-    // Reusing a work folder replaces its pictures, edited ones included: say how many were edited.
-    RestoreInterruptedSwap(out.image_folder);
-    const int edited = CountEditedImages(work, names);
-    const std::string question = edited > 0 ? format_message(kMsgFolderExistsEdited, WithTrailingSeparator(work), edited)
-                                            : format_message(kMsgFolderExists, WithTrailingSeparator(work));
-    if (messenger.ask(question) != Answer::kYes) {
-      out.result = kResultCancelled;  // declined: nothing changed
+    const int reuse = ReuseWorkFolder(work, names, out.image_folder, lock, messenger);
+    if (reuse != kResultOk) {
+      out.result = reuse;
       return out;
     }
   }
