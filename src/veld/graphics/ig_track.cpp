@@ -47,15 +47,12 @@ int DisplaySetCount(const CGsData& stream) {
 
 }  // namespace
 
-int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
-                      const DisplaySetListener& listener, CPacketObserver* observer) {
-  const std::optional<SPmt> pmt = find_pmt(clip_stream);
-  if (!pmt) {
-    report(messenger, clip_stream, message_text(kMsgWrongM2ts));
-    return 2;
-  }
+namespace {
+
+// A track per IG stream of the program map, each feeding a reader of graphics segments.
+CTrackInfoMap IgTrackMap(const SPmt& pmt, const DisplaySetListener& listener) {
   CTrackInfoMap map;
-  for (const SEsInfo& es : pmt->streams) {
+  for (const SEsInfo& es : pmt.streams) {
     if (es.StreamType != 0x91) continue;
     STrackInfo info;
     info.coding_type = es.StreamType;
@@ -69,6 +66,45 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
     info.track = std::move(track);
     map.add(es.ElementaryPid, std::move(info));
   }
+  return map;
+}
+
+// The stream a track read, once the pass has ended. false when it cannot be parsed (reported).
+bool FinishIgStream(const File& clip_stream, std::uint16_t pid, STrackInfo& info, std::uint64_t time_base,
+                    SClipIgStream& stream, Messenger& messenger) {
+  if (!info.track->error().empty()) {
+    messenger.show(MessageKind::kError, info.track->error());
+    return false;
+  }
+  const auto* file = static_cast<const SGsTrackFile*>(info.track.get());
+  stream.pid = pid;
+  stream.time_shift = static_cast<std::int64_t>(time_base) - file->adjustment();
+  CGraphicsStreamReader& reader = static_cast<CGraphicsStreamSink*>(info.track->sink())->reader();
+  if (!reader.Finish(stream.data)) {
+    const std::string where = fmt::format("{} (PID {}): {}", clip_stream.path().string(), pid, reader.error());
+    messenger.show(MessageKind::kError, format_message(kMsgParseError, where));
+    return false;
+  }
+  if (const auto& tail = reader.incomplete()) {
+    // A clip cut off inside a display set: the display sets before it are kept, this one cannot be.
+    messenger.show(MessageKind::kWarning,
+                   format_message(kMsgIncompleteDisplaySet, clip_stream.path().string(), pid,
+                                  DisplaySetCount(stream.data) + 1, static_cast<int>(tail->segments),
+                                  file->describe_offset(tail->offset)));
+  }
+  return true;
+}
+
+}  // namespace
+
+int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progress& progress, Messenger& messenger,
+                      const DisplaySetListener& listener, CPacketObserver* observer) {
+  const std::optional<SPmt> pmt = find_pmt(clip_stream);
+  if (!pmt) {
+    report(messenger, clip_stream, message_text(kMsgWrongM2ts));
+    return 2;
+  }
+  CTrackInfoMap map = IgTrackMap(*pmt, listener);
   if (map.empty()) {
     report(messenger, clip_stream, message_text(kMsgNoIgs));
     return 2;
@@ -85,30 +121,8 @@ int LoadClipIgStreams(File& clip_stream, std::vector<SClipIgStream>& out, Progre
       return 2;
   }
   for (auto& [pid, info] : map.entries()) {
-    if (!info.track->error().empty()) {
-      messenger.show(MessageKind::kError, info.track->error());
-      return 2;
-    }
-    auto* sink = static_cast<CGraphicsStreamSink*>(info.track->sink());
     SClipIgStream stream;
-    stream.pid = pid;
-    stream.time_shift = static_cast<std::int64_t>(time_base) -
-                        static_cast<const SGsTrackFile*>(info.track.get())->adjustment();
-    CGraphicsStreamReader& reader = sink->reader();
-    if (!reader.Finish(stream.data)) {
-      const std::string where =
-          fmt::format("{} (PID {}): {}", clip_stream.path().string(), pid, reader.error());
-      messenger.show(MessageKind::kError, format_message(kMsgParseError, where));
-      return 2;
-    }
-    if (const auto& tail = reader.incomplete()) {
-      // A clip cut off inside a display set: the display sets before it are kept, this one cannot be.
-      const auto* file = static_cast<const SGsTrackFile*>(info.track.get());
-      messenger.show(MessageKind::kWarning,
-                     format_message(kMsgIncompleteDisplaySet, clip_stream.path().string(), pid,
-                                    DisplaySetCount(stream.data) + 1, static_cast<int>(tail->segments),
-                                    file->describe_offset(tail->offset)));
-    }
+    if (!FinishIgStream(clip_stream, pid, info, time_base, stream, messenger)) return 2;
     out.push_back(std::move(stream));
   }
   return 0;
