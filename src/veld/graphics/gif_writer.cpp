@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/graphics/gif_writer.h"
 
-#include <vector>
+#include <algorithm>
+#include <iterator>
 
 namespace veld {
 namespace {
@@ -14,25 +15,30 @@ constexpr unsigned kFirstFreeCode = kClearCode + 2;
 // within 12 bits).
 constexpr unsigned kLastCode = 4095;
 
-// The string table: the code of "string + pixel" at [string's code << 8 | pixel], 0 when absent (no
-// string has code 0 as its extension: new codes start at kFirstFreeCode). The keys set are listed, so
-// that clearing the table takes as many stores as it holds codes, not a pass over its 2 MiB.
+// The string table, hashed: 8192 slots (32 KiB, within the first-level cache) for at most 3837 strings,
+// each slot the key "string's code << 8 | pixel" above the code of that string, or empty (all ones).
 class CLzwTable {
  public:
-  CLzwTable() : next_(std::size_t{kLastCode + 1} << 8, 0) { used_.reserve(kLastCode + 1); }
-  std::uint16_t find(std::uint32_t key) const { return next_[key]; }
+  CLzwTable() { clear(); }
+  // The code of key, or 0 when absent (new codes start at kFirstFreeCode).
+  unsigned find(std::uint32_t key) const {
+    for (std::uint32_t slot = Hash(key);; slot = (slot + 1) & kMask) {
+      const std::uint32_t entry = slots_[slot];
+      if (entry == kEmpty) return 0;
+      if (entry >> 12 == key) return entry & 0xFFF;
+    }
+  }
   void insert(std::uint32_t key, unsigned code) {
-    next_[key] = static_cast<std::uint16_t>(code);
-    used_.push_back(key);
+    std::uint32_t slot = Hash(key);
+    while (slots_[slot] != kEmpty) slot = (slot + 1) & kMask;
+    slots_[slot] = key << 12 | code;
   }
-  void clear() {
-    for (const std::uint32_t key : used_) next_[key] = 0;
-    used_.clear();
-  }
+  void clear() { std::fill(std::begin(slots_), std::end(slots_), kEmpty); }
 
  private:
-  std::vector<std::uint16_t> next_;
-  std::vector<std::uint32_t> used_;
+  static constexpr std::uint32_t kSize = 8192, kMask = kSize - 1, kEmpty = 0xFFFFFFFFu;
+  static std::uint32_t Hash(std::uint32_t key) { return ((key >> 12) ^ key) * 2654435761u >> 19 & kMask; }
+  std::uint32_t slots_[kSize];
 };
 
 // Codes, least significant bit first, into sub-blocks of at most 255 bytes, each block's length byte
@@ -86,9 +92,7 @@ void Put16(Bytes& out, int v) {
 }  // namespace
 
 void AppendGifImageData(const std::uint8_t* pixels, std::size_t count, Bytes& out) {
-  // One table per thread, kept between pictures: its 2 MiB are not allocated and zeroed for each.
-  thread_local CLzwTable table;
-  table.clear();
+  CLzwTable table;
   out.push_back(kMinCodeSize);
   CCodeWriter writer(out);
   unsigned next = kFirstFreeCode;
