@@ -2,10 +2,13 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The whole `veld extract` of a large disc against `cat` of the same clips, both on cached files and
 # measured in the same run (best of alternating runs). The disc is the generator's `large` variant: a
-# feature clip of VELD_BENCH_MIB MiB (default 1100) whose pop-up menu has 100 pictures, generated once
-# into build/bench/large-disc (or VELD_BENCH_DISC, the root of an existing disc). Target: the extract
-# reads the clips at 0.8 times cat's throughput or better.
+# feature clip of VELD_BENCH_MIB MiB (default 1100) whose pop-up menu has 100 pictures (7.3 megapixels)
+# in each of VELD_BENCH_EPOCHS epochs (default 1), generated once into build/bench/large-disc (or
+# build/bench/large-disc-<epochs>e for more epochs; VELD_BENCH_DISC names the root of another disc, made
+# there when it has no truth.json). Target: the extract reads the clips at 0.8 times cat's throughput
+# or better.
 #   bench/extract_bench.sh [VELD_BINARY]
+#   VELD_BENCH_MIB=1450 VELD_BENCH_EPOCHS=5 bench/extract_bench.sh build/t/src/cli/veld   (36 megapixels)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 veld=${1:-build/bench/src/cli/veld}
@@ -14,10 +17,13 @@ if [ ! -x "$veld" ]; then
   cmake --build build/bench -j "$(nproc)" --target veld_cli
 fi
 mib=${VELD_BENCH_MIB:-1100}
-disc=${VELD_BENCH_DISC:-build/bench/large-disc}
+epochs=${VELD_BENCH_EPOCHS:-1}
+default_disc=build/bench/large-disc
+[ "$epochs" = 1 ] || default_disc=build/bench/large-disc-${epochs}e
+disc=${VELD_BENCH_DISC:-$default_disc}
 if [ ! -f "$disc/truth.json" ]; then
-  echo "extract_bench: generating the large disc ($mib MiB) in $disc"
-  python3 tests/fixtures/gen_disc.py --variant large --size-mib "$mib" --out "$disc" --quiet
+  echo "extract_bench: generating the large disc ($mib MiB, $epochs menu epochs) in $disc"
+  python3 tests/fixtures/gen_disc.py --variant large --size-mib "$mib" --menu-epochs "$epochs" --out "$disc" --quiet
 fi
 runs=${VELD_BENCH_RUNS:-5}
 work=$(mktemp -d)
@@ -36,11 +42,21 @@ for ((i = 0; i < runs; i++)); do
   read -r real cpu < <(timed "$veld" extract "$disc/BDMV" "$work" --yes --quiet)
   if awk -v a="$real" -v b="$best_extract" 'BEGIN { exit !(a < b) }'; then best_extract=$real cpu_extract=$cpu; fi
 done
-pictures=$(find "$work/VELD/Images" -name '*.gif' | wc -l)
+# The pictures written and their megapixels (width and height from each GIF's screen descriptor).
+read -r pictures mpx < <(find "$work/VELD/Images" -name '*.gif' -print0 | python3 -c '
+import struct, sys
+names = [n for n in sys.stdin.buffer.read().split(b"\0") if n]
+px = 0
+for n in names:
+    with open(n, "rb") as f:
+        w, h = struct.unpack("<HH", f.read(10)[6:10])
+    px += w * h
+print(len(names), "%.1f" % (px / 1e6))')
 awk -v bytes="$bytes" -v c="$best_cat" -v e="$best_extract" -v cc="$cpu_cat" -v ce="$cpu_extract" -v p="$pictures" \
+    -v mpx="$mpx" \
     -v load="$(cut -d' ' -f1 /proc/loadavg)" -v cores="$(nproc)" 'BEGIN {
   mib = bytes / 1048576
-  printf "clips: %.0f MiB, %d pictures; best of %d runs; load average %s on %d cores\n", mib, p, '"$runs"', load, cores
+  printf "clips: %.0f MiB, %d pictures (%s Mpx); best of %d runs; load average %s on %d cores\n", mib, p, mpx, '"$runs"', load, cores
   printf "cat:     %.3f s  %5.0f MiB/s  (cpu %.3f s)\n", c, mib / c, cc
   printf "extract: %.3f s  %5.0f MiB/s  (cpu %.3f s, both threads)\n", e, mib / e, ce
   ratio = c / e

@@ -15,6 +15,7 @@
 #include "veld/base/bytes.h"
 #include "veld/base/file.h"
 #include "veld/base/messages.h"
+#include "veld/graphics/gif_writer.h"
 #include "veld/graphics/png_file.h"
 
 namespace veld {
@@ -23,86 +24,19 @@ namespace {
 // ---------------------------------------------------------------------------------------------------
 // GIF writing
 
-int GifAppend(GifFileType* gif, const GifByteType* data, int size) {
-  auto* out = static_cast<Bytes*>(gif->UserData);
-  out->insert(out->end(), data, data + size);
-  return size;
-}
-
-struct GifWriterCloser {
-  void operator()(GifFileType* gif) const {
-    int error = 0;
-    EGifCloseFile(gif, &error);
-  }
-};
-
-struct ColorMapDeleter {
-  void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
-};
-
-// The GIF file of a bitmap, or std::nullopt with *error set.
-std::optional<Bytes> EncodeGif(const IndexedBitmap& bitmap, const ArgbPalette& palette, std::string* error) {
-  Bytes out;
-  int status = 0;
-  std::unique_ptr<GifFileType, GifWriterCloser> gif(EGifOpen(&out, GifAppend, &status));
-  if (!gif) {
-    *error = GifErrorString(status);
-    return std::nullopt;
-  }
-  auto fail = [&]() -> std::optional<Bytes> {
-    const char* text = GifErrorString(gif->Error);
-    *error = text ? text : "GIF encoder error";
-    return std::nullopt;
-  };
-
-  GifColorType colours[256];
-  int transparent = -1;
+// The GIF file of a bitmap: the palette's RGB in the global colour table, its lowest entry with alpha 0
+// as the transparent index (and background colour).
+Bytes EncodeGif(const IndexedBitmap& bitmap, const ArgbPalette& palette) {
+  SGifColours colours;
   for (int i = 0; i < 256; ++i) {
     const std::uint32_t argb = palette[static_cast<std::size_t>(i)];
-    colours[i].Red = static_cast<GifByteType>(argb >> 16);
-    colours[i].Green = static_cast<GifByteType>(argb >> 8);
-    colours[i].Blue = static_cast<GifByteType>(argb);
-    if (transparent < 0 && (argb >> 24) == 0) transparent = i;
+    colours.rgb[i][0] = static_cast<std::uint8_t>(argb >> 16);
+    colours.rgb[i][1] = static_cast<std::uint8_t>(argb >> 8);
+    colours.rgb[i][2] = static_cast<std::uint8_t>(argb);
+    if (colours.transparent < 0 && (argb >> 24) == 0) colours.transparent = i;
   }
-  std::unique_ptr<ColorMapObject, ColorMapDeleter> map(GifMakeMapObject(256, colours));
-  if (!map) {
-    *error = "out of memory";
-    return std::nullopt;
-  }
-
-  EGifSetGifVersion(gif.get(), true);  // GIF89a: the graphic control extension carries the transparency
-  const int background = transparent >= 0 ? transparent : 0;
-  if (EGifPutScreenDesc(gif.get(), bitmap.width, bitmap.height, 8, background, map.get()) == GIF_ERROR) {
-    return fail();
-  }
-  if (transparent >= 0) {
-    GraphicsControlBlock control{};
-    control.DisposalMode = DISPOSAL_UNSPECIFIED;
-    control.UserInputFlag = false;
-    control.DelayTime = 0;
-    control.TransparentColor = transparent;
-    GifByteType extension[4];
-    EGifGCBToExtension(&control, extension);
-    if (EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, 4, extension) == GIF_ERROR) return fail();
-  }
-  if (EGifPutImageDesc(gif.get(), 0, 0, bitmap.width, bitmap.height, false, nullptr) == GIF_ERROR) {
-    return fail();
-  }
-  // The encoder may touch the line it is given, so each row goes through a scratch copy.
-  std::vector<GifPixelType> line(static_cast<std::size_t>(bitmap.width));
-  const std::uint8_t* row = bitmap.pixels.data();
-  for (int y = 0; y < bitmap.height; ++y, row += bitmap.width) {
-    std::memcpy(line.data(), row, line.size());
-    if (EGifPutLine(gif.get(), line.data(), bitmap.width) == GIF_ERROR) return fail();
-  }
-  int close_status = 0;
-  const int closed = EGifCloseFile(gif.release(), &close_status);
-  if (closed == GIF_ERROR) {
-    const char* text = GifErrorString(close_status);
-    *error = text ? text : "GIF encoder error";
-    return std::nullopt;
-  }
-  return out;
+  colours.background = colours.transparent >= 0 ? colours.transparent : 0;
+  return WriteGifFile(bitmap, colours);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -392,9 +326,9 @@ std::string SaveObjectImage(const IndexedBitmap& bitmap, const ArgbPalette& pale
     return fmt::format("{}: the picture is empty or inconsistent ({} x {}, {} pixels)", path.string(),
                        bitmap.width, bitmap.height, bitmap.pixels.size());
   }
+  if (format == ImageFormat::kGif) return WritePictureFile(path, EncodeGif(bitmap, palette));
   std::string error;
-  const std::optional<Bytes> encoded =
-      format == ImageFormat::kPng ? EncodeIndexedPng(bitmap, palette, &error) : EncodeGif(bitmap, palette, &error);
+  const std::optional<Bytes> encoded = EncodeIndexedPng(bitmap, palette, &error);
   if (!encoded) return fmt::format("{}: {}", path.string(), error);
   return WritePictureFile(path, *encoded);
 }
