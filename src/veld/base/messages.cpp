@@ -60,10 +60,12 @@ constexpr Entry kCatalogue[] = {
     {kMsgImageForeignColour, "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! ",
      "%s\r\nuses the colour %s (first at pixel %d, %d), which is not in the menu's palette ! "},
     {kMsgImageForeignColourHelp,
-     "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! 可使用 --colours nearest 取最接近的颜色,"
+     "%s\r\n使用了菜单调色板中没有的颜色 %s(首次出现于像素 %d, %d)! 可使用 --colours nearest"
+     "(窗口中:在“设置”里选“取最接近的颜色”)取最接近的颜色,"
      "或用菜单自己的调色板作画(同一文件夹中的 %s)。",
      "%s\r\nuses the colour %s (first at pixel %d, %d), which is not in the menu's palette ! Use --colours nearest "
-     "to take the nearest colour of the palette, or paint with the menu's own colours (%s in the same folder)."},
+     "(in the window: Settings, \"take the nearest entry\") to take the nearest colour of the palette, "
+     "or paint with the menu's own colours (%s in the same folder)."},
     {kMsgImageColoursMapped,
      "%s:%d 个像素的颜色不在菜单调色板中,已取最接近的颜色;最大差异 %.3f(OKLab),颜色 %s,像素 %d, %d。"
      "用 %s 作画可只用菜单自己的颜色。",
