@@ -13,7 +13,6 @@
 #include <filesystem>
 
 #include "command_session.h"
-#include "folder_chooser.h"
 #include "main_window.h"
 #include "modal_script.h"
 #include "progress_dialog.h"
@@ -21,8 +20,8 @@
 
 namespace fs = std::filesystem;
 using veld::gui::CommandSession;
-using veld::gui::FolderChooser;
 using veld::gui::MainWindow;
+using veld::gui::test::ChooseFolder;
 using veld::gui::test::ClickBoxButton;
 using veld::gui::test::ModalScript;
 
@@ -50,15 +49,6 @@ class StallMeter : public QObject {
   qint64 last_ = -1, worst_ = 0;
   int ticks_ = 0;
 };
-
-ModalScript::Step ChooseFolder(const fs::path& path) {
-  return [path](QWidget* w) {
-    if (auto* chooser = qobject_cast<FolderChooser*>(w)) {
-      chooser->setSelectedPath(QString::fromStdString(path.string()));
-      chooser->okButton()->click();
-    }
-  };
-}
 
 struct Run {
   int result = -1;

@@ -35,6 +35,7 @@ namespace fs = std::filesystem;
 using veld::gui::FolderChooser;
 using veld::gui::MainWindow;
 using veld::gui::PathText;
+using veld::gui::test::ChooseFolder;
 using veld::gui::test::ClickBoxButton;
 using veld::gui::test::ModalScript;
 
@@ -42,16 +43,6 @@ namespace {
 
 QPushButton* ButtonOf(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
 
-// Accepts a folder chooser at path (its OK must be enabled).
-ModalScript::Step ChooseFolder(const fs::path& path) {
-  return [path](QWidget* w) {
-    auto* chooser = qobject_cast<FolderChooser*>(w);
-    QVERIFY(chooser);
-    chooser->setSelectedPath(PathText(path));
-    QVERIFY(chooser->okButton()->isEnabled());
-    chooser->okButton()->click();
-  };
-}
 
 ModalScript::Step Click(const QString& button) {
   return [button](QWidget* w) { ClickBoxButton(w, button); };

@@ -39,18 +39,7 @@ const char* const kPicture = "VELD/Images/00000/5120/Epoch1/DS1/0002.gif";  // b
 // A truecolour edit as editors save one, RGBA PNG: the picture mirrored (its text reads the other way),
 // an antialiased ellipse over it in a colour the palette lacks.
 QByteArray EditedPng(const fs::path& original) {
-  QImage image = QImage(PathText(original)).convertToFormat(QImage::Format_ARGB32).mirrored(true, false);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(QColor(250, 250, 246));
-  painter.setPen(Qt::NoPen);
-  painter.drawEllipse(QRect(10, 10, image.width() / 3, image.height() - 20));
-  painter.end();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return bytes;
+  return veld::gui::test::EllipsePng(QImage(PathText(original)).mirrored(true, false));
 }
 
 // Written as an editor that saves by rename does: a new file moved over the name.

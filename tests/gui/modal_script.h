@@ -4,16 +4,23 @@
 #pragma once
 
 #include <QApplication>
+#include <QBuffer>
 #include <QImage>
 #include <QMessageBox>
 #include <QObject>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <deque>
+#include <filesystem>
 #include <functional>
+
+#include "folder_chooser.h"
+#include "qt_text.h"
 
 namespace veld::gui::test {
 
@@ -80,6 +87,33 @@ inline bool SamePixels(const QImage& a, const QImage& b) {
     }
   }
   return true;
+}
+
+// Accepts a folder chooser at path (its OK must be enabled).
+inline ModalScript::Step ChooseFolder(const std::filesystem::path& path) {
+  return [path](QWidget* w) {
+    auto* chooser = qobject_cast<FolderChooser*>(w);
+    QVERIFY(chooser);
+    chooser->setSelectedPath(PathText(path));
+    QVERIFY(chooser->okButton()->isEnabled());
+    chooser->okButton()->click();
+  };
+}
+
+// The picture as a truecolour RGBA PNG with an antialiased ellipse over it in a colour the palette lacks.
+inline QByteArray EllipsePng(QImage image) {
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(QColor(250, 250, 246));
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(QRect(10, 10, image.width() / 3, image.height() - 20));
+  painter.end();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
 }
 
 }  // namespace veld::gui::test

@@ -39,6 +39,7 @@ using veld::gui::FolderChooser;
 using veld::gui::MainWindow;
 using veld::gui::PathText;
 using veld::gui::SettingsDialog;
+using veld::gui::test::ChooseFolder;
 using veld::gui::test::ClickBoxButton;
 using veld::gui::test::ModalScript;
 
@@ -72,14 +73,6 @@ ModalScript::Step ExpectChooserAt(const fs::path& folder, bool* seen) {
   };
 }
 
-ModalScript::Step ChooseFolder(const fs::path& folder) {
-  return [folder](QWidget* w) {
-    auto* chooser = qobject_cast<FolderChooser*>(w);
-    QVERIFY(chooser);
-    chooser->setSelectedPath(PathText(folder));
-    chooser->okButton()->click();
-  };
-}
 
 int CountFiles(const fs::path& folder, const std::string& ext) {
   int n = 0;
@@ -120,17 +113,7 @@ fs::path CopySampleDisc(const veld::test::TempDir& tmp) {
 
 // A truecolour RGBA PNG saved over the picture: an antialiased ellipse in a colour the palette lacks.
 void PaintForeignEllipse(const fs::path& picture) {
-  QImage image = QImage(PathText(picture)).convertToFormat(QImage::Format_ARGB32);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(QColor(250, 250, 246));
-  painter.setPen(Qt::NoPen);
-  painter.drawEllipse(QRect(10, 10, image.width() / 3, image.height() - 20));
-  painter.end();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
+  const QByteArray bytes = veld::gui::test::EllipsePng(QImage(PathText(picture)));
   veld::test::write_file(picture, veld::ByteSpan(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                                  static_cast<std::size_t>(bytes.size())));
 }
