@@ -71,6 +71,54 @@ bool SkipExtension(GifFileType* gif, GifByteType* block) {
   return true;
 }
 
+// Reads the records up to the first frame's descriptor; transparent: the colour the graphic control
+// extension before it names. false for a file without a frame or a damaged one.
+bool ReadToFirstFrame(GifFileType* gif, int& transparent) {
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (DGifGetRecordType(gif, &type) == GIF_ERROR) return false;
+    if (type == TERMINATE_RECORD_TYPE) return false;  // no frame at all
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return false;
+      GraphicsControlBlock gcb;
+      if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4 &&
+          DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
+        transparent = gcb.TransparentColor;
+      }
+      if (!SkipExtension(gif, block)) return false;
+      continue;
+    }
+    return type == IMAGE_DESC_RECORD_TYPE && DGifGetImageDesc(gif) != GIF_ERROR;
+  }
+}
+
+// The lines of the frame whose descriptor was read, onto the screen-sized bitmap.
+bool ReadFrame(GifFileType* gif, IndexedBitmap& bitmap) {
+  const GifImageDesc& frame = gif->Image;
+  const int width = bitmap.width, height = bitmap.height;
+  std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width) + 1);
+  // Row order of the stored lines: top to bottom, or the four passes of an interlaced frame.
+  static constexpr int kPassStart[4] = {0, 4, 2, 1};
+  static constexpr int kPassStep[4] = {8, 8, 4, 2};
+  const int passes = frame.Interlace ? 4 : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const int start = frame.Interlace ? kPassStart[pass] : 0;
+    const int step = frame.Interlace ? kPassStep[pass] : 1;
+    for (int y = start; y < frame.Height; y += step) {
+      if (frame.Width > 0 && DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) return false;
+      // The frame may lie partly outside the logical screen: only the covered part is kept.
+      const int screen_y = frame.Top + y;
+      if (screen_y >= height || frame.Left >= width) continue;
+      const int count = std::min(frame.Width, width - frame.Left);
+      std::memcpy(bitmap.pixels.data() + static_cast<std::size_t>(screen_y) * width + frame.Left, line.data(),
+                  static_cast<std::size_t>(count));
+    }
+  }
+  return true;
+}
+
 LoadedImage LoadGif(ByteSpan data) {
   LoadedImage result;  // kNotImage until the first frame has been read whole
   MemorySource src{data};
@@ -82,27 +130,7 @@ LoadedImage LoadGif(ByteSpan data) {
   if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxBitmapPixels) return result;
 
   int transparent = NO_TRANSPARENT_COLOR;
-  for (;;) {
-    GifRecordType type = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return result;
-    if (type == TERMINATE_RECORD_TYPE) return result;  // no frame at all
-    if (type == EXTENSION_RECORD_TYPE) {
-      int code = 0;
-      GifByteType* block = nullptr;
-      if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return result;
-      // The graphic control extension before the frame names its transparent colour.
-      GraphicsControlBlock gcb;
-      if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4 &&
-          DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
-        transparent = gcb.TransparentColor;
-      }
-      if (!SkipExtension(gif.get(), block)) return result;
-      continue;
-    }
-    if (type != IMAGE_DESC_RECORD_TYPE) return result;
-    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return result;
-    break;
-  }
+  if (!ReadToFirstFrame(gif.get(), transparent)) return result;
 
   const GifImageDesc& frame = gif->Image;
   if (frame.Width < 0 || frame.Height < 0 || frame.Left < 0 || frame.Top < 0) return result;
@@ -113,24 +141,7 @@ LoadedImage LoadGif(ByteSpan data) {
   bitmap.height = height;
   bitmap.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
                        static_cast<std::uint8_t>(gif->SBackGroundColor));
-  std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width) + 1);
-  // Row order of the stored lines: top to bottom, or the four passes of an interlaced frame.
-  static constexpr int kPassStart[4] = {0, 4, 2, 1};
-  static constexpr int kPassStep[4] = {8, 8, 4, 2};
-  const int passes = frame.Interlace ? 4 : 1;
-  for (int pass = 0; pass < passes; ++pass) {
-    const int start = frame.Interlace ? kPassStart[pass] : 0;
-    const int step = frame.Interlace ? kPassStep[pass] : 1;
-    for (int y = start; y < frame.Height; y += step) {
-      if (frame.Width > 0 && DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) return result;
-      // The frame may lie partly outside the logical screen: only the covered part is kept.
-      const int screen_y = frame.Top + y;
-      if (screen_y >= height || frame.Left >= width) continue;
-      const int count = std::min(frame.Width, width - frame.Left);
-      std::memcpy(bitmap.pixels.data() + static_cast<std::size_t>(screen_y) * width + frame.Left, line.data(),
-                  static_cast<std::size_t>(count));
-    }
-  }
+  if (!ReadFrame(gif.get(), bitmap)) return result;
   result.check = ImageCheck::kOk;
   result.bitmap = std::move(bitmap);
   result.format = ImageFormat::kGif;
