@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of the in-place route of `veld replace` on every generated disc: an edit that shrinks
-// a display set and one that grows it. The new clip differs from the old one only in its IG packets
+// a display set, one that grows it, and one that keeps its size (the new packets then overwrite their
+// slots in the copy of the clip made while its menu was read). The new clip differs from the old one only in its IG packets
 // (compare_inplace.py), every PES arrives by its DTS (check_ts.py), no playlist is written, the clip
 // information differs only in the packet count and the source packet numbers that the shift moves, and
 // libbluray opens the new disc and draws its menu.
@@ -23,7 +24,7 @@ using ::testing::HasSubstr;
 using test::RunResult;
 using test::run_veld;
 
-enum class Edit { kShrink, kGrow };
+enum class Edit { kShrink, kGrow, kFlip };
 
 struct Case {
   std::string variant;
@@ -52,10 +53,16 @@ const Case kCases[] = {
     {"subpath", Edit::kShrink, false, kSubpath}, {"subpath", Edit::kGrow, false, kSubpath},
     {"streams", Edit::kShrink, false, kStreams}, {"streams", Edit::kGrow, false, kStreams},
     {"maxrate", Edit::kShrink, false, kMenu},    {"maxrate", Edit::kGrow, true, kMenu},
+    {"menu", Edit::kFlip, false, kMenu},         {"twoig", Edit::kFlip, false, kTwoIg},
+    {"popup", Edit::kFlip, false, kPopup},       {"streams", Edit::kFlip, false, kStreams},
 };
 
-// One colour over the whole picture (codes to almost nothing), or noise over part of it in the picture's
-// own colours (codes worse than the picture did).
+std::string CaseName(const Case& c) {
+  return c.variant + (c.edit == Edit::kGrow ? "_grow" : c.edit == Edit::kShrink ? "_shrink" : "_flip");
+}
+
+// One colour over the whole picture (codes to almost nothing), noise over part of it in the picture's
+// own colours (codes worse than the picture did), or the picture upside down (its lines code as before).
 void edit_picture(const fs::path& gif_path, const fs::path& marker, Edit edit, std::mt19937& rng) {
   test::Gif gif = test::read_gif(gif_path);
   std::vector<std::uint8_t> used(gif.indices);
@@ -63,6 +70,11 @@ void edit_picture(const fs::path& gif_path, const fs::path& marker, Edit edit, s
   used.erase(std::unique(used.begin(), used.end()), used.end());
   if (edit == Edit::kShrink) {
     std::fill(gif.indices.begin(), gif.indices.end(), used.front());
+  } else if (edit == Edit::kFlip) {
+    for (int y = 0; y < gif.height / 2; ++y)
+      std::swap_ranges(gif.indices.begin() + static_cast<std::ptrdiff_t>(y) * gif.width,
+                       gif.indices.begin() + static_cast<std::ptrdiff_t>(y + 1) * gif.width,
+                       gif.indices.begin() + static_cast<std::ptrdiff_t>(gif.height - 1 - y) * gif.width);
   } else {
     // Noise over a quarter of the width and height: the display set grows by a few packets per picture.
     for (int y = gif.height / 4; y < gif.height / 2; ++y)
@@ -189,9 +201,17 @@ TEST_P(ReplaceInPlace, OnlyTheMenuPacketsChange) {
     r = test::run_checker("check_epmap.py", {(stream / (clip + ".clpi")).string(), new_m2ts.string()}, dir.path());
     EXPECT_EQ(r.status, 0) << clip << "\n" << r.out << r.err;
     expect_only_spns_moved(disc / "BDMV" / "CLIPINF" / (clip + ".clpi"), stream / (clip + ".clpi"), old_m2ts, new_m2ts);
+    if (c.edit == Edit::kFlip) {
+      EXPECT_NE(test::read_file(new_m2ts), test::read_file(old_m2ts)) << clip;
+    }
   }
-  // The edit did what it was meant to: the display sets grew (extra arrival times) or shrank.
-  EXPECT_GT(c.edit == Edit::kGrow ? grown : shrunk, 0);
+  // The edit did what it was meant to: the display sets grew (extra arrival times), shrank, or kept
+  // their size.
+  if (c.edit == Edit::kFlip) {
+    EXPECT_EQ(grown + shrunk, 0);
+  } else {
+    EXPECT_GT(c.edit == Edit::kGrow ? grown : shrunk, 0);
+  }
 
   // The playlists on the disc are the originals, and libbluray draws the new menu.
   for (const char* folder : {"PLAYLIST", "BACKUP/PLAYLIST"})
@@ -243,11 +263,10 @@ TEST(ReplaceInPlaceLanguage, TheProgramMapClipInformationAndPlaylistsGetTheNewLa
   EXPECT_THAT(r.out, HasSubstr("'fra'"));
 }
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.variant << (c.edit == Edit::kGrow ? "_grow" : "_shrink"); }
+void PrintTo(const Case& c, std::ostream* os) { *os << CaseName(c); }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ReplaceInPlace, ::testing::ValuesIn(kCases), [](const auto& info) {
-  return info.param.variant + (info.param.edit == Edit::kGrow ? "_grow" : "_shrink");
-});
+INSTANTIATE_TEST_SUITE_P(Variants, ReplaceInPlace, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return CaseName(info.param); });
 
 }  // namespace
 }  // namespace veld

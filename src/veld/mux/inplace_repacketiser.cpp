@@ -2,6 +2,7 @@
 #include "veld/mux/inplace_repacketiser.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <fmt/format.h>
 #include <unistd.h>
 
@@ -328,14 +329,58 @@ bool schedule_streams(int in, const CInPlaceScan& scan, const std::vector<SInPla
   return true;
 }
 
+// Whether the new file is the old one with some packets overwritten: no packet enters or leaves, and
+// the old file ends on a whole aligned unit (nothing to pad).
+bool slots_only(const SWritePlan& plan, std::uint32_t packets) {
+  return packets % 32 == 0 &&
+         std::all_of(plan.events.begin(), plan.events.end(), [](const SEvent& e) { return e.kind == 0 || e.kind == 3; });
+}
+
+// Writes the plan's packets over their slots in a whole copy of the old file; runs of neighbouring
+// packets go in one write.
+bool overwrite_slots(const fs::path& path, const SWritePlan& plan, std::uint32_t packets, SInPlaceResult& res) {
+  CFd out(path, O_WRONLY);
+  struct stat st {};
+  if (out.get() < 0 || ::fstat(out.get(), &st) != 0) {
+    res.reason = errno_text(path);
+    return false;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) != std::uint64_t{packets} * kSourcePacket) {
+    res.reason = fmt::format("{}: the copy of the old clip has {} bytes, not {}", path.string(), st.st_size,
+                             std::uint64_t{packets} * kSourcePacket);
+    return false;
+  }
+  std::vector<std::uint8_t> run;
+  std::uint64_t run_at = 0;
+  const auto put_run = [&] {
+    if (run.empty()) return true;
+    const bool ok = ::pwrite(out.get(), run.data(), run.size(), static_cast<off_t>(run_at)) == static_cast<ssize_t>(run.size());
+    if (!ok) res.reason = errno_text(path);
+    run.clear();
+    return ok;
+  };
+  std::array<std::uint8_t, kSourcePacket> sp{};
+  for (const SEvent& e : plan.events) {
+    const std::uint64_t at = std::uint64_t{e.spn} * kSourcePacket;
+    if (at != run_at + run.size() && !put_run()) return false;
+    if (run.empty()) run_at = at;
+    const std::uint8_t* packet = event_packet(plan, e, sp);
+    run.insert(run.end(), packet, packet + kSourcePacket);
+  }
+  if (!put_run()) return false;
+  res.packets = packets;
+  return true;
+}
+
 }  // namespace
 
 SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_path,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  const CInPlaceScan& scan, Progress& progress) {
+                                  const CInPlaceScan& scan, Progress& progress, CFileCopyAhead* ahead) {
   SInPlaceResult res;
   const auto finish = [&](SInPlaceResult::Status status) {
     res.status = status;
+    if (ahead) ahead->Abandon();  // before anything else may write the file
     if (status != SInPlaceResult::Status::kDone) {
       std::error_code ec;
       fs::remove(out_path, ec);
@@ -360,17 +405,28 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
   bool no_schedule = false;
   if (!schedule_streams(in.get(), scan, streams, ticks, built, plans, res, no_schedule))
     return finish(no_schedule ? SInPlaceResult::Status::kNoSchedule : SInPlaceResult::Status::kFailed);
-  CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
-  if (out.get() < 0) {
-    res.reason = errno_text(out_path);
-    return finish(SInPlaceResult::Status::kFailed);
-  }
   SWritePlan plan;
   for (const SInPlaceStream& s : streams) plan.scans.push_back(&scan.pid(s.pid));
   plan.streams = &built;
   std::vector<std::uint32_t> patched;
   if (!patch_program_maps(in.get(), scan, streams, plan, patched, res)) return finish(SInPlaceResult::Status::kNoSchedule);
   plan.events = collect_events(plans, patched);
+  if (ahead && ahead->started() && slots_only(plan, scan.packets()) && ahead->target() == out_path) {
+    std::string error;
+    if (ahead->Adopt(progress, 50, 99, &error)) {
+      if (!overwrite_slots(out_path, plan, scan.packets(), res)) return finish(SInPlaceResult::Status::kFailed);
+      progress.set_position(100);
+      return finish(SInPlaceResult::Status::kDone);
+    }
+    if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
+    // A copy that failed is made again below, where its error is reported.
+  }
+  if (ahead) ahead->Abandon();
+  CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
+  if (out.get() < 0) {
+    res.reason = errno_text(out_path);
+    return finish(SInPlaceResult::Status::kFailed);
+  }
   if (!write_clip(in.get(), out.get(), plan, scan.packets(), ticks, res, progress)) {
     if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
     if (res.reason.empty()) res.reason = out_path.string();

@@ -16,6 +16,7 @@
 
 #include "veld/base/progress.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/mux/copy_ahead.h"
 #include "veld/mux/inplace_scan.h"
 #include "veld/mux/inplace_schedule.h"
 #include "veld/mux/raw_track.h"
@@ -56,9 +57,11 @@ struct SInPlaceResult {
 
 // Writes `out` from `in` (the old clip stream file) with the streams replaced. recording_rate: the
 // clip's TS_recording_rate (bytes per second). scan: the scan of the whole of `in` (kFailed when the file
-// no longer has the size it had then). On any status but kDone, `out` is removed.
+// no longer has the size it had then). ahead: a copy of `in` into `out` started earlier; it is used when
+// no packet enters or leaves the file (the new packets then overwrite their slots in it), and abandoned
+// otherwise. On any status but kDone, `out` is removed.
 SInPlaceResult RepacketiseInPlace(const std::filesystem::path& in, const std::filesystem::path& out,
                                   const std::vector<SInPlaceStream>& streams, std::uint32_t recording_rate,
-                                  const CInPlaceScan& scan, Progress& progress);
+                                  const CInPlaceScan& scan, Progress& progress, CFileCopyAhead* ahead = nullptr);
 
 }  // namespace veld

@@ -108,7 +108,8 @@ InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& r
   {
     std::vector<SInPlaceStream> streams;
     const COldStamps stamps(clip.data, req, streams);
-    r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams, clip.data.ClipInfo.TsRecordingRate, *scan, progress);
+    r = RepacketiseInPlace(clip.stream_path, req.m2ts, streams, clip.data.ClipInfo.TsRecordingRate, *scan, progress,
+                           req.ahead);
   }
   switch (r.status) {
     case SInPlaceResult::Status::kDone:

@@ -15,6 +15,7 @@
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi.h"
+#include "veld/mux/copy_ahead.h"
 #include "veld/mux/inplace_scan.h"
 #include "veld/mux/raw_track.h"
 #include "veld/pipeline/playlist_adjust.h"
@@ -31,6 +32,9 @@ struct SInPlaceRequest {
   // The old clip's scan from the pass that read its menus (its entry points watched); without one, or
   // when the file changed size since, the clip is scanned again.
   const CInPlaceScan* scan = nullptr;
+  // A copy of the old clip stream file into m2ts, started while the menus were read: used when the
+  // rebuilt streams keep the packet count, abandoned otherwise.
+  CFileCopyAhead* ahead = nullptr;
 };
 
 // What the scan of a clip to be rebuilt in place watches: the entry points' access units and the program

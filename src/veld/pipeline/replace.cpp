@@ -56,7 +56,15 @@ struct SClipMenus {
   std::map<std::uint16_t, std::int64_t> time_shift;  // by IG PID
   // The in-place route's scan of the clip, made by the pass that reads its menus.
   std::unique_ptr<CInPlaceScan> scan;
+  // The in-place route's copy of the clip, made while its menus are read (it is of use when the rebuilt
+  // menus keep their packet count).
+  std::unique_ptr<CFileCopyAhead> ahead;
 };
+
+// A file of the rebuilt clip in the stream folder: "<clip>.m2ts" or "<clip>.clpi".
+fs::path RebuiltClipFile(const SOutputNames& names, const fs::path& work, int clip, const char* extension) {
+  return names.stream_folder(work) / fmt::format("{:05d}.{}", clip, extension);
+}
 
 // How the run finds and takes edits.
 struct SEditContext {
@@ -242,10 +250,10 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   std::vector<std::uint16_t> replaced;
   if (!OpenRebuiltTracks(clip, names, work, menus, options, added, replaced, rebuilt, messenger)) return kResultFailed;
   if (added.empty()) return kResultOk;
-  const fs::path m2ts = stream_folder / fmt::format("{:05d}.m2ts", clip.id);
-  const fs::path clpi = stream_folder / fmt::format("{:05d}.clpi", clip.id);
+  const fs::path m2ts = RebuiltClipFile(names, work, clip.id, "m2ts");
+  const fs::path clpi = RebuiltClipFile(names, work, clip.id, "clpi");
   if (options.remux == RemuxRoute::kInPlace) {
-    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get()};
+    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get(), menus.ahead.get()};
     const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
     if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
     if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
@@ -308,10 +316,17 @@ int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messeng
     WatchForInPlace(*menus.scan, clip.data);
   }
   CClipIndexer indexer;
-  // The full route needs the index of the kept tracks; the in-place route copies them.
-  if (!options.dry_run && options.remux == RemuxRoute::kFull &&
-      HasEditedPicture(run.names.image_folder(run.work), clip.stream_path.stem().string(), run.edits.rule))
-    indexer.Start(clip.rip_tracks, clip.stream_path);
+  // The full route needs the index of the kept tracks; the in-place route copies them, and starts the
+  // copy at once.
+  if (!options.dry_run &&
+      HasEditedPicture(run.names.image_folder(run.work), clip.stream_path.stem().string(), run.edits.rule)) {
+    if (options.remux == RemuxRoute::kFull) {
+      indexer.Start(clip.rip_tracks, clip.stream_path);
+    } else {
+      menus.ahead = std::make_unique<CFileCopyAhead>();
+      menus.ahead->Start(clip.stream_path, RebuiltClipFile(run.names, run.work, clip.id, "m2ts"));
+    }
+  }
   int r = RebuildClipMenus(clip, run.names, run.work, run.edits, progress, messenger, menus, run.stats);
   *refused = menus.refused;
   if (menus.refused || r != kResultOk || !menus.changed) return r;
