@@ -353,11 +353,18 @@ bool overwrite_slots(const fs::path& path, const SWritePlan& plan, std::uint32_t
   std::vector<std::uint8_t> run;
   std::uint64_t run_at = 0;
   const auto put_run = [&] {
-    if (run.empty()) return true;
-    const bool ok = ::pwrite(out.get(), run.data(), run.size(), static_cast<off_t>(run_at)) == static_cast<ssize_t>(run.size());
-    if (!ok) res.reason = errno_text(path);
+    for (std::size_t done = 0; done < run.size();) {
+      const ssize_t n = ::pwrite(out.get(), run.data() + done, run.size() - done, static_cast<off_t>(run_at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) errno = EIO;
+        res.reason = errno_text(path);
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
     run.clear();
-    return ok;
+    return true;
   };
   std::array<std::uint8_t, kSourcePacket> sp{};
   for (const SEvent& e : plan.events) {
