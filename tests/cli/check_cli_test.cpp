@@ -246,5 +246,56 @@ TEST(CheckRebuiltClip, RefusesAClipThatFailsACheckTheOriginalPasses) {
   }
 }
 
+// The in-place gate reads what a rebuilt stream's packets make and where the clip information points,
+// and passes only what that shows sound: damage there is not passed (the whole check then decides).
+// Damage to a stream that was not replaced is outside what it reads: the in-place route copies those
+// packets as they were.
+TEST(InPlaceClipPasses, PassesTheSameClipAndNotADamagedOne) {
+  struct Case {
+    const char* name;
+    std::function<Expected(const fs::path&)> damage;  // nullptr: none
+    const char* clip;
+    std::vector<std::uint16_t> pids;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"menu clip as it was", nullptr, "00000", {kIg}, true},
+      {"main clip as it was", nullptr, "00001", {}, true},
+      {"PES delayed after its DTS", DelayPes, "00000", {kIg}, false},
+      {"undecodable object", DamageObject, "00000", {kIg}, false},
+      {"no PMT", DropPmt, "00000", {kIg}, false},
+      {"EP entry off its packet", MoveEntryPoint, "00001", {}, false},
+      {"PMT/clip-info mismatch", RetypeStream, "00001", {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir scratch;
+    const fs::path good = scratch / "good", bad = scratch / "bad";
+    test::copy_disc(test::test_discs_dir() / "menu", good);
+    test::copy_disc(test::test_discs_dir() / "menu", bad);
+    if (c.damage) c.damage(bad / "BDMV");
+    const auto m2ts = [&](const fs::path& d) { return d / "BDMV/STREAM" / (std::string(c.clip) + ".m2ts"); };
+    const auto clpi = [&](const fs::path& d) { return d / "BDMV/CLIPINF" / (std::string(c.clip) + ".clpi"); };
+    // What the in-place writer lists: the replaced streams' packets, the PAT, the PMT and the PCRs.
+    Clip original{ReadBytes(m2ts(good))};
+    SInPlaceClip in_place{c.pids, {}};
+    for (std::size_t i = 0; i < original.count(); ++i) {
+      const std::uint8_t* p = original.ts(i);
+      const bool pcr = ((p[3] >> 4) & 2) && p[4] >= 7 && (p[5] & 0x10);
+      const bool replaced = std::find(c.pids.begin(), c.pids.end(), original.pid(i)) != c.pids.end();
+      if (replaced || pcr || original.pid(i) == 0 || original.pid(i) == 0x0100)
+        in_place.check_packets.push_back(static_cast<std::uint32_t>(i));
+    }
+    test::RecordingProgress progress;
+    bool cancelled = true;
+    std::string error = "?";
+    EXPECT_EQ(InPlaceClipPasses(m2ts(good), clpi(good), m2ts(bad), clpi(bad), in_place, progress, &cancelled, &error),
+              c.passes);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(fs::exists(bad / "BDMV/STREAM" / (std::string(c.clip) + ".gate")));
+  }
+}
+
 }  // namespace
 }  // namespace veld

@@ -229,14 +229,20 @@ bool CheckRebuiltClips(const fs::path& source, const SReplacedFiles& files, Prog
       if (clpi.number != m2ts.number) continue;
       // A clip rebuilt in place keeps every other stream's packets where they were: only the buffers of
       // the streams it replaced can have changed.
+      const fs::path old_m2ts = *clip_stream_path(source, m2ts.number), old_clpi = *clip_info_path(source, m2ts.number);
       SCheckScope scope;
-      if (const auto it = files.in_place_pids.find(m2ts.number); it != files.in_place_pids.end()) {
+      if (const auto it = files.in_place.find(m2ts.number); it != files.in_place.end()) {
+        // Only what the rebuilt streams' packets make can differ from the original: that is read first, and
+        // the whole clip only when it does not show the clip sound.
+        bool cancelled = false;
+        std::string error;
+        if (InPlaceClipPasses(old_m2ts, old_clpi, m2ts.path, clpi.path, it->second, progress, &cancelled, &error)) continue;
+        if (!error.empty()) messenger.show(MessageKind::kError, error);
+        if (cancelled || !error.empty()) return false;
         scope.all_buffers = false;
-        scope.buffer_pids = it->second;
+        scope.buffer_pids = it->second.pids;
       }
-      if (!CheckRebuiltClip(*clip_stream_path(source, m2ts.number), *clip_info_path(source, m2ts.number), m2ts.path, clpi.path,
-                            progress, messenger, scope))
-        return false;
+      if (!CheckRebuiltClip(old_m2ts, old_clpi, m2ts.path, clpi.path, progress, messenger, scope)) return false;
     }
   }
   return true;

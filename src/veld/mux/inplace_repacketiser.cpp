@@ -164,6 +164,7 @@ bool pad_to_unit(CRangeCopier& copier, int out, std::uint32_t last_header, std::
     std::memcpy(sp.data() + 4, null_header.data(), 4);
     std::memset(sp.data() + 8, 0xFF, 184);
     if (!copier.write(sp.data(), sp.size())) break;
+    res.written.push_back(static_cast<std::uint32_t>(count));
     ++count;
   }
   if (!copier.flush()) {
@@ -205,6 +206,7 @@ bool write_clip(int in, int out, const SWritePlan& plan, std::uint32_t packets, 
       continue;
     }
     const std::uint8_t* packet = event_packet(plan, e, sp);
+    res.written.push_back(static_cast<std::uint32_t>(copier.size() / kSourcePacket));
     if (!copier.write(packet, kSourcePacket)) {
       res.reason = copier.error();
       return false;
@@ -373,6 +375,7 @@ bool overwrite_slots(const fs::path& path, const SWritePlan& plan, std::uint32_t
     if (run.empty()) run_at = at;
     const std::uint8_t* packet = event_packet(plan, e, sp);
     run.insert(run.end(), packet, packet + kSourcePacket);
+    res.written.push_back(e.spn);
   }
   if (!put_run()) return false;
   res.packets = packets;

@@ -53,6 +53,9 @@ struct SInPlaceResult {
   std::string reason;          // kNoSchedule: why (PID and display set); kFailed: the error
   std::uint32_t packets = 0;   // source packets of the new file
   SSpnShift shift;
+  // The packets of the new file that were not copied from the old one (the rebuilt streams', patched
+  // program map tables, padding), ascending.
+  std::vector<std::uint32_t> written;
 };
 
 // Writes `out` from `in` (the old clip stream file) with the streams replaced. recording_rate: the

@@ -73,14 +73,16 @@ void CInPlaceScan::ig_packet(SPidScan& s, const std::uint8_t* sp, std::uint32_t 
   s.headers.push_back(load_be32(sp));
 }
 
-void CInPlaceScan::pcr(const std::uint8_t* ts) {
-  if (!(ts[3] & 0x20) || ts[4] < 7 || !(ts[5] & 0x10)) return;
+// Whether the packet carries a PCR that the clock follows.
+bool CInPlaceScan::pcr(const std::uint8_t* ts) {
+  if (!(ts[3] & 0x20) || ts[4] < 7 || !(ts[5] & 0x10)) return false;
   const std::uint16_t pid = packet_pid(ts);
   if (pcr_pid_ < 0) pcr_pid_ = pid;
-  if (pid != pcr_pid_) return;
+  if (pid != pcr_pid_) return false;
   const std::uint64_t base = (std::uint64_t{load_be32(ts + 6)} << 1) | (ts[10] >> 7);
   const std::uint64_t ext = ((std::uint64_t{ts[10]} & 1) << 8) | ts[11];
   clock_.add(atc_, base * 300 + ext);
+  return true;
 }
 
 void CInPlaceScan::watch_entry_points(const CSpeFolder& ep_map) {
@@ -132,7 +134,7 @@ void CInPlaceScan::observe(std::uint64_t first_spn, const std::uint8_t* packets,
     for (SEntryWatch& w : watches_)
       if (w.pid == pid) entry_packet(w, ts, spn);
     if (pid == pmt_pid_) pmt_packets_.push_back(spn);
-    pcr(ts);
+    if (pcr(ts) || pid == 0 || pid == pmt_pid_) reference_packets_.push_back(spn);
   }
   packets_ = spn;
 }

@@ -49,6 +49,9 @@ class CInPlaceScan final : public CPacketObserver {
   std::uint32_t packets() const { return packets_; }
   // The packets of the watched program map PID.
   const std::vector<std::uint32_t>& program_map_packets() const { return pmt_packets_; }
+  // The packets that the check of a rebuilt stream needs besides the stream's own: the PAT, the watched
+  // program map table and the PCRs the clock follows, ascending.
+  const std::vector<std::uint32_t>& reference_packets() const { return reference_packets_; }
   // The last packet of the PES packet (the access unit) that starts at a watched entry point.
   std::optional<std::uint32_t> access_unit_end(std::uint16_t pid, std::uint32_t spn) const;
 
@@ -67,7 +70,7 @@ class CInPlaceScan final : public CPacketObserver {
   bool read_open(int fd, std::uint64_t size, Progress& progress, std::string& error);
   SPidScan& pid_scan(std::uint16_t pid);
   void ig_packet(SPidScan& s, const std::uint8_t* sp, std::uint32_t spn);
-  void pcr(const std::uint8_t* ts);
+  bool pcr(const std::uint8_t* ts);
 
   std::vector<SPidScan> pids_;
   std::vector<SEntryWatch> watches_;
@@ -79,6 +82,7 @@ class CInPlaceScan final : public CPacketObserver {
   int pcr_pid_ = -1;
   int pmt_pid_ = -1;
   std::vector<std::uint32_t> pmt_packets_;
+  std::vector<std::uint32_t> reference_packets_;
 };
 
 }  // namespace veld

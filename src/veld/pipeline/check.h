@@ -17,6 +17,7 @@
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/pipeline/output_names.h"
 
 namespace veld {
 
@@ -83,6 +84,16 @@ bool CheckClipFiles(const std::filesystem::path& m2ts, const std::filesystem::pa
 bool CheckRebuiltClip(const std::filesystem::path& original_m2ts, const std::filesystem::path& original_clpi,
                       const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi,
                       Progress& progress, Messenger& messenger, const SCheckScope& scope = {});
+
+// The gate of a clip rebuilt in place, reading only what can differ from the original: the packets of
+// the rebuilt streams (with the PAT, the PMT and the PCRs) are checked on a clip of their own, and every
+// source packet number of the new clip information must name the packet the old one named. true when
+// that shows the rebuilt clip passes every check its original passes; false when it does not show it
+// (CheckRebuiltClip then decides), when cancelled (*cancelled), or when the clip of its own cannot be
+// written next to new_m2ts (*error: the run then fails, as on any write that fails).
+bool InPlaceClipPasses(const std::filesystem::path& original_m2ts, const std::filesystem::path& original_clpi,
+                       const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi,
+                       const SInPlaceClip& clip, Progress& progress, bool* cancelled, std::string* error);
 
 // The report for people: one line per finding and a closing count.
 std::string CheckReportText(const SCheckReport& report);

@@ -42,12 +42,20 @@ struct SReplacedFile {
   std::filesystem::path path;  // the newly written file
 };
 
+// A clip rebuilt in place: only the packets of its replaced streams differ from the original's.
+struct SInPlaceClip {
+  std::vector<std::uint16_t> pids;  // the replaced streams
+  // The packets of the new file that the check of those streams reads: their own, the PAT, the program
+  // map table and the PCRs, ascending.
+  std::vector<std::uint32_t> check_packets;
+};
+
 struct SReplacedFiles {
   std::vector<SReplacedFile> clip_streams;  // .m2ts
   std::vector<SReplacedFile> clip_infos;    // .clpi
   std::vector<SReplacedFile> playlists;     // .mpls
-  // By clip number, the clips rebuilt in place: only the packets of these streams differ from the original's.
-  std::map<int, std::vector<std::uint16_t>> in_place_pids;
+  // By clip number, the clips rebuilt in place.
+  std::map<int, SInPlaceClip> in_place;
   bool empty() const { return clip_streams.empty() && clip_infos.empty() && playlists.empty(); }
 };
 

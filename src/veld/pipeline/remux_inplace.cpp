@@ -123,6 +123,19 @@ InPlaceOutcome RepacketiseClip(const CClpiObject& clip, const SInPlaceRequest& r
       messenger.show(MessageKind::kError, r.reason);
       return InPlaceOutcome::kFailed;
   }
+  if (req.check_packets) {
+    std::vector<std::uint32_t>& packets = *req.check_packets;
+    packets = r.written;
+    for (const std::uint32_t spn : scan->reference_packets()) packets.push_back(r.shift.map(spn));
+    // The menu streams that were kept are checked too: a menu stream decodes as a whole.
+    for (const STREAM_INFO& s : clip.data.streams()) {
+      if (s.StreamCodingInfo.CodingType != coding_type::kInteractiveGraphics) continue;
+      if (std::find(req.replaced->begin(), req.replaced->end(), s.StreamPID) != req.replaced->end()) continue;
+      for (const SIgSlot& slot : scan->pid(s.StreamPID).slots) packets.push_back(r.shift.map(slot.spn));
+    }
+    std::sort(packets.begin(), packets.end());
+    packets.erase(std::unique(packets.begin(), packets.end()), packets.end());
+  }
   if (!WriteClipInfo(clip, r, req, *scan, messenger)) {
     std::error_code ec;
     fs::remove(req.m2ts, ec);

@@ -35,6 +35,9 @@ struct SInPlaceRequest {
   // A copy of the old clip stream file into m2ts, started while the menus were read: used when the
   // rebuilt streams keep the packet count, abandoned otherwise.
   CFileCopyAhead* ahead = nullptr;
+  // Set when done: the packets of the new file that the check of the rebuilt streams reads (their own,
+  // the PAT, the program map table and the PCRs), ascending.
+  std::vector<std::uint32_t>* check_packets = nullptr;
 };
 
 // What the scan of a clip to be rebuilt in place watches: the entry points' access units and the program

@@ -253,7 +253,9 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
   const fs::path m2ts = RebuiltClipFile(names, work, clip.id, "m2ts");
   const fs::path clpi = RebuiltClipFile(names, work, clip.id, "clpi");
   if (options.remux == RemuxRoute::kInPlace) {
-    const SInPlaceRequest request{&added, &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get(), menus.ahead.get()};
+    SInPlaceClip checked{replaced, {}};
+    const SInPlaceRequest request{&added,          &replaced, &menus.time_shift, m2ts, clpi, menus.scan.get(),
+                                  menus.ahead.get(), &checked.check_packets};
     const InPlaceOutcome in_place = RepacketiseClip(clip, request, progress, messenger);
     if (in_place == InPlaceOutcome::kCancelled) return kResultCancelled;
     if (in_place == InPlaceOutcome::kFailed) return kResultFailed;
@@ -262,7 +264,7 @@ int RemuxClip(CClpiObject& clip, const SOutputNames& names, const fs::path& work
       if (LanguageChanged(clip, replaced, rebuilt.new_languages))
         rebuilt = InPlaceRebuiltClip(clip, replaced, rebuilt.new_languages);
       files.clip_streams.push_back({clip.id, m2ts});
-      files.in_place_pids[clip.id] = replaced;
+      files.in_place[clip.id] = std::move(checked);
       files.clip_infos.push_back({clip.id, clpi});
       written = true;
       return kResultOk;
