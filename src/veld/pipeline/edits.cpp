@@ -57,6 +57,7 @@ bool CEditRule::Load(const SOutputNames& names, const fs::path& work, Messenger&
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(manifest, ec))) {
     SetMarkerTime(FileTimeNs(names.marker_path(work)));
+    extracted_ns_ = marker_ns_;
     return true;
   }
   std::string error;
@@ -70,6 +71,7 @@ bool CEditRule::Load(const SOutputNames& names, const fs::path& work, Messenger&
     return false;
   }
   SetManifest(*entries);
+  extracted_ns_ = FileTimeNs(manifest);
   return true;
 }
 
@@ -103,6 +105,11 @@ bool CEditRule::Edited(const fs::path& file, const std::string& rel) const {
   }
   cache_[rel] = edited;
   return edited;
+}
+
+bool CEditRule::Touched(const fs::path& file) const {
+  const std::optional<std::int64_t> t = FileTimeNs(file);
+  return !t || !extracted_ns_ || *t > *extracted_ns_;
 }
 
 std::string DisplaySetList(std::vector<std::pair<int, int>> sets) {
@@ -325,6 +332,16 @@ bool HasEditedPicture(const fs::path& image_folder, const std::string& clip_rel,
     std::error_code fec;
     if (!it->is_regular_file(fec) || it->is_symlink(fec) || !IsPictureName(it->path())) continue;
     if (rule.Edited(it->path(), fs::relative(it->path(), image_folder, fec).generic_string())) return true;
+  }
+  return false;
+}
+
+bool HasTouchedPicture(const fs::path& image_folder, const std::string& clip_rel, const CEditRule& rule) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(image_folder / clip_rel, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code fec;
+    if (it->is_regular_file(fec) && !it->is_symlink(fec) && IsPictureName(it->path()) && rule.Touched(it->path()))
+      return true;
   }
   return false;
 }

@@ -46,12 +46,16 @@ class CEditRule {
   // content: a picture the manifest does not list, under its name or with the other picture extension,
   // is one; so is a file that does not read as a picture (the import then says why).
   bool Edited(const std::filesystem::path& file, const std::string& rel) const;
+  // Whether the picture file was written after the extraction (the manifest, else the marker): a cheap
+  // first guess at Edited, which an edit that keeps the file's time escapes.
+  bool Touched(const std::filesystem::path& file) const;
 
  private:
   bool by_content_ = false;
   SImportOptions import_;
   std::map<std::string, SPictureHashes, std::less<>> manifest_;
   std::optional<std::int64_t> marker_ns_;
+  std::optional<std::int64_t> extracted_ns_;  // when the manifest or the marker was written
   mutable std::map<std::string, bool, std::less<>> cache_;
 };
 
@@ -77,6 +81,8 @@ bool ImportStreamEdits(CGsData& stream, const SOutputNames& names, const std::fi
 
 // Whether a picture below image_folder/<clip_rel> is an edit (the clip will then be rebuilt).
 bool HasEditedPicture(const std::filesystem::path& image_folder, const std::string& clip_rel, const CEditRule& rule);
+// Whether a picture of the clip was written after the extraction (CEditRule::Touched).
+bool HasTouchedPicture(const std::filesystem::path& image_folder, const std::string& clip_rel, const CEditRule& rule);
 
 // After every IG stream of the disc was imported: an edited picture ("<id+1>.gif" or ".png" below the
 // image folder) that named no object of the disc (its clip, stream, display set or object is gone) is an

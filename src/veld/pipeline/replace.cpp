@@ -319,15 +319,14 @@ int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messeng
   }
   CClipIndexer indexer;
   // The full route needs the index of the kept tracks; the in-place route copies them, and starts the
-  // copy at once.
-  if (!options.dry_run &&
-      HasEditedPicture(run.names.image_folder(run.work), clip.stream_path.stem().string(), run.edits.rule)) {
-    if (options.remux == RemuxRoute::kFull) {
-      indexer.Start(clip.rip_tracks, clip.stream_path);
-    } else {
-      menus.ahead = std::make_unique<CFileCopyAhead>();
-      menus.ahead->Start(clip.stream_path, RebuiltClipFile(run.names, run.work, clip.id, "m2ts"));
-    }
+  // copy at once when a picture of the clip looks edited.
+  const fs::path images = run.names.image_folder(run.work);
+  const std::string clip_rel = clip.stream_path.stem().string();
+  if (!options.dry_run && options.remux == RemuxRoute::kFull && HasEditedPicture(images, clip_rel, run.edits.rule))
+    indexer.Start(clip.rip_tracks, clip.stream_path);
+  if (!options.dry_run && options.remux == RemuxRoute::kInPlace && HasTouchedPicture(images, clip_rel, run.edits.rule)) {
+    menus.ahead = std::make_unique<CFileCopyAhead>();
+    menus.ahead->Start(clip.stream_path, RebuiltClipFile(run.names, run.work, clip.id, "m2ts"));
   }
   int r = RebuildClipMenus(clip, run.names, run.work, run.edits, progress, messenger, menus, run.stats);
   *refused = menus.refused;
