@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "veld/base/bytes.h"
@@ -382,6 +383,26 @@ bool overwrite_slots(const fs::path& path, const SWritePlan& plan, std::uint32_t
   return true;
 }
 
+// With a copy of the old file made ahead and a plan that only overwrites slots, the packets go into that
+// copy: the status then. nullopt when the copy is of no use (abandoned; the file is written by runs).
+std::optional<SInPlaceResult::Status> finish_in_copy(CFileCopyAhead* ahead, const fs::path& out_path,
+                                                     const SWritePlan& plan, std::uint32_t packets,
+                                                     SInPlaceResult& res, Progress& progress) {
+  if (!ahead) return std::nullopt;
+  if (ahead->started() && slots_only(plan, packets) && ahead->target() == out_path) {
+    std::string error;
+    if (ahead->Adopt(progress, 50, 99, &error)) {
+      if (!overwrite_slots(out_path, plan, packets, res)) return SInPlaceResult::Status::kFailed;
+      progress.set_position(100);
+      return SInPlaceResult::Status::kDone;
+    }
+    if (progress.cancelled()) return SInPlaceResult::Status::kCancelled;
+    // A copy that failed is made again by runs, where its error is reported.
+  }
+  ahead->Abandon();
+  return std::nullopt;
+}
+
 }  // namespace
 
 SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_path,
@@ -421,17 +442,7 @@ SInPlaceResult RepacketiseInPlace(const fs::path& in_path, const fs::path& out_p
   std::vector<std::uint32_t> patched;
   if (!patch_program_maps(in.get(), scan, streams, plan, patched, res)) return finish(SInPlaceResult::Status::kNoSchedule);
   plan.events = collect_events(plans, patched);
-  if (ahead && ahead->started() && slots_only(plan, scan.packets()) && ahead->target() == out_path) {
-    std::string error;
-    if (ahead->Adopt(progress, 50, 99, &error)) {
-      if (!overwrite_slots(out_path, plan, scan.packets(), res)) return finish(SInPlaceResult::Status::kFailed);
-      progress.set_position(100);
-      return finish(SInPlaceResult::Status::kDone);
-    }
-    if (progress.cancelled()) return finish(SInPlaceResult::Status::kCancelled);
-    // A copy that failed is made again below, where its error is reported.
-  }
-  if (ahead) ahead->Abandon();
+  if (const auto status = finish_in_copy(ahead, out_path, plan, scan.packets(), res, progress)) return finish(*status);
   CFd out(out_path, O_RDWR | O_CREAT | O_TRUNC);
   if (out.get() < 0) {
     res.reason = errno_text(out_path);
