@@ -62,7 +62,7 @@ bool CFileCopyAhead::Adopt(Progress& progress, int lower, int upper, std::string
     const std::uint64_t size = std::max<std::uint64_t>(size_.load(), 1);
     progress.set_position(lower + static_cast<int>(copied_.load() * static_cast<std::uint64_t>(upper - lower) / size));
   }
-  const bool ok = done_ && ok_;
+  const bool ok = done_ && ok_ && !progress.cancelled();
   const std::string why = error_;
   lock.unlock();
   if (!ok) {
