@@ -27,6 +27,21 @@ TEST(TransBufferTest, AdmissionKeepsTheBufferWithinItsSize) {
   }
 }
 
+// The drain time is the rounded-up quotient, for every rate a stream can have and every fullness.
+TEST(TransBufferTest, DrainTicksIsTheRoundedUpQuotient) {
+  const std::uint64_t k = 8 * kSystemClock;
+  for (const std::uint64_t rate : {1ull, 3ull, 1000ull, 1200000ull, 2000000ull, 5000000ull, 14400000ull, 40000000ull,
+                                   47999999ull, 48000000ull, 96000000ull, 4294967295ull, 8000000000ull}) {
+    const CTransBuffer tb(512, rate);
+    for (const std::uint64_t bytes : {0ull, 1ull, 187ull, 188ull, 376ull, 511ull, 512ull, 1000000ull, 4294967295ull,
+                                      (1ull << 34) + 7}) {
+      EXPECT_EQ(tb.drain_ticks(bytes), (bytes * k + rate - 1) / rate) << "rate " << rate << ", " << bytes << " bytes";
+    }
+    for (std::uint64_t bytes = 0; bytes < 20000; ++bytes)
+      ASSERT_EQ(tb.drain_ticks(bytes), (bytes * k + rate - 1) / rate) << "rate " << rate << ", " << bytes << " bytes";
+  }
+}
+
 TEST(TransBufferTest, AtTheMultiplexRateNothingWaits) {
   CTransBuffer tb(512, 48000000);
   for (std::uint64_t t = 0; t < 100 * kTick; t += kTick) {

@@ -22,7 +22,11 @@ constexpr std::uint64_t kBitsTicks = 8 * kSystemClock;  // bits per byte x ticks
 
 std::uint64_t CTransBuffer::drain_ticks(std::uint64_t bytes) const {
   if (rate_ == 0) return 0;
-  return (bytes * kBitsTicks + rate_ - 1) / rate_;
+  // n / rate through the inverse: for n below 2^63 the estimate is the quotient or one less.
+  const std::uint64_t n = bytes * kBitsTicks + rate_ - 1;
+  std::uint64_t q = static_cast<std::uint64_t>((static_cast<unsigned __int128>(n) * rate_inverse_) >> 64);
+  if (n - q * rate_ >= rate_) ++q;
+  return q;
 }
 
 void CTransBuffer::packet(std::uint64_t t) {
