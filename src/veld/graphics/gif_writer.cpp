@@ -2,6 +2,9 @@
 #include "veld/graphics/gif_writer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <iterator>
 
 namespace veld {
@@ -84,6 +87,159 @@ class CCodeWriter {
   unsigned length_ = 0;
 };
 
+// The end of the run of pixels equal to pixels[at] that starts there, eight pixels at a time.
+std::size_t RunEnd(const std::uint8_t* pixels, std::size_t count, std::size_t at) {
+  const std::uint64_t pattern = 0x0101010101010101u * pixels[at];
+  std::size_t i = at + 1;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, pixels + i, 8);
+    if (const std::uint64_t diff = word ^ pattern) {
+      const int bits = std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
+      return i + static_cast<std::size_t>(bits / 8);
+    }
+  }
+  while (i < count && pixels[i] == pixels[at]) ++i;
+  return i;
+}
+
+// The strings of the table as runs: a string, then the same string followed by one, two, ... more of its
+// last pixel, form a chain (a string one pixel longer enters the table only once the one before it is
+// there, so a chain has no gaps and grows only at its end). Each chain's codes lie in order in a pool;
+// a full chain moves to the pool's end with twice the room. A chain of n codes takes less than 4n
+// entries over its life and the table holds at most 4093 codes, so 16384 entries are enough.
+class CRunChains {
+ public:
+  void clear() {
+    used_ = 0;
+    count_ = 0;
+    for (unsigned pixel = 0; pixel < 256; ++pixel) start(pixel);
+  }
+  // A string that is one pixel, or that ends in a pixel other than its prefix's last.
+  void start(unsigned code) {
+    SChain& c = chains_[count_];
+    c = {static_cast<std::uint16_t>(used_), 0, kFirstRoom};
+    used_ += kFirstRoom;
+    Append(count_++, code);
+  }
+  // code: the last string of the chain of `last` followed by one more of its last pixel.
+  void extend(unsigned last, unsigned code) { Append(chain_of_[last], code); }
+  // The number of codes after `code` in its chain, and the one n after it.
+  std::size_t after(unsigned code) const { return chains_[chain_of_[code]].length - 1u - place_[code]; }
+  unsigned along(unsigned code, std::size_t n) const {
+    return pool_[chains_[chain_of_[code]].first + place_[code] + n];
+  }
+
+ private:
+  struct SChain {
+    std::uint16_t first, length, room;
+  };
+  static constexpr std::uint16_t kFirstRoom = 4;
+  void Append(unsigned chain, unsigned code) {
+    SChain& c = chains_[chain];
+    if (c.length == c.room) {
+      std::copy_n(pool_.begin() + c.first, c.length, pool_.begin() + used_);
+      c.first = static_cast<std::uint16_t>(used_);
+      c.room = static_cast<std::uint16_t>(c.room * 2);
+      used_ += c.room;
+    }
+    pool_[c.first + c.length] = static_cast<std::uint16_t>(code);
+    chain_of_[code] = static_cast<std::uint16_t>(chain);
+    place_[code] = c.length++;
+  }
+
+  std::array<std::uint16_t, 16384> pool_;
+  std::array<SChain, 4096> chains_;
+  std::array<std::uint16_t, 4096> chain_of_, place_;
+  std::size_t used_ = 0;
+  unsigned count_ = 0;
+};
+
+// LZW of one frame. Menu pictures are flat: most pixels repeat the one before, and a string followed by
+// a run of its last pixel grows over the whole run (or to the end of its chain) in one step instead of
+// one table look-up per pixel. Only strings whose last two pixels differ are looked up in the hashed
+// table, so only those are put there. The codes sent are the ones a look-up per pixel gives.
+class CLzwEncoder {
+ public:
+  explicit CLzwEncoder(CCodeWriter& writer) : writer_(writer) { chains_.clear(); }
+
+  void Encode(const std::uint8_t* pixels, std::size_t count) {
+    Put(kClearCode);
+    if (count > 0) {
+      string_ = pixels[0];
+      for (std::size_t i = 1; i < count;) {
+        if (pixels[i] == pixels[i - 1]) {
+          i = ContinueRun(pixels, count, i);
+        } else {
+          Step(pixels[i]);
+          ++i;
+        }
+      }
+      Put(string_);
+    }
+    Put(kEndCode);
+  }
+
+ private:
+  // The code width grows after the code that is sent once the next free code no longer fits.
+  void Put(unsigned code) {
+    writer_.Put(code, bits_);
+    if (next_ >= limit_) limit_ = 1u << ++bits_;
+  }
+  // The string followed by a pixel other than its last.
+  void Step(unsigned pixel) {
+    const std::uint32_t key = string_ << 8 | pixel;
+    if (const unsigned code = table_.find(key)) {
+      string_ = code;
+      return;
+    }
+    Put(string_);
+    string_ = pixel;
+    if (Full()) return;
+    table_.insert(key, next_);
+    chains_.start(next_++);
+  }
+  // pixels[at] repeats the string's last pixel: the string takes the whole run, or grows to the end of
+  // its chain, and the pixel after that is one the table has no string for: the string's code is sent,
+  // and the string one pixel longer gets the next code. Returns the index of the next pixel.
+  std::size_t ContinueRun(const std::uint8_t* pixels, std::size_t count, std::size_t at) {
+    if (at >= run_end_) run_end_ = RunEnd(pixels, count, at);
+    const std::size_t ahead = run_end_ - at;
+    const std::size_t room = chains_.after(string_);
+    if (ahead <= room) {
+      string_ = chains_.along(string_, ahead);
+      return run_end_;
+    }
+    const unsigned longest = chains_.along(string_, room);
+    Put(longest);
+    string_ = pixels[at];
+    if (!Full()) chains_.extend(longest, next_++);
+    return at + room + 1;
+  }
+  // When the table is full: a clear code, and the table starts again.
+  bool Full() {
+    if (next_ < kLastCode) return false;
+    Put(kClearCode);
+    next_ = kFirstFreeCode;
+    bits_ = kMinCodeSize + 1;
+    limit_ = 1u << bits_;
+    table_.clear();
+    chains_.clear();
+    return true;
+  }
+
+  CCodeWriter& writer_;
+  CLzwTable table_;
+  CRunChains chains_;
+  unsigned next_ = kFirstFreeCode;
+  int bits_ = kMinCodeSize + 1;
+  unsigned limit_ = 1u << (kMinCodeSize + 1);
+  unsigned string_ = 0;
+  // Where the run of equal pixels last measured ends: every pixel from the one it was measured from to
+  // there is the same.
+  std::size_t run_end_ = 0;
+};
+
 void Put16(Bytes& out, int v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -92,42 +248,10 @@ void Put16(Bytes& out, int v) {
 }  // namespace
 
 void AppendGifImageData(const std::uint8_t* pixels, std::size_t count, Bytes& out) {
-  CLzwTable table;
   out.push_back(kMinCodeSize);
   CCodeWriter writer(out);
-  unsigned next = kFirstFreeCode;
-  int bits = kMinCodeSize + 1;
-  unsigned limit = 1u << bits;
-  // The code width grows after the code that is sent once the next free code no longer fits.
-  const auto put = [&](unsigned code) {
-    writer.Put(code, bits);
-    if (next >= limit) limit = 1u << ++bits;
-  };
-  put(kClearCode);
-  if (count > 0) {
-    unsigned string = pixels[0];
-    for (std::size_t i = 1; i < count; ++i) {
-      const unsigned pixel = pixels[i];
-      const std::uint32_t key = string << 8 | pixel;
-      if (const unsigned code = table.find(key)) {
-        string = code;
-        continue;
-      }
-      put(string);
-      string = pixel;
-      if (next >= kLastCode) {
-        put(kClearCode);
-        next = kFirstFreeCode;
-        bits = kMinCodeSize + 1;
-        limit = 1u << bits;
-        table.clear();
-      } else {
-        table.insert(key, next++);
-      }
-    }
-    put(string);
-  }
-  put(kEndCode);
+  CLzwEncoder encoder(writer);
+  encoder.Encode(pixels, count);
   writer.Finish();
 }
 
