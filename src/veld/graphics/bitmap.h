@@ -2,8 +2,10 @@
 // An 8-bit indexed picture: the pixels of a graphics object as palette entry ids.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace veld {
@@ -40,5 +42,24 @@ struct RgbaImage {
 // The largest picture the decoders allocate (64 Mi pixels, 32 times a 1920 x 1080 graphics plane).
 // Larger sizes can only come from damaged or hostile input and are refused before any allocation.
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 26;
+
+// The first pixel in [p, end) that differs from colour (end if none), eight pixels at a time: the run
+// scan of the object and GIF encoders.
+inline const std::uint8_t* RunEnd(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t colour) {
+  const std::uint64_t pattern = colour * 0x0101010101010101ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t diff = word ^ pattern;
+    if (diff != 0) {
+      // The lowest differing byte in memory order (little-endian hosts), else a plain scan.
+      if constexpr (std::endian::native == std::endian::little) return p + (std::countr_zero(diff) >> 3);
+      break;
+    }
+    p += 8;
+  }
+  while (p < end && *p == colour) ++p;
+  return p;
+}
 
 }  // namespace veld

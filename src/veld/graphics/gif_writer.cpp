@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
 #include <iterator>
 
 namespace veld {
@@ -86,22 +84,6 @@ class CCodeWriter {
   std::size_t block_ = 0;
   unsigned length_ = 0;
 };
-
-// The end of the run of pixels equal to pixels[at] that starts there, eight pixels at a time.
-std::size_t RunEnd(const std::uint8_t* pixels, std::size_t count, std::size_t at) {
-  const std::uint64_t pattern = 0x0101010101010101u * pixels[at];
-  std::size_t i = at + 1;
-  for (; i + 8 <= count; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, pixels + i, 8);
-    if (const std::uint64_t diff = word ^ pattern) {
-      const int bits = std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
-      return i + static_cast<std::size_t>(bits / 8);
-    }
-  }
-  while (i < count && pixels[i] == pixels[at]) ++i;
-  return i;
-}
 
 // The strings of the table as runs: a string, then the same string followed by one, two, ... more of its
 // last pixel, form a chain (a string one pixel longer enters the table only once the one before it is
@@ -203,7 +185,7 @@ class CLzwEncoder {
   // its chain, and the pixel after that is one the table has no string for: the string's code is sent,
   // and the string one pixel longer gets the next code. Returns the index of the next pixel.
   std::size_t ContinueRun(const std::uint8_t* pixels, std::size_t count, std::size_t at) {
-    if (at >= run_end_) run_end_ = RunEnd(pixels, count, at);
+    if (at >= run_end_) run_end_ = static_cast<std::size_t>(RunEnd(pixels + at + 1, pixels + count, pixels[at]) - pixels);
     const std::size_t ahead = run_end_ - at;
     const std::size_t room = chains_.after(string_);
     if (ahead <= room) {

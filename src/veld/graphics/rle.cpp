@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "veld/graphics/rle.h"
 
-#include <bit>
-#include <cstring>
-
 #include <fmt/format.h>
 
 namespace veld {
@@ -55,24 +52,6 @@ inline std::uint8_t* PutLongRun(std::size_t length, std::uint8_t colour, std::ui
     length -= kMaxRunLength;
   }
   return PutRun(length, colour, out);
-}
-
-// First pixel in [p, end) that differs from colour (end if none), comparing eight pixels at a time.
-inline const std::uint8_t* RunEnd(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t colour) {
-  const std::uint64_t pattern = colour * 0x0101010101010101ULL;
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t diff = word ^ pattern;
-    if (diff != 0) {
-      // The lowest differing byte in memory order (little-endian hosts), else a plain scan.
-      if constexpr (std::endian::native == std::endian::little) return p + (std::countr_zero(diff) >> 3);
-      break;
-    }
-    p += 8;
-  }
-  while (p < end && *p == colour) ++p;
-  return p;
 }
 
 // Codes one line; out has room for MaxEncodedLineSize(size).
