@@ -24,9 +24,12 @@ namespace veld::test {
 
 // The environment prefix of a command under the shim: a disk that takes `limit` bytes in all (none when
 // negative), the bytes written reported to `report` (when not empty), renames and links slowed by
-// slow_us microseconds. ASan must accept a library loaded before its runtime.
+// slow_us microseconds. The work folder's lock holds the process id, whose digits vary from run to run
+// (the ids wrap), so it is left out of the count; a lock that cannot take its text still locks. ASan
+// must accept a library loaded before its runtime.
 inline std::string disk_full_env(long long limit, const std::filesystem::path& report = {}, long slow_us = 0) {
   std::string env = "LC_ALL=C.UTF-8 LD_PRELOAD=" + shell_quote(VELD_DISK_FULL_SHIM) +
+                    " VELD_DISK_FULL_SPARE=veld.lock" +
                     " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
   if (limit >= 0) env += " VELD_DISK_FULL_AFTER=" + std::to_string(limit);
   if (!report.empty()) env += " VELD_DISK_FULL_REPORT=" + shell_quote(report.string());

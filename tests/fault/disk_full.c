@@ -8,6 +8,9 @@
  *                                (to measure a run before choosing the limits)
  *   VELD_SLOW_RENAME_US=N        every rename() and link() first sleeps N microseconds (to widen the
  *                                moments at which a test can interrupt a copy-back)
+ *   VELD_DISK_FULL_SPARE=NAME    writes to files of that name are neither counted nor failed (a file whose
+ *                                size varies from run to run, such as a lock that holds the process id,
+ *                                would otherwise move every limit a test chose from an earlier run)
  *
  * Writes to anything that is not a regular file (the terminal, pipes) are neither counted nor failed.
  * Intercepted: write, pwrite, pwrite64, writev, copy_file_range, rename, link. */
@@ -19,6 +22,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -28,12 +32,15 @@
 static atomic_llong written;  /* bytes written to regular files so far */
 static long long limit = -1;  /* -1: no limit */
 static long slow_us;
+static const char* spare;     /* the file name whose writes are left alone, or NULL */
 
 __attribute__((constructor)) static void setup(void) {
   const char* v = getenv("VELD_DISK_FULL_AFTER");
   if (v && *v) limit = atoll(v);
   v = getenv("VELD_SLOW_RENAME_US");
   if (v && *v) slow_us = atol(v);
+  v = getenv("VELD_DISK_FULL_SPARE");
+  if (v && *v) spare = v;
 }
 
 __attribute__((destructor)) static void report(void) {
@@ -45,9 +52,22 @@ __attribute__((destructor)) static void report(void) {
   fclose(f);
 }
 
+/* Whether fd is a file of the spared name. */
+static int spared(int fd) {
+  if (!spare) return 0;
+  char link[64], path[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return 0;
+  path[n] = '\0';
+  const char* name = strrchr(path, '/');
+  return strcmp(name ? name + 1 : path, spare) == 0;
+}
+
+/* A regular file whose writes are counted (and failed past the limit). */
 static int regular(int fd) {
   struct stat st;
-  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !spared(fd);
 }
 
 /* How many of n bytes may be written now: n, fewer at the limit, -1 (errno ENOSPC) past it. */
