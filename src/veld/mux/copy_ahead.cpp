@@ -22,14 +22,46 @@ constexpr std::uint64_t kPiece = std::uint64_t{64} << 20;
 
 }  // namespace
 
-void CFileCopyAhead::Start(const fs::path& from, const fs::path& to) {
+std::uint64_t CCopyLane::take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  left_.push_back(false);
+  return next_++;
+}
+
+bool CCopyLane::wait_turn(std::uint64_t turn, const std::atomic<bool>& stop) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // An abandoned copy sets `stop` without a word to the lane: the wait looks at it now and then.
+  while (serving_ != turn) {
+    if (stop.load()) return false;
+    changed_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  return !stop.load();
+}
+
+void CCopyLane::leave(std::uint64_t turn) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  left_[turn] = true;
+  while (serving_ < next_ && left_[serving_]) ++serving_;
+  changed_.notify_all();
+}
+
+void CFileCopyAhead::Start(const fs::path& from, const fs::path& to, CCopyLane* lane) {
   from_ = from;
   to_ = to;
+  lane_ = lane;
+  if (lane_) turn_ = lane_->take();
   started_ = owned_ = true;
   thread_ = std::thread([this] { Run(); });
 }
 
 void CFileCopyAhead::Run() {
+  if (lane_ && !lane_->wait_turn(turn_, stop_)) {
+    lane_->leave(turn_);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    done_cv_.notify_all();
+    return;
+  }
   std::string error;
   const int in = ::open(from_.c_str(), O_RDONLY | O_CLOEXEC);
   const int out = in < 0 ? -1 : ::open(to_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -47,6 +79,7 @@ void CFileCopyAhead::Run() {
   ok = ok && !stop_.load() && copier.size() == size;
   if (out >= 0) ::close(out);
   if (in >= 0) ::close(in);
+  if (lane_) lane_->leave(turn_);
   const std::lock_guard<std::mutex> lock(mutex_);
   done_ = true;
   ok_ = ok;

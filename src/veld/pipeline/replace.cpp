@@ -304,7 +304,26 @@ struct SReplaceRun {
   ReplaceStats& stats;
   CRebuiltClips& rebuilt;
   bool& edited;
+  // The in-place route's copies of the clips whose pictures look edited, by clip: all started before
+  // the first clip is read, one after another on one lane (the lane outlives them).
+  CCopyLane lane;
+  std::map<int, std::unique_ptr<CFileCopyAhead>> aheads;
 };
+
+// Starts the copy of every clip that the in-place route will probably write: one with a menu and a
+// picture whose file time is after the extraction. Reading the menus of the clips before it (their
+// pictures are compared with the manifest) then no longer holds its copy up.
+void StartCopiesAhead(CCofObject& clips, SReplaceRun& run) {
+  if (run.options.dry_run || run.options.remux != RemuxRoute::kInPlace) return;
+  const fs::path images = run.names.image_folder(run.work);
+  for (std::size_t i = 0; i < clips.size(); ++i) {
+    CClpiObject& clip = clips[i];
+    if (!HasIgStream(clip) || !HasTouchedPicture(images, clip.stream_path.stem().string(), run.edits.rule)) continue;
+    auto ahead = std::make_unique<CFileCopyAhead>();
+    ahead->Start(clip.stream_path, RebuiltClipFile(run.names, run.work, clip.id, "m2ts"), &run.lane);
+    run.aheads[clip.id] = std::move(ahead);
+  }
+}
 
 // Rebuilds the menus of one clip and, when they changed, writes the clip. kResultOk also when the clip
 // has no menu or no edit; *refused: an edit was refused (the run leaves nothing).
@@ -318,16 +337,13 @@ int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messeng
     WatchForInPlace(*menus.scan, clip.data);
   }
   CClipIndexer indexer;
-  // The full route needs the index of the kept tracks; the in-place route copies them, and starts the
-  // copy at once when a picture of the clip looks edited.
+  // The full route needs the index of the kept tracks; the in-place route copies them (the copy started
+  // with the run when a picture of the clip looks edited).
   const fs::path images = run.names.image_folder(run.work);
   const std::string clip_rel = clip.stream_path.stem().string();
   if (!options.dry_run && options.remux == RemuxRoute::kFull && HasEditedPicture(images, clip_rel, run.edits.rule))
     indexer.Start(clip.rip_tracks, clip.stream_path);
-  if (!options.dry_run && options.remux == RemuxRoute::kInPlace && HasTouchedPicture(images, clip_rel, run.edits.rule)) {
-    menus.ahead = std::make_unique<CFileCopyAhead>();
-    menus.ahead->Start(clip.stream_path, RebuiltClipFile(run.names, run.work, clip.id, "m2ts"));
-  }
+  if (const auto it = run.aheads.find(clip.id); it != run.aheads.end()) menus.ahead = std::move(it->second);
   int r = RebuildClipMenus(clip, run.names, run.work, run.edits, progress, messenger, menus, run.stats);
   *refused = menus.refused;
   if (menus.refused || r != kResultOk || !menus.changed) return r;
@@ -404,8 +420,9 @@ int ReplaceButtonImages(SReplacedFiles& files, bool& edited, const SOutputNames&
   }
 
   CRebuiltClips rebuilt;
-  SReplaceRun run{names, work, options, edits, files, stats, rebuilt, edited};
+  SReplaceRun run{names, work, options, edits, files, stats, rebuilt, edited, {}, {}};
   CCofObject& clips = *disc.clips();
+  StartCopiesAhead(clips, run);
   for (std::size_t i = 0; i < clips.size(); ++i) {
     bool refused = false;
     const int r = ReplaceClip(clips[i], run, progress, messenger, &refused);
