@@ -166,7 +166,7 @@ std::vector<SCopies> CollectCopies(CGsData& stream, const SOutputNames& names, c
     int d = 0;
     for (CDsData& ds : epoch.DisplaySets) {
       const fs::path ds_folder = names.ds_folder(epoch_folder, ++d);
-      const std::string rel_folder = stream_rel + "/" + fs::relative(ds_folder, stream_folder).generic_string();
+      const std::string rel_folder = stream_rel + "/" + ds_folder.lexically_relative(stream_folder).generic_string();
       const std::optional<CIcData> composition = ParseComposition(ds);
       std::vector<std::uint16_t> ids = ListObjects(ds);
       std::sort(ids.begin(), ids.end());
@@ -331,7 +331,7 @@ bool HasEditedPicture(const fs::path& image_folder, const std::string& clip_rel,
   for (fs::recursive_directory_iterator it(image_folder / clip_rel, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fec;
     if (!it->is_regular_file(fec) || it->is_symlink(fec) || !IsPictureName(it->path())) continue;
-    if (rule.Edited(it->path(), fs::relative(it->path(), image_folder, fec).generic_string())) return true;
+    if (rule.Edited(it->path(), it->path().lexically_relative(image_folder).generic_string())) return true;
   }
   return false;
 }
@@ -353,7 +353,7 @@ bool CheckEditsFoundTheirObjects(const fs::path& image_folder, const CEditRule& 
   for (fs::recursive_directory_iterator it(image_folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fec;
     if (it->is_symlink(fec) || !it->is_regular_file(fec) || !IsObjectPictureName(it->path())) continue;
-    const std::string rel = fs::relative(it->path(), image_folder, fec).generic_string();
+    const std::string rel = it->path().lexically_relative(image_folder).generic_string();
     if (report.seen.count(rel) == 0 && rule.Edited(it->path(), rel)) lost.push_back(it->path().string());
   }
   if (lost.empty()) return true;
@@ -380,7 +380,7 @@ int CountEditedPictures(const SOutputNames& names, const fs::path& work) {
     std::error_code fec;
     // Only the pictures of objects ("0004.gif"): other files the user left are no edits of the menu.
     if (!it->is_regular_file(fec) || !IsObjectPictureName(it->path())) continue;
-    if (rule.Edited(it->path(), fs::relative(it->path(), images, fec).generic_string())) ++edited;
+    if (rule.Edited(it->path(), it->path().lexically_relative(images).generic_string())) ++edited;
   }
   return edited;
 }
