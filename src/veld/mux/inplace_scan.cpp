@@ -17,9 +17,6 @@ namespace {
 constexpr std::size_t kSourcePacket = 192;
 constexpr std::uint32_t kAtsMask = 0x3FFFFFFF;
 constexpr std::size_t kReadBlock = kSourcePacket * 32768;  // 6 MiB: whole aligned units
-// The pass reads the page cache in order, but the processor's prefetcher stops at every page: the header of
-// the packet this far ahead is asked for while the current one is looked at.
-constexpr std::size_t kPrefetchAhead = 24;
 
 std::uint16_t packet_pid(const std::uint8_t* ts) { return static_cast<std::uint16_t>(((ts[1] & 0x1F) << 8) | ts[2]); }
 
@@ -128,7 +125,7 @@ void CInPlaceScan::observe(std::uint64_t first_spn, const std::uint8_t* packets,
   auto spn = static_cast<std::uint32_t>(first_spn);
   for (std::size_t i = 0; i < count; ++i, ++spn) {
     const std::uint8_t* sp = packets + i * kSourcePacket;
-    if (i + kPrefetchAhead < count) __builtin_prefetch(sp + kPrefetchAhead * kSourcePacket);
+    prefetch_ahead(packets, i, count);
     const std::uint32_t ats = load_be32(sp) & kAtsMask;
     atc_ = spn == 0 ? ats : atc_ + ((ats - last_ats_) & kAtsMask);
     last_ats_ = ats;
