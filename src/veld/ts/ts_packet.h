@@ -24,7 +24,9 @@ inline constexpr std::uint8_t kSyncByte = 0x47;
 // page, so the pass would otherwise wait on memory at every page.
 inline constexpr std::size_t kPacketPrefetchAhead = 24;
 // Prefetches the packet kPacketPrefetchAhead after packet i of `count` source packets at `packets`.
-inline void prefetch_ahead(const std::uint8_t* packets, std::size_t i, std::size_t count) {
+// Always inlined: GCC finds that a function whose only work is a prefetch has no effect and drops the
+// call before it would inline it.
+[[gnu::always_inline]] inline void prefetch_ahead(const std::uint8_t* packets, std::size_t i, std::size_t count) {
   if (i + kPacketPrefetchAhead < count) __builtin_prefetch(packets + (i + kPacketPrefetchAhead) * kSourcePacketSize);
 }
 
