@@ -135,6 +135,7 @@ class CTrackDemuxer {
   void demux(const std::uint8_t* data, std::size_t packets, std::int64_t base) {
     const std::uint8_t* p = data + 4;
     for (std::size_t i = 0; i < packets; ++i, p += kSourcePacketSize) {
+      prefetch_ahead(data, i, packets);
       if (p[0] != kSyncByte) continue;
       STrackInfo* info = map_.find(ts_pid(p));
       if (!info || !info->track) continue;

@@ -154,6 +154,7 @@ void scan_packets(const SIndexPlan& plan, SIndexPart& part, const std::uint8_t* 
                   std::uint64_t& spn) {
   const std::uint8_t* p = data + 4;
   for (std::size_t i = 0; i < packets; ++i, ++spn, p += kSourcePacketSize) {
+    prefetch_ahead(data, i, packets);
     if (p[0] != kSyncByte) continue;
     const int s = plan.slot[ts_pid(p)];
     if (s < 0) continue;
@@ -523,6 +524,8 @@ bool CTrackReplay::next_packet(std::uint8_t* out, int* pes_bytes, std::int64_t* 
   } else if (++range_ < ranges_.size()) {
     spn_ = ranges_[range_].first;
   }
+  // The packets a little further on are wanted soon, by this track or by the ones interleaved with it.
+  source_.prefetch(spn_ + kPacketPrefetchAhead);
   std::uint8_t* p = out;
   std::memcpy(p, src + 4, kTsPacketSize);
   ts_set_pid(p, pid_);

@@ -197,8 +197,11 @@ void CStreamScan::first_block(ByteSpan block) {
 }
 
 void CStreamScan::scan(ByteSpan block) {
-  for (std::size_t i = 0; i + kSourcePacketSize <= block.size(); i += kSourcePacketSize, ++spn_)
-    packet(block.data() + i);
+  const std::size_t count = block.size() / kSourcePacketSize;
+  for (std::size_t i = 0; i < count; ++i, ++spn_) {
+    prefetch_ahead(block.data(), i, count);
+    packet(block.data() + i * kSourcePacketSize);
+  }
 }
 
 void CStreamScan::packet(const std::uint8_t* sp) {
