@@ -15,6 +15,7 @@
 #include "veld/base/file.h"
 #include "veld/clip/clpi.h"
 #include "veld/pipeline/check.h"
+#include "veld/pipeline/check_written.h"
 
 namespace veld {
 namespace {
@@ -294,6 +295,59 @@ TEST(InPlaceClipPasses, PassesTheSameClipAndNotADamagedOne) {
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(error, "");
     EXPECT_FALSE(fs::exists(bad / "BDMV/STREAM" / (std::string(c.clip) + ".gate")));
+  }
+}
+
+// The check made while a clip is written sees the stream file piece by piece, as the multiplexer hands
+// it over, and passes only a clip without any finding; damage, a piece it did not see, or clip
+// information that names other streams than it was made for is not passed (the check from the file
+// then decides).
+TEST(CWrittenClipCheck, PassesASoundClipSeenWholeAndNothingElse) {
+  struct Case {
+    const char* name;
+    std::function<Expected(const fs::path&)> damage;  // nullptr: none
+    const char* clip;
+    std::vector<std::uint16_t> rebuilt;
+    bool passes;
+    bool skip_piece = false;
+  };
+  const Case cases[] = {
+      {"menu clip as it was", nullptr, "00000", {kIg}, true},
+      {"main clip as it was", nullptr, "00001", {}, true},
+      {"a piece not seen", nullptr, "00001", {}, false, true},
+      {"PES delayed after its DTS", DelayPes, "00000", {kIg}, false},
+      {"undecodable object", DamageObject, "00000", {kIg}, false},
+      {"no PMT", DropPmt, "00000", {kIg}, false},
+      {"EP entry off a key frame", MoveEntryPoint, "00001", {}, false},
+      {"PMT/clip-info mismatch", RetypeStream, "00001", {}, false},
+      {"overfull buffer of a rebuilt stream", BunchPackets, "00001", {kAudio}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir scratch;
+    const fs::path disc = scratch / "disc";
+    test::copy_disc(test::test_discs_dir() / "menu", disc);
+    if (c.damage) c.damage(disc / "BDMV");
+    const fs::path m2ts = disc / "BDMV/STREAM" / (std::string(c.clip) + ".m2ts");
+    const fs::path clpi = disc / "BDMV/CLIPINF" / (std::string(c.clip) + ".clpi");
+    // The streams and entry points the multiplexer would have listed: the undamaged clip's.
+    SClpiData info;
+    ASSERT_GT(parse_clpi(ReadBytes(test::test_discs_dir() / "menu/BDMV/CLIPINF" / (std::string(c.clip) + ".clpi")), info), 0);
+    std::vector<std::uint16_t> ep_pids;
+    for (const STREAM_PID_ENTRY& e : info.ep_map()) ep_pids.push_back(e.StreamPid);
+    CWrittenClipCheck check(m2ts, info.streams(), ep_pids, c.rebuilt);
+    const Bytes bytes = ReadBytes(m2ts);
+    constexpr std::size_t kPiece = 96;
+    const std::size_t count = bytes.size() / 192;
+    for (std::size_t first = 0; first < count; first += kPiece) {
+      if (c.skip_piece && first == kPiece) continue;
+      check.observe(first, bytes.data() + first * 192, std::min(kPiece, count - first));
+    }
+    test::RecordingProgress progress;
+    bool cancelled = true;
+    EXPECT_EQ(check.passes(clpi, progress, &cancelled), c.passes);
+    EXPECT_FALSE(cancelled);
+    EXPECT_FALSE(fs::exists(disc / "BDMV/STREAM" / (std::string(c.clip) + ".gate")));
   }
 }
 

@@ -225,6 +225,7 @@ namespace {
 // Every rebuilt clip passes every check its original passes, or nothing is copied back.
 bool CheckRebuiltClips(const fs::path& source, const SReplacedFiles& files, Progress& progress, Messenger& messenger) {
   for (const SReplacedFile& m2ts : files.clip_streams) {
+    if (files.checked.count(m2ts.number)) continue;  // checked while it was written
     for (const SReplacedFile& clpi : files.clip_infos) {
       if (clpi.number != m2ts.number) continue;
       // A clip rebuilt in place keeps every other stream's packets where they were: only the buffers of

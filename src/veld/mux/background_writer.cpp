@@ -2,11 +2,12 @@
 #include "veld/mux/background_writer.h"
 
 #include "veld/mux/muxer.h"
+#include "veld/ts/ts_packet.h"
 
 namespace veld {
 
-CBackgroundWriter::CBackgroundWriter(CMuxOutput& out, std::size_t piece_size, int pieces)
-    : out_(out), piece_size_(piece_size), buffers_(static_cast<std::size_t>(std::max(pieces, 2)), Bytes(piece_size)) {
+CBackgroundWriter::CBackgroundWriter(CMuxOutput& out, std::size_t piece_size, int pieces, CPacketObserver* observer)
+    : out_(out), observer_(observer), piece_size_(piece_size), buffers_(static_cast<std::size_t>(std::max(pieces, 2)), Bytes(piece_size)) {
   for (std::size_t i = 1; i < buffers_.size(); ++i) free_.push_back(&buffers_[i]);
   filling_ = &buffers_[0];
   thread_ = std::thread([this] { run(); });
@@ -52,6 +53,11 @@ void CBackgroundWriter::run() {
     writing_ = true;
     lock.unlock();
     const bool ok = out_.write(ByteSpan(buffer->data(), bytes));
+    if (ok && observer_) {
+      const std::size_t count = bytes / kSourcePacketSize;
+      observer_->observe(observed_, buffer->data(), count);
+      observed_ += count;
+    }
     lock.lock();
     writing_ = false;
     free_.push_back(buffer);

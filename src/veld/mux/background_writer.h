@@ -2,7 +2,8 @@
 // Writing the multiplexer's output on a second thread: the multiplexer fills one piece while the pieces
 // before it are written, so that the kernel's copy into the page cache does not hold up the packet work.
 // Pieces are written in order, each in one call; the first failure stops the writing and is reported by
-// the next submit() or finish().
+// the next submit() or finish(). An observer sees each piece on the writing thread once it is written,
+// while it is still in the cache; the pieces must then hold whole source packets.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "veld/base/bytes.h"
+#include "veld/clip/demux.h"
 
 namespace veld {
 
@@ -22,7 +24,7 @@ class CMuxOutput;
 class CBackgroundWriter {
  public:
   // `pieces` buffers of `piece_size` bytes each; one is filled while the others wait or are written.
-  CBackgroundWriter(CMuxOutput& out, std::size_t piece_size, int pieces);
+  CBackgroundWriter(CMuxOutput& out, std::size_t piece_size, int pieces, CPacketObserver* observer = nullptr);
   ~CBackgroundWriter();  // abandons what is not written yet
   CBackgroundWriter(const CBackgroundWriter&) = delete;
   CBackgroundWriter& operator=(const CBackgroundWriter&) = delete;
@@ -40,6 +42,8 @@ class CBackgroundWriter {
   void run();
 
   CMuxOutput& out_;
+  CPacketObserver* observer_;
+  std::uint64_t observed_ = 0;  // source packets shown to the observer
   std::size_t piece_size_;
   std::vector<Bytes> buffers_;
   Bytes* filling_ = nullptr;

@@ -345,6 +345,7 @@ bool CMuxer::finish_file() {
     current_ += kPacketTicks;
   }
   if (!m2ts_->write(nulls)) return fail_write(*m2ts_);
+  if (observer_ && k > 0) observer_->observe(packets_, nulls.data(), k);  // the writing thread is idle
   return true;
 }
 
@@ -377,7 +378,7 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
   m2ts_ = &m2ts;
   clpi_out_ = &clpi;
   messenger_ = &messenger;
-  writer_ = std::make_unique<CBackgroundWriter>(m2ts, kMuxBufferSize, kMuxBufferPieces);
+  writer_ = std::make_unique<CBackgroundWriter>(m2ts, kMuxBufferSize, kMuxBufferPieces, observer_);
   const auto close_tracks = [&] {
     writer_.reset();  // stops the writing thread
     for (SMuxTrack* t : tracks_) t->close();

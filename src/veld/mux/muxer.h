@@ -22,6 +22,7 @@
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi_data.h"
+#include "veld/clip/demux.h"
 #include "veld/mux/background_writer.h"
 #include "veld/mux/mux_track.h"
 #include "veld/ts/psi.h"
@@ -101,6 +102,10 @@ class CMuxer {
   // the clip offset, whichever stream its ends belong to.
   void set_presentation_span(std::uint32_t start, std::uint32_t end) { span_ = {start, end}; }
 
+  // Shows every piece of the stream file to observer once it is written, on the thread that writes it
+  // (the check of the new clip rides on the writing); null: none.
+  void set_observer(CPacketObserver* observer) { observer_ = observer; }
+
   // Prepares a run over the ordered tracks: entry-point designation, reset of every track, the PMT.
   // false with the reason in *error when a track cannot be reset or the PMT does not fit.
   bool start(std::vector<SMuxTrack*> tracks, std::uint8_t application_type, std::string* error);
@@ -151,6 +156,7 @@ class CMuxer {
   CMuxOutput* m2ts_ = nullptr;
   CMuxOutput* clpi_out_ = nullptr;
   Messenger* messenger_ = nullptr;
+  CPacketObserver* observer_ = nullptr;
 
   std::unique_ptr<CBackgroundWriter> writer_;  // during run()
   std::size_t cursor_ = 0;                     // in the writer's current piece

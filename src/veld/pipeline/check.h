@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "veld/base/bytes.h"
 #include "veld/base/messenger.h"
 #include "veld/base/progress.h"
 #include "veld/clip/clpi_data.h"
@@ -94,6 +95,15 @@ bool CheckRebuiltClip(const std::filesystem::path& original_m2ts, const std::fil
 bool InPlaceClipPasses(const std::filesystem::path& original_m2ts, const std::filesystem::path& original_clpi,
                        const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi,
                        const SInPlaceClip& clip, Progress& progress, bool* cancelled, std::string* error);
+
+// The clip made of the listed packets of a rebuilt clip (spns ascending, packets their bytes: the
+// rebuilt streams' own with the PAT, the PMT and the PCRs) checked on its own, next to new_m2ts, with
+// the information of the whole clip (now, written to new_clpi) counted in it: true when it has no
+// finding. false also when an entry point of the streams is not among the packets, when cancelled
+// (*cancelled), or when the clip cannot be written (*error).
+bool SubClipPasses(const std::filesystem::path& new_m2ts, const std::filesystem::path& new_clpi, const SClpiData& now,
+                   ByteSpan packets, const std::vector<std::uint32_t>& spns, const std::vector<std::uint16_t>& pids,
+                   Progress& progress, bool* cancelled, std::string* error);
 
 // The report for people: one line per finding and a closing count.
 std::string CheckReportText(const SCheckReport& report);

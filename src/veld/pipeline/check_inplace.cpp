@@ -157,13 +157,20 @@ bool InPlaceClipPasses(const fs::path& original_m2ts, const fs::path& original_c
   const CReadFd old_file(original_m2ts), new_file(new_m2ts);
   if (!ReferencesHold(old_file, new_file, *was, *now, clip.pids)) return false;
   const Bytes packets = ReadPackets(new_file, clip.check_packets);
-  const std::optional<SClpiData> sub_info = SubClipInfo(*now, clip.check_packets, clip.pids);
-  if (packets.empty() || !sub_info) return false;
+  if (packets.empty()) return false;
+  return SubClipPasses(new_m2ts, new_clpi, *now, packets, clip.check_packets, clip.pids, progress, cancelled, error);
+}
+
+bool SubClipPasses(const fs::path& new_m2ts, const fs::path& new_clpi, const SClpiData& now, ByteSpan packets,
+                   const std::vector<std::uint32_t>& spns, const std::vector<std::uint16_t>& pids, Progress& progress,
+                   bool* cancelled, std::string* error) {
+  const std::optional<SClpiData> sub_info = SubClipInfo(now, spns, pids);
+  if (!sub_info || packets.size() != spns.size() * kSourcePacket) return false;
   const CScratchFile sub(new_m2ts.parent_path() / (new_m2ts.stem().string() + ".gate"));
   if (!write_whole_file(sub.path(), packets, error)) return false;
   SCheckScope scope;
   scope.all_buffers = false;
-  scope.buffer_pids = clip.pids;
+  scope.buffer_pids = pids;
   std::vector<SCheckFinding> findings;
   if (!CheckClip(sub.path(), new_clpi, *sub_info, findings, progress, nullptr, scope)) {
     *cancelled = true;

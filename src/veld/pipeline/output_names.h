@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ struct SReplacedFiles {
   std::vector<SReplacedFile> playlists;     // .mpls
   // By clip number, the clips rebuilt in place.
   std::map<int, SInPlaceClip> in_place;
+  // The clips checked while they were written, which need no reading back.
+  std::set<int> checked;
   bool empty() const { return clip_streams.empty() && clip_infos.empty() && playlists.empty(); }
 };
 

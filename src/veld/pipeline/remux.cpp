@@ -11,6 +11,7 @@
 #include "veld/clip/rip_index.h"
 #include "veld/mux/muxer.h"
 #include "veld/mux/rip_mux_track.h"
+#include "veld/pipeline/check_written.h"
 
 namespace veld {
 namespace fs = std::filesystem;
@@ -86,6 +87,19 @@ std::vector<SNewPid> NewPidOrder(const std::vector<SMuxTrack*>& ordered,
   return order;
 }
 
+// The check that rides on the writing of the new clip, for the streams the multiplexer will list.
+std::unique_ptr<CWrittenClipCheck> WrittenCheck(const std::filesystem::path& m2ts, const std::vector<SMuxTrack*>& ordered,
+                                                const std::vector<std::unique_ptr<SRawTrack>>& new_tracks) {
+  std::vector<STREAM_INFO> streams;
+  std::vector<std::uint16_t> ep_pids, rebuilt;
+  for (const SMuxTrack* t : ordered) {
+    streams.push_back(t->clip_stream_entry());
+    if (t->has_ep_map) ep_pids.push_back(t->pid);
+  }
+  for (const auto& t : new_tracks) rebuilt.push_back(t->pid);
+  return std::make_unique<CWrittenClipCheck>(m2ts, streams, ep_pids, std::move(rebuilt));
+}
+
 // Both output files, removed again unless kept.
 class COutputPair {
  public:
@@ -158,6 +172,8 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
     messenger.show(MessageKind::kError, error);
     return out;
   }
+  const std::unique_ptr<CWrittenClipCheck> check = WrittenCheck(m2ts_path, ordered, new_tracks);
+  muxer.set_observer(check.get());
   out.result = muxer.run(files.m2ts, files.clpi, progress, messenger);
   files.m2ts.close();
   files.clpi.close();
@@ -167,6 +183,12 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
     return out;
   }
   if (out.result != kResultOk) return out;
+  bool cancelled = false;
+  out.checked = check->passes(clpi_path, progress, &cancelled);
+  if (cancelled) {
+    out.result = kResultCancelled;
+    return out;
+  }
   files.keep();
   clip.new_start_time = muxer.smallest_pts();
   clip.new_end_time = muxer.largest_end();

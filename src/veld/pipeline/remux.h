@@ -31,6 +31,9 @@ struct SRemuxOutcome {
   // Every stream of the new clip in the new track order.
   std::vector<SNewPid> order;
   std::int64_t time_offset = 0;  // 90 kHz, added to the time stamps of the kept streams
+  // The new clip passed every check of the disc check while it was written (CWrittenClipCheck): it
+  // need not be read back before its copy-back.
+  bool checked = false;
 };
 
 // The clip-wide time offset (90 kHz) that moves the old presentation start to 600 seconds.

@@ -237,6 +237,7 @@ int RemuxClipFully(CClpiObject& clip, std::vector<std::unique_ptr<SRawTrack>>& a
   for (const SRipTrack& t : clip.rip_tracks.tracks) rebuilt.kept_any |= t.kept;
   files.clip_streams.push_back({clip.id, m2ts});
   files.clip_infos.push_back({clip.id, clpi});
+  if (out.checked) files.checked.insert(clip.id);
   written = !rebuilt.order.empty();
   return kResultOk;
 }
