@@ -30,12 +30,13 @@ std::uint64_t CCopyLane::take() {
 
 bool CCopyLane::wait_turn(std::uint64_t turn, const std::atomic<bool>& stop) {
   std::unique_lock<std::mutex> lock(mutex_);
-  // An abandoned copy sets `stop` without a word to the lane: the wait looks at it now and then.
-  while (serving_ != turn) {
-    if (stop.load()) return false;
-    changed_.wait_for(lock, std::chrono::milliseconds(10));
-  }
+  changed_.wait(lock, [&] { return serving_ == turn || stop.load(); });
   return !stop.load();
+}
+
+void CCopyLane::wake() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  changed_.notify_all();
 }
 
 void CCopyLane::leave(std::uint64_t turn) {
@@ -110,6 +111,7 @@ bool CFileCopyAhead::Adopt(Progress& progress, int lower, int upper, std::string
 
 void CFileCopyAhead::Abandon() {
   stop_.store(true);
+  if (lane_) lane_->wake();
   if (thread_.joinable()) thread_.join();
   if (!owned_) return;
   std::error_code ec;

@@ -28,8 +28,10 @@ namespace veld {
 class CCopyLane {
  public:
   std::uint64_t take();
-  // Waits for the turn; false when `stop` was set first.
+  // Waits for the turn; false when `stop` was set first (whoever sets it calls wake()).
   bool wait_turn(std::uint64_t turn, const std::atomic<bool>& stop);
+  // Has the waiting copies look at their stop flags.
+  void wake();
   // The turn is over (also for a copy that stopped before it came).
   void leave(std::uint64_t turn);
 
