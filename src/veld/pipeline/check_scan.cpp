@@ -19,7 +19,23 @@ constexpr std::uint64_t kLeakSlack = 16;
 
 std::string Hex(unsigned pid) { return fmt::format("0x{:04X}", pid); }
 
+std::uint16_t PcrPidOf(const SClpiData& clip) { return clip.stc_info().empty() ? kPidPcr : clip.stc_info().front().PcrPid; }
+
 }  // namespace
+
+CStreamScan::CStreamScan(const SClpiData& clip, CFindingList& out, const SCheckScope& scope) : clip_(&clip), out_(out) {
+  index_.fill(-1);
+  for (const STREAM_INFO& s : clip.streams()) {
+    if (index_[s.StreamPID & 0x1FFF] >= 0) continue;
+    index_[s.StreamPID & 0x1FFF] = static_cast<std::int16_t>(pids_.size());
+    SPidCheck& p = *pids_.emplace_back(std::make_unique<SPidCheck>());
+    p.pid = s.StreamPID;
+    p.type = s.StreamCodingInfo.CodingType;
+    if (scope.models_buffers(p.pid)) p.models = MakeStreamModels(p.type);
+  }
+  pmt_pid_ = clip.ProgramInfo.ProgramSequenceInfo.ProgramMapPid;
+  pcr_pid_ = PcrPidOf(clip);
+}
 
 void CFindingList::finish() {
   for (const Count& k : counts_)
@@ -370,8 +386,6 @@ std::vector<std::pair<std::uint16_t, std::uint8_t>> StreamKeys(const SClpiData& 
   std::sort(keys.begin(), keys.end());
   return keys;
 }
-
-std::uint16_t PcrPidOf(const SClpiData& clip) { return clip.stc_info().empty() ? kPidPcr : clip.stc_info().front().PcrPid; }
 
 }  // namespace
 

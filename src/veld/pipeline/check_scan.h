@@ -97,19 +97,7 @@ struct SPidCheck {
 class CStreamScan {
  public:
   // The scan takes the streams, the PMT PID and the PCR PID from clip, which must outlive it.
-  CStreamScan(const SClpiData& clip, CFindingList& out, const SCheckScope& scope) : clip_(&clip), out_(out) {
-    index_.fill(-1);
-    for (const STREAM_INFO& s : clip.streams()) {
-      if (index_[s.StreamPID & 0x1FFF] >= 0) continue;
-      index_[s.StreamPID & 0x1FFF] = static_cast<std::int16_t>(pids_.size());
-      SPidCheck& p = *pids_.emplace_back(std::make_unique<SPidCheck>());
-      p.pid = s.StreamPID;
-      p.type = s.StreamCodingInfo.CodingType;
-      if (scope.models_buffers(p.pid)) p.models = MakeStreamModels(p.type);
-    }
-    pmt_pid_ = clip.ProgramInfo.ProgramSequenceInfo.ProgramMapPid;
-    pcr_pid_ = clip.stc_info().empty() ? kPidPcr : clip.stc_info().front().PcrPid;
-  }
+  CStreamScan(const SClpiData& clip, CFindingList& out, const SCheckScope& scope);
 
   void prepare_entry_points(std::uint64_t packets);
   void first_block(ByteSpan block);
