@@ -326,6 +326,16 @@ void StartCopiesAhead(CCofObject& clips, SReplaceRun& run) {
   }
 }
 
+// What runs while the menus of a clip are rebuilt: on the full route the index of its kept tracks, when a
+// picture of the clip looks edited; on the in-place route the copy of the clip (started with the run by
+// StartCopiesAhead), handed to the menus.
+void StartBesideMenus(CClpiObject& clip, SReplaceRun& run, SClipMenus& menus, CClipIndexer& indexer) {
+  if (!run.options.dry_run && run.options.remux == RemuxRoute::kFull &&
+      HasEditedPicture(run.names.image_folder(run.work), clip.stream_path.stem().string(), run.edits.rule))
+    indexer.Start(clip.rip_tracks, clip.stream_path);
+  if (const auto it = run.aheads.find(clip.id); it != run.aheads.end()) menus.ahead = std::move(it->second);
+}
+
 // Rebuilds the menus of one clip and, when they changed, writes the clip. kResultOk also when the clip
 // has no menu or no edit; *refused: an edit was refused (the run leaves nothing).
 int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messenger& messenger, bool* refused) {
@@ -338,13 +348,7 @@ int ReplaceClip(CClpiObject& clip, SReplaceRun& run, Progress& progress, Messeng
     WatchForInPlace(*menus.scan, clip.data);
   }
   CClipIndexer indexer;
-  // The full route needs the index of the kept tracks; the in-place route copies them (the copy started
-  // with the run when a picture of the clip looks edited).
-  const fs::path images = run.names.image_folder(run.work);
-  const std::string clip_rel = clip.stream_path.stem().string();
-  if (!options.dry_run && options.remux == RemuxRoute::kFull && HasEditedPicture(images, clip_rel, run.edits.rule))
-    indexer.Start(clip.rip_tracks, clip.stream_path);
-  if (const auto it = run.aheads.find(clip.id); it != run.aheads.end()) menus.ahead = std::move(it->second);
+  StartBesideMenus(clip, run, menus, indexer);
   int r = RebuildClipMenus(clip, run.names, run.work, run.edits, progress, messenger, menus, run.stats);
   *refused = menus.refused;
   if (menus.refused || r != kResultOk || !menus.changed) return r;
