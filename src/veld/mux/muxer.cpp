@@ -374,6 +374,34 @@ bool CMuxer::write_clip_info() {
   return true;
 }
 
+namespace {
+
+// The order in which the tracks send: the earliest due first, then by decoding time, kind and PID.
+bool SendsEarlier(const SMuxTrack* a, const SMuxTrack* b) {
+  if (a->time != b->time) return a->time < b->time;
+  const std::uint32_t da = a->current()->dts, db = b->current()->dts;
+  if (da != db) return da < db;
+  const int ra = KindRank(a->stream_type()), rb = KindRank(b->stream_type());
+  if (ra != rb) return ra < rb;
+  return a->pid < b->pid;
+}
+
+}  // namespace
+
+bool CMuxer::write_opening(std::uint64_t time, bool video_opens) {
+  // The file opens with PAT, PMT, SIT and PCR, 846 ticks apart from the first track's time.
+  std::uint64_t t = current_ = time;
+  if (!write_pat(t)) return false;
+  t += kPacketTicks;
+  if (!write_pmt(t)) return false;
+  t += kPacketTicks;
+  if (!write_sit(t)) return false;
+  t += kPacketTicks;
+  if (!write_pcr(t)) return false;
+  if (video_opens) limit_ = current_ + kPacketTicks;
+  return true;
+}
+
 int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenger& messenger) {
   m2ts_ = &m2ts;
   clpi_out_ = &clpi;
@@ -399,14 +427,6 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
     return 1;
   }
 
-  const auto earlier = [](const SMuxTrack* a, const SMuxTrack* b) {
-    if (a->time != b->time) return a->time < b->time;
-    const std::uint32_t da = a->current()->dts, db = b->current()->dts;
-    if (da != db) return da < db;
-    const int ra = KindRank(a->stream_type()), rb = KindRank(b->stream_type());
-    if (ra != rb) return ra < rb;
-    return a->pid < b->pid;
-  };
   std::uint64_t sent = 0;
   std::uint64_t reported = 0;
   while (!active.empty()) {
@@ -419,21 +439,10 @@ int CMuxer::run(CMuxOutput& m2ts, CMuxOutput& clpi, Progress& progress, Messenge
                              });
     if (!video_opens) {
       for (SMuxTrack* t : tracks_) t->time = std::max(t->time, current_);
-      std::sort(active.begin(), active.end(), earlier);
+      std::sort(active.begin(), active.end(), SendsEarlier);
       if (active.size() >= 2) limit_ = active[1]->time;
     }
-    if (packets_ == 0) {
-      // The file opens with PAT, PMT, SIT and PCR, 846 ticks apart from the first track's time.
-      std::uint64_t t = current_ = active.front()->time;
-      if (!write_pat(t)) break;
-      t += kPacketTicks;
-      if (!write_pmt(t)) break;
-      t += kPacketTicks;
-      if (!write_sit(t)) break;
-      t += kPacketTicks;
-      if (!write_pcr(t)) break;
-      if (video_opens) limit_ = current_ + kPacketTicks;
-    }
+    if (packets_ == 0 && !write_opening(active.front()->time, video_opens)) break;
     if (sent - reported > kProgressEvery) {
       reported = sent;
       if (!progress.set_position(total ? static_cast<int>(sent * 100 / total) : 0)) {

@@ -139,6 +139,8 @@ class CMuxer {
   bool write_pmt(std::uint64_t& t);
   bool write_sit(std::uint64_t t);
   bool write_pcr(std::uint64_t t);
+  // The packets that open the file, from `time` on; a video track that opens it may send right after.
+  bool write_opening(std::uint64_t time, bool video_opens);
   bool insert_due_psi();
   bool send_from(SMuxTrack& track, std::uint64_t& bytes_sent);
   bool write_track_packet(SMuxTrack& track);

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The check of a clip made while the multiplexer writes it. The multiplexer shows every piece of the
-// new stream file to the check before the piece goes to the file, while the piece is still in the
-// processor's cache; the check scans it as the disc check scans a file, with the streams, PMT PID and
-// PCR PID the clip information will list. It models the decoder buffers of the rebuilt streams only:
-// the multiplexer sends no packet of any stream before its buffers admit it, by these same models, and
-// modelling them all again would double the check's cost on the thread that writes. Once that information is written, its entry points,
-// sequence and program information are held against what the scan saw, and the rebuilt streams' display
-// sets are decoded from their own packets (kept aside with the PAT, the PMT and the PCRs). A clip that
-// passes so needs no reading back before its copy-back; one that shows any finding is checked from its
-// file, against its original, as before.
+// The check of a clip made while the multiplexer writes it. The writing thread shows every piece of the
+// new stream file to the check right after writing it, while the piece is still in the processor's
+// cache; the check scans it as the disc check scans a file, with the streams, PMT PID and PCR PID the
+// clip information will list. It models the decoder buffers of the rebuilt streams only: the
+// multiplexer sends no packet of any stream before its buffers admit it, by these same models, and
+// modelling them all again would double the check's cost on the thread that writes. Once the clip
+// information is written, its entry points, sequence and program information are held against what the
+// scan saw, and the rebuilt streams' display sets are decoded from their own packets (kept aside with
+// the PAT, the PMT and the PCRs). A clip that passes so needs no reading back before its copy-back; one
+// that shows any finding is checked from its file, against its original, as before.
 #pragma once
 
 #include <cstdint>

@@ -87,6 +87,20 @@ std::vector<SNewPid> NewPidOrder(const std::vector<SMuxTrack*>& ordered,
   return order;
 }
 
+// The kept tracks (replayed from source, into kept_tracks) with the new ones, in the multiplexer's order.
+std::vector<SMuxTrack*> MuxTracks(const SRipTracks& rip, CClipPacketSource& source, std::int64_t time_offset,
+                                  const std::vector<std::unique_ptr<SRawTrack>>& new_tracks,
+                                  std::vector<std::unique_ptr<CRipMuxTrack>>& kept_tracks) {
+  std::vector<SMuxTrack*> kept, added;
+  for (const SRipTrack& t : rip.tracks) {
+    if (!t.kept) continue;
+    kept_tracks.push_back(std::make_unique<CRipMuxTrack>(t, source, time_offset));
+    kept.push_back(kept_tracks.back().get());
+  }
+  for (const auto& t : new_tracks) added.push_back(t.get());
+  return OrderTracks(kept, added);
+}
+
 // The check that rides on the writing of the new clip, for the streams the multiplexer will list.
 std::unique_ptr<CWrittenClipCheck> WrittenCheck(const std::filesystem::path& m2ts, const std::vector<SMuxTrack*>& ordered,
                                                 const std::vector<std::unique_ptr<SRawTrack>>& new_tracks) {
@@ -154,14 +168,7 @@ SRemuxOutcome RemultiplexClip(CClpiObject& clip, std::vector<std::unique_ptr<SRa
   if (any_kept && rip.pmt && rip.pmt->PrivateDescriptor) muxer.set_private_descriptor(rip.pmt->PrivateDescriptor);
   CClipPacketSource source(old_stream);
   std::vector<std::unique_ptr<CRipMuxTrack>> kept_tracks;
-  std::vector<SMuxTrack*> kept, added;
-  for (const SRipTrack& t : rip.tracks) {
-    if (!t.kept) continue;
-    kept_tracks.push_back(std::make_unique<CRipMuxTrack>(t, source, out.time_offset));
-    kept.push_back(kept_tracks.back().get());
-  }
-  for (const auto& t : new_tracks) added.push_back(t.get());
-  const std::vector<SMuxTrack*> ordered = OrderTracks(kept, added);
+  const std::vector<SMuxTrack*> ordered = MuxTracks(rip, source, out.time_offset, new_tracks, kept_tracks);
   out.order = NewPidOrder(ordered, kept_tracks, new_tracks);
 
   // The clip keeps its presentation span, moved as every time stamp moves.
